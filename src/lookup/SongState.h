@@ -1,0 +1,15 @@
+#pragma once
+#include <QString>
+
+// The current song: what the last lookup found, read by playback, download and
+// the music video page. Owned by the main window and handed by reference to the
+// parts that may read or change it; every value starts empty.
+struct SongState {
+    QString PageHtml;   // full text of the last fetched recording page
+    QString MusicUrl;   // address of the recording's audio file
+    QString UserName;   // the singer's user name
+    QString WorkId;     // the recording's id; the works table sets it too
+    QString MvUrl;      // the video player script, for a music video; else empty
+    QString HeadBgUrl;  // the page's header background picture
+    QString HeadPicUrl; // the same with every "100" turned into "640"
+};

@@ -1,0 +1,57 @@
+#include "platform/AlphaImageButton.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+AlphaImageButton::AlphaImageButton(const QPixmap &picture, QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setCursor(Qt::PointingHandCursor);
+    setPicture(picture);
+}
+
+void AlphaImageButton::setPicture(const QPixmap &picture)
+{
+    m_picture = picture;
+    resize(m_picture.deviceIndependentSize().toSize());
+    update();
+}
+
+void AlphaImageButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // A light touch of feedback: slightly faded while pressed, full while hovered.
+    painter.setOpacity(m_pressed ? 0.7 : (m_hovered ? 1.0 : 0.92));
+    painter.drawPixmap(rect(), m_picture);
+}
+
+void AlphaImageButton::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        m_pressed = true;
+        update();
+    }
+}
+
+void AlphaImageButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !m_pressed)
+        return;
+    m_pressed = false;
+    update();
+    if (rect().contains(event->position().toPoint()))
+        emit clicked();
+}
+
+void AlphaImageButton::enterEvent(QEnterEvent *)
+{
+    m_hovered = true;
+    update();
+}
+
+void AlphaImageButton::leaveEvent(QEvent *)
+{
+    m_hovered = false;
+    update();
+}

@@ -1,0 +1,36 @@
+#pragma once
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+// Every message box of the program carries this title.
+inline const QString MessageBoxTitle = QStringLiteral("Ulvaren系列软件");
+
+enum class MessageIcon { Information, Exclamation };
+enum class MessageButtons { Ok, YesNo };
+enum class MessageAnswer { Ok, Yes, No };
+
+// The modal dialogs the program shows, behind one interface so that tests can
+// answer them without a person.
+class DialogService {
+public:
+    virtual ~DialogService() = default;
+
+    virtual MessageAnswer messageBox(QWidget *parent, const QString &text, const QString &title,
+                                     MessageIcon icon, MessageButtons buttons) = 0;
+
+    // A save dialog. Returns the chosen full path, or nothing when cancelled.
+    virtual std::optional<QString> saveFileName(QWidget *parent, const QString &title,
+                                                const QString &typeDescription, const QString &pattern,
+                                                const QString &suggestedName) = 0;
+};
+
+// The real dialogs, on QMessageBox and QFileDialog.
+class QtDialogService final : public DialogService {
+public:
+    MessageAnswer messageBox(QWidget *parent, const QString &text, const QString &title, MessageIcon icon,
+                             MessageButtons buttons) override;
+    std::optional<QString> saveFileName(QWidget *parent, const QString &title, const QString &typeDescription,
+                                        const QString &pattern, const QString &suggestedName) override;
+};

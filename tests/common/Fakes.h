@@ -1,0 +1,85 @@
+#pragma once
+#include "platform/Desktop.h"
+#include "platform/Dialogs.h"
+#include "playback/MediaControl.h"
+
+#include <QList>
+#include <QStringList>
+#include <deque>
+#include <functional>
+
+// Answers the program's dialogs from a script and records what was shown.
+class ScriptedDialogs final : public DialogService {
+public:
+    struct Shown {
+        QString text;
+        QString title;
+        MessageIcon icon;
+        MessageButtons buttons;
+    };
+    struct SaveAsked {
+        QString title;
+        QString typeDescription;
+        QString pattern;
+        QString suggestedName;
+    };
+
+    QList<Shown> shown;
+    QList<SaveAsked> saves;
+    std::deque<MessageAnswer> answers;           // used in order; Ok / Yes when empty
+    std::deque<std::optional<QString>> saveAnswers; // nothing = cancelled; cancelled when empty
+    std::function<void()> whileShown;            // runs while a message box is "open"
+
+    MessageAnswer messageBox(QWidget *, const QString &text, const QString &title, MessageIcon icon,
+                             MessageButtons buttons) override
+    {
+        shown.append({text, title, icon, buttons});
+        if (whileShown)
+            whileShown();
+        if (answers.empty())
+            return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Yes;
+        const MessageAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    std::optional<QString> saveFileName(QWidget *, const QString &title, const QString &typeDescription,
+                                        const QString &pattern, const QString &suggestedName) override
+    {
+        saves.append({title, typeDescription, pattern, suggestedName});
+        if (saveAnswers.empty())
+            return std::nullopt;
+        std::optional<QString> answer = saveAnswers.front();
+        saveAnswers.pop_front();
+        return answer;
+    }
+};
+
+// Records what the program asked the desktop to open.
+class RecordingDesktop final : public Desktop {
+public:
+    QStringList opened;
+    QStringList shownInFileManager;
+    bool openAddress(const QString &address) override
+    {
+        opened.append(address);
+        return true;
+    }
+    bool showInFileManager(const QString &filePath) override
+    {
+        shownInFileManager.append(filePath);
+        return true;
+    }
+};
+
+// Records media commands and answers each with a fixed code.
+class RecordingMediaControl final : public MediaControl {
+public:
+    QStringList commands;
+    int answer = 0;
+    int send(const QString &command) override
+    {
+        commands.append(command);
+        return answer;
+    }
+};

@@ -1,0 +1,194 @@
+#include "common/TestServer.h"
+
+#include <httplib.h>
+
+#include <QMap>
+#include <QMutex>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+struct TestServer::Log {
+    mutable QMutex mutex;
+    QMap<QString, QByteArray> lastHeaders;
+    QMap<QString, int> counts;
+};
+
+TestServer::TestServer() : m_server(std::make_unique<httplib::Server>()), m_log(std::make_unique<Log>())
+{
+    // One request per connection: otherwise answers without a length stall and
+    // stop() waits on a kept-alive client connection.
+    m_server->set_keep_alive_max_count(1);
+    m_server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    });
+    m_server->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &) {
+        record(request);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+}
+
+TestServer::~TestServer()
+{
+    stop();
+}
+
+void TestServer::start()
+{
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port <= 0)
+        qFatal("TestServer: cannot bind to 127.0.0.1");
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void TestServer::stop()
+{
+    m_stopping = true;
+    if (m_thread.joinable()) {
+        m_server->stop();
+        m_thread.join();
+    }
+}
+
+QString TestServer::url(const QString &path) const
+{
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+}
+
+void TestServer::record(const httplib::Request &request)
+{
+    QByteArray headers;
+    for (const auto &[name, value] : request.headers) {
+        if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT")
+            continue; // added by the server itself
+        headers += QByteArray::fromStdString(name) + ": " + QByteArray::fromStdString(value) + '\n';
+    }
+    const QString path = QString::fromStdString(request.path);
+    QMutexLocker lock(&m_log->mutex);
+    m_log->lastHeaders[path] = headers;
+    ++m_log->counts[path];
+}
+
+QByteArray TestServer::lastRequestHeaders(const QString &path) const
+{
+    QMutexLocker lock(&m_log->mutex);
+    return m_log->lastHeaders.value(path);
+}
+
+int TestServer::requestCount(const QString &path) const
+{
+    QMutexLocker lock(&m_log->mutex);
+    return m_log->counts.value(path);
+}
+
+bool TestServer::waitWhileRunning(int maxMs) const
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+    while (!m_stopping && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return !m_stopping;
+}
+
+void TestServer::serve(const QString &path, const QByteArray &body, const QByteArray &contentType, int status)
+{
+    m_server->Get(path.toStdString(), [body, contentType, status](const httplib::Request &, httplib::Response &res) {
+        res.status = status;
+        res.set_content(body.toStdString(), contentType.toStdString());
+    });
+}
+
+void TestServer::serveWithoutLength(const QString &path, const QByteArray &body)
+{
+    m_server->Get(path.toStdString(), [body](const httplib::Request &, httplib::Response &res) {
+        res.set_content_provider("application/octet-stream", [body](size_t offset, httplib::DataSink &sink) {
+            if (offset < size_t(body.size()))
+                sink.write(body.constData() + offset, size_t(body.size()) - offset);
+            sink.done();
+            return true;
+        });
+    });
+}
+
+void TestServer::serveChunked(const QString &path, const QByteArray &body, int chunkSize)
+{
+    m_server->Get(path.toStdString(), [body, chunkSize](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("application/octet-stream",
+                                         [body, chunkSize](size_t offset, httplib::DataSink &sink) {
+                                             if (offset >= size_t(body.size())) {
+                                                 sink.done();
+                                                 return true;
+                                             }
+                                             const size_t n = std::min(size_t(chunkSize), size_t(body.size()) - offset);
+                                             sink.write(body.constData() + offset, n);
+                                             return true;
+                                         });
+    });
+}
+
+void TestServer::serveCutShort(const QString &path, const QByteArray &body, int sendBytes)
+{
+    m_server->Get(path.toStdString(), [body, sendBytes](const httplib::Request &, httplib::Response &res) {
+        res.set_content_provider(size_t(body.size()), "application/octet-stream",
+                                 [body, sendBytes](size_t offset, size_t, httplib::DataSink &sink) {
+                                     if (offset < size_t(sendBytes)) {
+                                         sink.write(body.constData() + offset, size_t(sendBytes) - offset);
+                                         return true;
+                                     }
+                                     return false; // drop the connection
+                                 });
+    });
+}
+
+void TestServer::serveStalled(const QString &path, const QByteArray &body, int sendBytes)
+{
+    m_server->Get(path.toStdString(), [this, body, sendBytes](const httplib::Request &, httplib::Response &res) {
+        res.set_content_provider(size_t(body.size()), "application/octet-stream",
+                                 [this, body, sendBytes](size_t offset, size_t, httplib::DataSink &sink) {
+                                     if (offset < size_t(sendBytes)) {
+                                         sink.write(body.constData() + offset, size_t(sendBytes) - offset);
+                                         return true;
+                                     }
+                                     waitWhileRunning(180000);
+                                     return false;
+                                 });
+    });
+}
+
+void TestServer::serveSilence(const QString &path)
+{
+    m_server->Get(path.toStdString(), [this](const httplib::Request &, httplib::Response &) {
+        waitWhileRunning(180000);
+    });
+}
+
+void TestServer::serveRedirect(const QString &path, const QString &target, int status)
+{
+    m_server->Get(path.toStdString(), [this, target, status](const httplib::Request &, httplib::Response &res) {
+        res.status = status;
+        res.set_header("Location", url(target).toStdString());
+    });
+}
+
+int TestServer::refusingPort()
+{
+    // Bind an ephemeral port and close it again without listening.
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    ::bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(sock, reinterpret_cast<sockaddr *>(&address), &length);
+    const int port = ntohs(address.sin_port);
+    ::close(sock);
+    return port;
+}

@@ -1,0 +1,227 @@
+// Draws the program's pictures into assets/. Run once after changing a
+// drawing; the PNG files are kept in the repository.
+//   tools/assetgen/assetgen OUTPUT_DIR
+#include <QApplication>
+#include <QFont>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace {
+
+const QColor Crimson(0xb0, 0x1c, 0x32);
+const QColor CrimsonDark(0x7a, 0x10, 0x22);
+const QColor CrimsonLight(0xd9, 0x4a, 0x5c);
+const QColor Paper(0xf7, 0xf3, 0xf3);
+
+QFont chineseFont(qreal pixelSize, bool bold)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("微软雅黑"), QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPixelSize(qRound(pixelSize));
+    font.setBold(bold);
+    return font;
+}
+
+QImage canvas(int w, int h)
+{
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+// 13 x 101: title band (rows 0-99), edges (rows 68-95), bottom edge (rows 96-100).
+QImage frameSkin()
+{
+    QImage image = canvas(13, 101);
+    QPainter p(&image);
+    QLinearGradient band(0, 0, 0, 68);
+    band.setColorAt(0, CrimsonLight);
+    band.setColorAt(1, Crimson);
+    p.fillRect(0, 0, 13, 68, band);
+    p.fillRect(0, 68, 13, 32, Paper);       // below the title: the client colour
+    p.fillRect(0, 66, 13, 2, CrimsonDark);  // a dark seam under the title
+    p.fillRect(0, 68, 3, 28, Crimson);      // left edge pattern
+    p.fillRect(10, 68, 3, 28, Crimson);     // right edge pattern
+    p.fillRect(0, 0, 1, 68, CrimsonDark);   // outer rim of the corners
+    p.fillRect(12, 0, 1, 68, CrimsonDark);
+    p.fillRect(0, 96, 13, 5, Crimson);      // bottom edge
+    p.fillRect(0, 100, 13, 1, CrimsonDark);
+    return image;
+}
+
+void drawTitleButton(QPainter &p, QRect r, bool close, int look)
+{
+    const QColor fill = look == 0 ? QColor(255, 255, 255, 28) : (look == 1 ? QColor(255, 255, 255, 70) : QColor(0, 0, 0, 60));
+    QColor base = look == 2 && close ? QColor(0xe8, 0x11, 0x23) : Crimson;
+    if (look == 1 && close)
+        base = QColor(0xe0, 0x3a, 0x48);
+    p.fillRect(r, base);
+    p.fillRect(r, fill);
+    p.setPen(QPen(Qt::white, 1.6));
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPointF c = QRectF(r).center();
+    if (close) {
+        p.drawLine(c + QPointF(-4, -4), c + QPointF(4, 4));
+        p.drawLine(c + QPointF(-4, 4), c + QPointF(4, -4));
+    } else {
+        p.drawLine(c + QPointF(-5, 3), c + QPointF(5, 3));
+    }
+    p.setRenderHint(QPainter::Antialiasing, false);
+}
+
+// 70 x 69: minimise in columns 0-28, close in 29-69; looks from rows 0, 21, 41/42.
+QImage titleButtons()
+{
+    QImage image = canvas(70, 69);
+    QPainter p(&image);
+    const int minimiseRows[3] = {0, 21, 41};
+    const int closeRows[3] = {0, 21, 42};
+    for (int look = 0; look < 3; ++look) {
+        drawTitleButton(p, QRect(0, minimiseRows[look], 29, 20), false, look);
+        drawTitleButton(p, QRect(29, closeRows[look], 41, 20), true, look);
+    }
+    return image;
+}
+
+// 400 x 70: product name, version and slogan on the frame colour.
+QImage titleBanner()
+{
+    QImage image(400, 70, QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&image);
+    QLinearGradient band(0, -16, 0, 52); // continues the title band it sits on (y 16..86)
+    band.setColorAt(0, CrimsonLight);
+    band.setColorAt(1, Crimson);
+    p.fillRect(image.rect(), band);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    // a small note mark
+    p.setBrush(Qt::white);
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QRectF(4, 22, 14, 11));
+    p.fillRect(QRectF(15, 4, 3, 24), Qt::white);
+    p.drawRect(QRectF(15, 4, 12, 4));
+    p.setPen(Qt::white);
+    p.setFont(chineseFont(24, true));
+    p.drawText(QRect(36, 0, 360, 36), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Kelvaro辅助工具 V3.0"));
+    p.setPen(QColor(255, 255, 255, 210));
+    p.setFont(chineseFont(12, false));
+    p.drawText(QRect(38, 36, 360, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("解析 · 试听 · 下载  Ulvaren出品"));
+    return image;
+}
+
+// 90 x 90: the default singer picture, a plain silhouette.
+QImage defaultSinger()
+{
+    QImage image(90, 90, QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(image.rect(), QColor(0xec, 0xe4, 0xe5));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xc9, 0xb8, 0xbb));
+    p.drawEllipse(QRectF(29, 16, 32, 34));
+    QPainterPath body;
+    body.addRoundedRect(QRectF(14, 54, 62, 50), 28, 28);
+    p.drawPath(body);
+    return image;
+}
+
+// 48 x 48: the lookup button, a magnifier on a crimson disc.
+QImage lookupButton()
+{
+    QImage image = canvas(48, 48);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient disc(QPointF(18, 16), 34);
+    disc.setColorAt(0, CrimsonLight);
+    disc.setColorAt(1, CrimsonDark);
+    p.setBrush(disc);
+    p.setPen(QPen(QColor(255, 255, 255, 200), 2));
+    p.drawEllipse(QRectF(2, 2, 44, 44));
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::white, 3.2, Qt::SolidLine, Qt::RoundCap));
+    p.drawEllipse(QRectF(13, 12, 16, 16));
+    p.drawLine(QPointF(27, 26), QPointF(35, 34));
+    return image;
+}
+
+// 30 x 16: the "MV" tag.
+QImage mvBadge()
+{
+    QImage image = canvas(30, 16);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0xf0, 0x8c, 0x1a));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 29, 15), 4, 4);
+    p.setPen(Qt::white);
+    QFont font = chineseFont(11, true);
+    p.setFont(font);
+    p.drawText(QRect(0, 0, 30, 16), Qt::AlignCenter, QStringLiteral("MV"));
+    return image;
+}
+
+// 16 x 16: the download panel's close image.
+QImage panelClose()
+{
+    QImage image = canvas(16, 16);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(Crimson);
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QRectF(0.5, 0.5, 15, 15));
+    p.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(5, 5), QPointF(11, 11));
+    p.drawLine(QPointF(5, 11), QPointF(11, 5));
+    return image;
+}
+
+// 164 x 164: a rounded frame drawn over the singer picture.
+QImage pictureFrame()
+{
+    QImage image = canvas(164, 164);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath outer;
+    outer.addRect(0, 0, 164, 164);
+    QPainterPath inner;
+    inner.addRoundedRect(QRectF(3, 3, 158, 158), 12, 12);
+    p.fillPath(outer.subtracted(inner), Qt::white);
+    p.setPen(QPen(QColor(0xd6, 0xc6, 0xc9), 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(3, 3, 158, 158), 12, 12);
+    return image;
+}
+
+// 20 x 20: the crimson strip behind the status row.
+QImage statusStrip()
+{
+    QImage image(20, 20, QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&image);
+    QLinearGradient strip(0, 0, 0, 20);
+    strip.setColorAt(0, CrimsonLight);
+    strip.setColorAt(1, CrimsonDark);
+    p.fillRect(image.rect(), strip);
+    return image;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("assets");
+    const std::pair<const char *, QImage> pictures[] = {
+        {"frame-skin.png", frameSkin()},       {"title-buttons.png", titleButtons()},
+        {"title-banner.png", titleBanner()},   {"default-singer.png", defaultSinger()},
+        {"lookup-button.png", lookupButton()}, {"mv-badge.png", mvBadge()},
+        {"panel-close.png", panelClose()},     {"picture-frame.png", pictureFrame()},
+        {"status-strip.png", statusStrip()},
+    };
+    for (const auto &[name, image] : pictures) {
+        if (!image.save(out + QLatin1Char('/') + QLatin1String(name)))
+            return 1;
+    }
+    return 0;
+}
