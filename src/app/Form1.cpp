@@ -196,6 +196,7 @@ void Form1::makeWorksSection()
     QHeaderView *header = ListView1->header();
     header->setStretchLastSection(false);
     header->setMinimumSectionSize(0);
+    header->setSectionsClickable(true); // headers press like buttons; nothing sorts
     const int widths[] = {60, 100, 260, 0};
     for (int column = 0; column < 4; ++column)
         header->resizeSection(column, widths[column]);

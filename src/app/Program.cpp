@@ -1,0 +1,75 @@
+#include "app/Program.h"
+
+#include "app/ColumnLock.h"
+#include "app/Endpoints.h"
+#include "platform/Desktop.h"
+#include "playback/MediaControl.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+
+Program::Program(QApplication &app, ProgramServices services)
+    : m_app(app), m_services(std::move(services)), m_skin(app), m_form(std::make_unique<Form1>())
+{
+    Form1 &f = *m_form;
+    f.installEventFilter(this);
+
+    connect(f.Command5, &QPushButton::clicked, this, &Program::Command5_Click);
+    connect(f.Command3, &QPushButton::clicked, this, &Program::Command3_Click);
+    connect(f.Command4, &QPushButton::clicked, this, &Program::Command4_Click);
+
+    m_versionCheck = std::make_unique<VersionCheck>(
+        VersionCheck::Controls{&f, f.Text1, f.Text2, f.Command10, f.Command12,
+                               [&f](const QString &text) { f.setStatus(text); }},
+        m_services.dialogs, m_services.desktop, m_services.endProgram, m_services.fetch);
+}
+
+Program::~Program()
+{
+    // The window goes without its close path: nothing more is sent on the way out.
+    m_form->removeEventFilter(this);
+}
+
+void Program::Form_Load()
+{
+    Form1 &f = *m_form;
+    f.setWindowIcon(QIcon());
+    // The skin's results are not looked at: a missing skin leaves the plain look.
+    m_skin.attachEx(m_services.programFolder + QStringLiteral("/skinh.she"), QString());
+    m_skin.adjustHsv(140, 0, 0);
+    f.Image3->setGeometry(2, f.Image3->y(), f.width() - 3, f.Image3->height());
+    f.show();
+    f.Slider1->setValue(1000);
+    HookListView(f.ListView1);
+    f.ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    f.show();
+    m_versionCheck->gx();
+}
+
+void Program::Command5_Click()
+{
+    m_form->close();
+}
+
+void Program::Command3_Click()
+{
+    m_services.desktop.openAddress(QString::fromLatin1(Endpoints::ForumUrl));
+}
+
+void Program::Command4_Click()
+{
+    m_services.desktop.openAddress(QString::fromLatin1(Endpoints::SiteUrl));
+}
+
+void Program::Form_QueryUnload()
+{
+    m_services.media.send(QStringLiteral("close all"));
+}
+
+bool Program::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_form.get() && event->type() == QEvent::Close)
+        Form_QueryUnload(); // never cancels the close
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,63 @@
+#pragma once
+#include "app/Form1.h"
+#include "app/SkinLayer.h"
+#include "app/VersionCheck.h"
+#include "lookup/SongState.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+class Desktop;
+class DialogService;
+class MediaControl;
+class QApplication;
+
+// What the program needs from the world outside it. The desktop program
+// passes the real ones; tests pass fakes.
+struct ProgramServices {
+    DialogService &dialogs;
+    Desktop &desktop;
+    MediaControl &media;
+    // Ends the program at once, without the window's close path.
+    std::function<void()> endProgram;
+    // The page fetch used by the version check.
+    VersionCheck::Fetch fetch;
+    // The folder of the program file: the skin file lives there.
+    QString programFolder;
+};
+
+// The main window with everything it owns, wired together: the make-up,
+// the current song, the handlers of every part, and the start-up and
+// shutdown of the program.
+class Program : public QObject {
+    Q_OBJECT
+public:
+    Program(QApplication &app, ProgramServices services);
+    ~Program() override;
+
+    Form1 &form() { return *m_form; }
+    SongState &song() { return m_song; }
+
+    // Start-up: skin, layout, window, volume, column lock, engine, version check.
+    void Form_Load();
+    // Exit button: closes the window, which goes through Form_QueryUnload.
+    void Command5_Click();
+    // The publisher's forum and web site, in the user's browser.
+    void Command3_Click();
+    void Command4_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // Any request to close the window stops whatever is playing.
+    void Form_QueryUnload();
+
+    QApplication &m_app;
+    ProgramServices m_services;
+    SkinLayer m_skin;
+    SongState m_song;
+    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<VersionCheck> m_versionCheck;
+};
