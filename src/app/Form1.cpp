@@ -70,21 +70,21 @@ void Form1::makeAddressRow()
     QFont captionFont = font();
     captionFont.setPointSizeF(10.5);
 
-    Label11[1] = label(QStringLiteral("请输入Kelvaro网页版地址：（无需Kelvaro会员）"), this, 24, 80);
+    Label11[1] = label(QStringLiteral("请输入Kelvaro网页版地址：（无需Kelvaro会员）"), this, 24, 104);
     Label11[1]->setObjectName(QStringLiteral("Label11_1"));
     Label11[1]->setFont(captionFont);
     Label11[1]->adjustSize();
 
     Text1 = new QLineEdit(this); // recording page address
     Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(24, 104, 360, 28);
+    Text1->setGeometry(24, 126, 360, 28);
     Text1->setEnabled(false);
 
-    Command9 = button("Command9", QStringLiteral("粘贴地址"), this, {392, 104, 80, 28}); // paste address
+    Command9 = button("Command9", QStringLiteral("粘贴地址"), this, {392, 126, 80, 28}); // paste address
 
     aicAlphaImage3 = new AlphaImageButton(asset("lookup-button.png"), this); // lookup button
     aicAlphaImage3->setObjectName(QStringLiteral("aicAlphaImage3"));
-    aicAlphaImage3->move(488, 94);
+    aicAlphaImage3->move(488, 116);
 }
 
 void Form1::makeSingerCard()
@@ -94,69 +94,69 @@ void Form1::makeSingerCard()
     Image2->setObjectName(QStringLiteral("Image2"));
     Image2->setScaledContents(true);
     Image2->setPixmap(asset("default-singer.png"));
-    Image2->setGeometry(32, 158, 164, 164);
+    Image2->setGeometry(32, 174, 164, 164);
 
-    Picture1 = section("Picture1", this, {20, 148, 540, 184}); // singer card
+    Picture1 = section("Picture1", this, {20, 166, 540, 180}); // singer card
 
     Image1 = new QLabel(Picture1); // singer picture, 2460 twips square
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setScaledContents(true);
-    Image1->setGeometry(12, 10, 164, 164);
+    Image1->setGeometry(12, 8, 164, 164);
     Image1->setPixmap(Image2->pixmap());
 
     aicAlphaImage1 = new AlphaImageButton(asset("picture-frame.png"), Picture1); // frame over the picture
     aicAlphaImage1->setObjectName(QStringLiteral("aicAlphaImage1"));
     aicAlphaImage1->setCursor(Qt::ArrowCursor);
-    aicAlphaImage1->move(12, 10);
+    aicAlphaImage1->move(12, 8);
 
-    Label1 = label(QStringLiteral("歌手名：未查询"), Picture1, 196, 20);
+    Label1 = label(QStringLiteral("歌手名：未查询"), Picture1, 196, 18);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFixedWidth(330);
-    Label4 = label(QStringLiteral("粉丝数：未查询"), Picture1, 196, 48);
+    Label4 = label(QStringLiteral("粉丝数：未查询"), Picture1, 196, 46);
     Label4->setObjectName(QStringLiteral("Label4"));
     Label4->setFixedWidth(330);
-    Label3 = label(QStringLiteral("其他信息："), Picture1, 196, 80);
+    Label3 = label(QStringLiteral("其他信息："), Picture1, 196, 78);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label10 = new QLabel(QStringLiteral("请输入地址进行信息提取"), Picture1);
     Label10->setObjectName(QStringLiteral("Label10"));
     Label10->setWordWrap(true);
     Label10->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label10->setGeometry(196, 102, 330, 68);
+    Label10->setGeometry(196, 100, 330, 68);
     Image2->lower();
 }
 
 void Form1::makeSongActions()
 {
-    Picture2 = section("Picture2", this, {20, 342, 540, 182}); // song actions
+    Picture2 = section("Picture2", this, {20, 354, 540, 170}); // song actions
 
     Label2 = new AutoSizeLabel(QStringLiteral("演唱歌曲：未查询"), Picture2);
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->move(16, 16);
+    Label2->move(16, 14);
 
     aicAlphaImage2 = new AlphaImageButton(asset("mv-badge.png"), Picture2); // music video badge
     aicAlphaImage2->setObjectName(QStringLiteral("aicAlphaImage2"));
     aicAlphaImage2->setCursor(Qt::ArrowCursor);
-    aicAlphaImage2->move(16 + Label2->width(), 14);
+    aicAlphaImage2->move(16 + Label2->width(), 12);
     aicAlphaImage2->hide();
 
-    Label5 = label(QStringLiteral("播放次数：未查询"), Picture2, 16, 48);
+    Label5 = label(QStringLiteral("播放次数：未查询"), Picture2, 16, 44);
     Label5->setObjectName(QStringLiteral("Label5"));
     Label5->setFixedWidth(250);
-    Label6 = label(QStringLiteral("收到礼物：未查询"), Picture2, 280, 48);
+    Label6 = label(QStringLiteral("收到礼物：未查询"), Picture2, 280, 44);
     Label6->setObjectName(QStringLiteral("Label6"));
     Label6->setFixedWidth(250);
-    Label7 = label(QStringLiteral("转发次数：未查询"), Picture2, 16, 76);
+    Label7 = label(QStringLiteral("转发次数：未查询"), Picture2, 16, 70);
     Label7->setObjectName(QStringLiteral("Label7"));
     Label7->setFixedWidth(250);
-    Label9 = label(QStringLiteral("评论数量：未查询"), Picture2, 280, 76);
+    Label9 = label(QStringLiteral("评论数量：未查询"), Picture2, 280, 70);
     Label9->setObjectName(QStringLiteral("Label9"));
     Label9->setFixedWidth(250);
 
-    Command7 = button("Command7", QStringLiteral("在线播放"), Picture2, {16, 108, 96, 32});    // play/stop
-    Command16 = button("Command16", QStringLiteral("无法播放?"), Picture2, {120, 108, 96, 32}); // rebuild and play
-    Command13 = button("Command13", QStringLiteral("复制地址"), Picture2, {224, 108, 96, 32});  // copy address
-    Command8 = button("Command8", QStringLiteral("获取MV"), Picture2, {328, 108, 96, 32});      // music video page
-    Command2 = button("Command2", QStringLiteral("下载音乐"), Picture2, {432, 108, 92, 32});    // download panel
+    Command7 = button("Command7", QStringLiteral("在线播放"), Picture2, {16, 98, 96, 32});    // play/stop
+    Command16 = button("Command16", QStringLiteral("无法播放?"), Picture2, {120, 98, 96, 32}); // rebuild and play
+    Command13 = button("Command13", QStringLiteral("复制地址"), Picture2, {224, 98, 96, 32});  // copy address
+    Command8 = button("Command8", QStringLiteral("获取MV"), Picture2, {328, 98, 96, 32});      // music video page
+    Command2 = button("Command2", QStringLiteral("下载音乐"), Picture2, {432, 98, 92, 32});    // download panel
 
     Slider1 = new QSlider(Qt::Horizontal, this); // volume
     Slider1->setObjectName(QStringLiteral("Slider1"));
@@ -164,29 +164,29 @@ void Form1::makeSongActions()
     Slider1->setSingleStep(10);
     Slider1->setPageStep(100);
     Slider1->setToolTip(QStringLiteral("音量"));
-    Slider1->setGeometry(36, 494, 200, 20);
+    Slider1->setGeometry(36, 496, 200, 20);
 }
 
 void Form1::makeWorksSection()
 {
     QFont captionFont = Label11[1]->font();
-    Label11[0] = label(QStringLiteral("Kelvaro歌手主页地址：(需Kelvaro会员)"), this, 584, 80);
+    Label11[0] = label(QStringLiteral("Kelvaro歌手主页地址：(需Kelvaro会员)"), this, 584, 104);
     Label11[0]->setObjectName(QStringLiteral("Label11_0"));
     Label11[0]->setFont(captionFont);
     Label11[0]->adjustSize();
 
     Text2 = new QLineEdit(this); // singer home page address
     Text2->setObjectName(QStringLiteral("Text2"));
-    Text2->setGeometry(584, 104, 260, 28);
+    Text2->setGeometry(584, 126, 260, 28);
     Text2->setEnabled(false);
 
-    Command11 = button("Command11", QStringLiteral("粘贴地址"), this, {852, 104, 80, 28}); // paste address
-    Command10 = button("Command10", QStringLiteral("批量获取"), this, {940, 104, 100, 28}); // fetch works
+    Command11 = button("Command11", QStringLiteral("粘贴地址"), this, {852, 126, 80, 28}); // paste address
+    Command10 = button("Command10", QStringLiteral("批量获取"), this, {940, 126, 100, 28}); // fetch works
     Command10->setEnabled(false);
 
     ListView1 = new QTreeWidget(this); // works table
     ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setGeometry(584, 148, 456, 330);
+    ListView1->setGeometry(584, 166, 456, 314);
     ListView1->setRootIsDecorated(false);
     ListView1->setUniformRowHeights(true);
     ListView1->setAllColumnsShowFocus(true);
@@ -304,4 +304,30 @@ void Form1::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
+
+    // The frame, the title buttons in their normal look and the banner, from
+    // the picture holders. Sizes that differ from the source stretch it.
+    const QPixmap skin = Image10->pixmap();
+    const QPixmap buttons = Image9->pixmap();
+    const int SW = width();
+    const int SH = height();
+    const struct {
+        const QPixmap &source;
+        QRect from;
+        QRect to;
+    } pieces[] = {
+        {skin, {0, 0, 6, 100}, {0, 0, 6, 100}},                // top-left corner
+        {skin, {6, 0, 1, 100}, {6, 0, SW - 12, 100}},          // title band
+        {skin, {7, 0, 6, 100}, {SW - 6, 0, 6, 100}},           // top-right corner
+        {skin, {0, 68, 3, 28}, {0, 68, 3, SH - 73}},           // left edge
+        {skin, {10, 68, 3, 28}, {SW - 3, 68, 3, SH - 73}},     // right edge
+        {skin, {0, 96, 6, 5}, {0, SH - 5, 6, 5}},              // bottom-left corner
+        {skin, {6, 96, 1, 5}, {6, SH - 5, SW - 12, 5}},        // bottom edge
+        {skin, {7, 96, 6, 5}, {SW - 6, SH - 5, 6, 5}},         // bottom-right corner
+        {buttons, {0, 0, 29, 20}, {SW - 80, 2, 29, 20}},       // minimise, normal
+        {buttons, {29, 0, 41, 20}, {SW - 51, 2, 41, 20}},      // close, normal
+    };
+    for (const auto &piece : pieces)
+        painter.drawPixmap(piece.to, piece.source, piece.from);
+    painter.drawPixmap(10, 16, Image8->pixmap()); // title banner
 }

@@ -14,6 +14,17 @@ const QColor Crimson(0xb0, 0x1c, 0x32);
 const QColor CrimsonDark(0x7a, 0x10, 0x22);
 const QColor CrimsonLight(0xd9, 0x4a, 0x5c);
 const QColor Paper(0xf7, 0xf3, 0xf3);
+constexpr int TitleBandRows = 92;
+
+// The title band's colour from the window's top edge down; the banner uses
+// the same gradient shifted by its own top (16) so that it blends in.
+QLinearGradient titleGradient(qreal top = 0)
+{
+    QLinearGradient band(0, -top, 0, TitleBandRows - top);
+    band.setColorAt(0, CrimsonLight);
+    band.setColorAt(1, Crimson);
+    return band;
+}
 
 QFont chineseFont(qreal pixelSize, bool bold)
 {
@@ -32,22 +43,22 @@ QImage canvas(int w, int h)
 }
 
 // 13 x 101: title band (rows 0-99), edges (rows 68-95), bottom edge (rows 96-100).
+// The band is crimson down to row 91, so the banner (drawn at y 16..86) sits on
+// it; rows 92-99 are the client colour. The bottom edge's last row is the only
+// crimson one across, because the title band's stretch column also shows rows
+// 96-99 just under the title.
 QImage frameSkin()
 {
     QImage image = canvas(13, 101);
     QPainter p(&image);
-    QLinearGradient band(0, 0, 0, 68);
-    band.setColorAt(0, CrimsonLight);
-    band.setColorAt(1, Crimson);
-    p.fillRect(0, 0, 13, 68, band);
-    p.fillRect(0, 68, 13, 32, Paper);       // below the title: the client colour
-    p.fillRect(0, 66, 13, 2, CrimsonDark);  // a dark seam under the title
-    p.fillRect(0, 68, 3, 28, Crimson);      // left edge pattern
-    p.fillRect(10, 68, 3, 28, Crimson);     // right edge pattern
-    p.fillRect(0, 0, 1, 68, CrimsonDark);   // outer rim of the corners
-    p.fillRect(12, 0, 1, 68, CrimsonDark);
-    p.fillRect(0, 96, 13, 5, Crimson);      // bottom edge
-    p.fillRect(0, 100, 13, 1, CrimsonDark);
+    p.fillRect(0, 0, 13, 101, Paper);
+    p.fillRect(0, 0, 13, TitleBandRows, titleGradient());
+    p.fillRect(0, TitleBandRows - 2, 13, 2, CrimsonDark); // a dark seam under the title
+    p.fillRect(0, 68, 3, 33, Crimson);                      // left edge, down into the bottom corner
+    p.fillRect(10, 68, 3, 33, Crimson);                     // right edge
+    p.fillRect(0, 0, 1, 101, CrimsonDark);                  // outer rim
+    p.fillRect(12, 0, 1, 101, CrimsonDark);
+    p.fillRect(0, 100, 13, 1, CrimsonDark);                 // bottom line
     return image;
 }
 
@@ -90,10 +101,7 @@ QImage titleBanner()
 {
     QImage image(400, 70, QImage::Format_ARGB32_Premultiplied);
     QPainter p(&image);
-    QLinearGradient band(0, -16, 0, 52); // continues the title band it sits on (y 16..86)
-    band.setColorAt(0, CrimsonLight);
-    band.setColorAt(1, Crimson);
-    p.fillRect(image.rect(), band);
+    p.fillRect(image.rect(), titleGradient(16)); // continues the band it sits on (y 16..86)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     // a small note mark
