@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace {
@@ -300,34 +301,53 @@ void Form1::makePictureHolders()
     Image10 = holder("Image10", "frame-skin.png");
 }
 
-void Form1::paintEvent(QPaintEvent *)
+void Form1::drawTitleButtons(ButtonLook minimise, ButtonLook close)
 {
+    m_minimiseLook = minimise;
+    m_closeLook = close;
+    update(minimiseButtonRect(width()).united(closeButtonRect(width())));
+}
+
+void Form1::paintEvent(QPaintEvent *event)
+{
+    // A repaint of the whole window is the frame's own paint: the title
+    // buttons come back in their normal look.
+    if (event->rect().contains(rect())) {
+        m_minimiseLook = ButtonLook::Normal;
+        m_closeLook = ButtonLook::Normal;
+    }
+
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
 
-    // The frame, the title buttons in their normal look and the banner, from
-    // the picture holders. Sizes that differ from the source stretch it.
+    // The frame and the banner, from the picture holders. Sizes that differ
+    // from the source stretch it.
     const QPixmap skin = Image10->pixmap();
-    const QPixmap buttons = Image9->pixmap();
     const int SW = width();
     const int SH = height();
     const struct {
-        const QPixmap &source;
         QRect from;
         QRect to;
-    } pieces[] = {
-        {skin, {0, 0, 6, 100}, {0, 0, 6, 100}},                // top-left corner
-        {skin, {6, 0, 1, 100}, {6, 0, SW - 12, 100}},          // title band
-        {skin, {7, 0, 6, 100}, {SW - 6, 0, 6, 100}},           // top-right corner
-        {skin, {0, 68, 3, 28}, {0, 68, 3, SH - 73}},           // left edge
-        {skin, {10, 68, 3, 28}, {SW - 3, 68, 3, SH - 73}},     // right edge
-        {skin, {0, 96, 6, 5}, {0, SH - 5, 6, 5}},              // bottom-left corner
-        {skin, {6, 96, 1, 5}, {6, SH - 5, SW - 12, 5}},        // bottom edge
-        {skin, {7, 96, 6, 5}, {SW - 6, SH - 5, 6, 5}},         // bottom-right corner
-        {buttons, {0, 0, 29, 20}, {SW - 80, 2, 29, 20}},       // minimise, normal
-        {buttons, {29, 0, 41, 20}, {SW - 51, 2, 41, 20}},      // close, normal
+    } frame[] = {
+        {{0, 0, 6, 100}, {0, 0, 6, 100}},            // top-left corner
+        {{6, 0, 1, 100}, {6, 0, SW - 12, 100}},      // title band
+        {{7, 0, 6, 100}, {SW - 6, 0, 6, 100}},       // top-right corner
+        {{0, 68, 3, 28}, {0, 68, 3, SH - 73}},       // left edge
+        {{10, 68, 3, 28}, {SW - 3, 68, 3, SH - 73}}, // right edge
+        {{0, 96, 6, 5}, {0, SH - 5, 6, 5}},          // bottom-left corner
+        {{6, 96, 1, 5}, {6, SH - 5, SW - 12, 5}},    // bottom edge
+        {{7, 96, 6, 5}, {SW - 6, SH - 5, 6, 5}},     // bottom-right corner
     };
-    for (const auto &piece : pieces)
-        painter.drawPixmap(piece.to, piece.source, piece.from);
+    for (const auto &piece : frame)
+        painter.drawPixmap(piece.to, skin, piece.from);
+
+    // Title buttons: the sprite holds the looks one under the other.
+    const QPixmap buttons = Image9->pixmap();
+    const auto row = [](ButtonLook look, int pressedRow) {
+        return look == ButtonLook::Normal ? 0 : (look == ButtonLook::Hover ? 21 : pressedRow);
+    };
+    painter.drawPixmap(minimiseButtonRect(SW), buttons, QRect(0, row(m_minimiseLook, 41), 29, 20));
+    painter.drawPixmap(closeButtonRect(SW), buttons, QRect(29, row(m_closeLook, 42), 41, 20));
+
     painter.drawPixmap(10, 16, Image8->pixmap()); // title banner
 }

@@ -100,6 +100,15 @@ public:
     void setStatus(const QString &text) { Label8[1]->setText(text); }
     QString status() const { return Label8[1]->text(); }
 
+    // The painted title buttons and the looks they are drawn in. A full
+    // repaint of the window draws both in their normal look again.
+    enum class ButtonLook { Normal, Hover, Pressed };
+    static QRect minimiseButtonRect(int SW) { return {SW - 80, 2, 29, 20}; }
+    static QRect closeButtonRect(int SW) { return {SW - 51, 2, 41, 20}; }
+    void drawTitleButtons(ButtonLook minimise, ButtonLook close);
+    ButtonLook minimiseLook() const { return m_minimiseLook; }
+    ButtonLook closeLook() const { return m_closeLook; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
@@ -111,4 +120,7 @@ private:
     void makeDownloadPanel();
     void makeStatusRow();
     void makePictureHolders();
+
+    ButtonLook m_minimiseLook = ButtonLook::Normal;
+    ButtonLook m_closeLook = ButtonLook::Normal;
 };

@@ -23,6 +23,7 @@ Program::Program(QApplication &app, ProgramServices services)
         VersionCheck::Controls{&f, f.Text1, f.Text2, f.Command10, f.Command12,
                                [&f](const QString &text) { f.setStatus(text); }},
         m_services.dialogs, m_services.desktop, m_services.endProgram, m_services.fetch);
+    m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram);
 }
 
 Program::~Program()

@@ -1,6 +1,7 @@
 #pragma once
 #include "app/Form1.h"
 #include "app/SkinLayer.h"
+#include "app/SkinnedFrame.h"
 #include "app/VersionCheck.h"
 #include "lookup/SongState.h"
 
@@ -60,4 +61,5 @@ private:
     SongState m_song;
     std::unique_ptr<Form1> m_form;
     std::unique_ptr<VersionCheck> m_versionCheck;
+    std::unique_ptr<SkinnedFrame> m_frame;
 };
