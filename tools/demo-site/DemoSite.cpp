@@ -160,9 +160,6 @@ bool DemoSite::start(int port)
 {
     if (m_server)
         return true;
-    if (!m_content)
-        m_content = Content::build(m_options.versionText);
-
     auto server = std::make_unique<httplib::Server>();
     // One request per connection: answers are never held back waiting for a
     // kept-alive connection, and stop() does not wait on an idle client.
@@ -172,8 +169,9 @@ bool DemoSite::start(int port)
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
-    const Content *content = m_content.get();
-    server->set_pre_routing_handler([content](const httplib::Request &request, httplib::Response &response) {
+    // The content is complete before the first request can arrive.
+    server->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
+        const Content *content = m_content.get();
         const Target target = targetOf(request);
         if (!content->hosts.count(target.host)) {
             response.status = 502;
@@ -215,6 +213,8 @@ bool DemoSite::start(int port)
         bound = port;
     if (bound <= 0)
         return false;
+    if (!m_content)
+        m_content = Content::build(m_options.versionText);
 
     m_server = std::move(server);
     m_port = bound;
