@@ -92,19 +92,19 @@ Extracted extractLiterally(const QString &page)
     QString listenPiece, listenCut, giftPiece, giftCut, forwardPiece, forwardCut, commentPiece, commentCut;
     QString photosPiece, photosCut, source, audioPiece, audioCut, headPiece;
     Extracted e;
-    step(title, after(page, QStringLiteral("<title>")));                                  // E1
-    if (const auto p = piece(title, QStringLiteral("-"), 1))                              // E2
+    step(title, after(page, QStringLiteral("<title>")));
+    if (const auto p = piece(title, QStringLiteral("-"), 1))
         dash = trim(*p);
-    e.userName = trim(removeAll(upto(dash, QStringLiteral("Kelvaro")), QStringLiteral("K"))); // E3
-    step(fansPiece, after(page, QStringLiteral("pcsong_title") + Q + ">"));               // E4
-    fansCut = upto(fansPiece, QStringLiteral("</div>"));                                   // E5
-    e.fans = trim(removeAll(removeAll(fansCut, QStringLiteral("<")), QStringLiteral("有"))); // E6
-    step(otherPiece, after(page, QStringLiteral("pcsong_title") + Q + " >"));             // E7
-    otherCut = upto(otherPiece, QStringLiteral("</div>"));                                 // E8
-    e.other = trim(removeAll(otherCut, QStringLiteral("<")));                              // E9
-    step(title2, after(page, QStringLiteral("<title>")));                                 // E10
-    e.songName = trim(removeAll(upto(title2, QStringLiteral("-")), QStringLiteral("-")));  // E11
-    const auto count = [&page](const char *icon, QString &pieceOf, QString &cut) {         // E12-E23
+    e.userName = trim(removeAll(upto(dash, QStringLiteral("Kelvaro")), QStringLiteral("K")));
+    step(fansPiece, after(page, QStringLiteral("pcsong_title") + Q + ">"));
+    fansCut = upto(fansPiece, QStringLiteral("</div>"));
+    e.fans = trim(removeAll(removeAll(fansCut, QStringLiteral("<")), QStringLiteral("有")));
+    step(otherPiece, after(page, QStringLiteral("pcsong_title") + Q + " >"));
+    otherCut = upto(otherPiece, QStringLiteral("</div>"));
+    e.other = trim(removeAll(otherCut, QStringLiteral("<")));
+    step(title2, after(page, QStringLiteral("<title>")));
+    e.songName = trim(removeAll(upto(title2, QStringLiteral("-")), QStringLiteral("-")));
+    const auto count = [&page](const char *icon, QString &pieceOf, QString &cut) {
         step(pieceOf, after(page, QLatin1String(icon) + Q + ">"));
         cut = upto(pieceOf, QStringLiteral("</div>"));
         return trim(removeAll(cut, QStringLiteral("<")));
@@ -113,20 +113,20 @@ Extracted extractLiterally(const QString &page)
     e.gifts = count("pcsong_gift_icon fl", giftPiece, giftCut);
     e.forwards = count("pcsong_forward_icon fl", forwardPiece, forwardCut);
     e.comments = count("pcsong_comment_icon fl", commentPiece, commentCut);
-    step(photosPiece, after(page, QStringLiteral("pcsong_photos") + Q + ">"));            // E24
-    photosCut = upto(photosPiece, QStringLiteral("/>"));                                   // E25
-    if (const auto s = after(photosCut, QStringLiteral("src=") + Q))                       // E26
+    step(photosPiece, after(page, QStringLiteral("pcsong_photos") + Q + ">"));
+    photosCut = upto(photosPiece, QStringLiteral("/>"));
+    if (const auto s = after(photosCut, QStringLiteral("src=") + Q))
         source = removeAll(*s, Q);
-    e.photo = trim(upto(source, QStringLiteral(" ")));                                     // E27
-    step(audioPiece, after(page, QStringLiteral("mp3:") + Q));                             // E28
-    audioCut = upto(audioPiece, Q);                                                         // E29
-    e.musicUrl = trim(removeAll(audioCut, Q));                                             // E30
-    step(headPiece, after(page, QStringLiteral(".pcsong_head {background: url( ") + Q));   // E31
-    e.headBg = removeAll(upto(headPiece, Q), Q);                                           // E32
-    e.headPic = QString(e.headBg).replace(QStringLiteral("100"), QStringLiteral("640"));   // E33
-    step(e.workId, piece(e.musicUrl, QStringLiteral("/"), 6));                             // W1
-    e.workId = removeAll(upto(e.workId, QStringLiteral(".")), QStringLiteral("."));        // W2
-    if (!e.photo.isEmpty() && e.photo.contains(QLatin1String("player")))                   // P2d
+    e.photo = trim(upto(source, QStringLiteral(" ")));
+    step(audioPiece, after(page, QStringLiteral("mp3:") + Q));
+    audioCut = upto(audioPiece, Q);
+    e.musicUrl = trim(removeAll(audioCut, Q));
+    step(headPiece, after(page, QStringLiteral(".pcsong_head {background: url( ") + Q));
+    e.headBg = removeAll(upto(headPiece, Q), Q);
+    e.headPic = QString(e.headBg).replace(QStringLiteral("100"), QStringLiteral("640"));
+    step(e.workId, piece(e.musicUrl, QStringLiteral("/"), 6));
+    e.workId = removeAll(upto(e.workId, QStringLiteral(".")), QStringLiteral("."));
+    if (!e.photo.isEmpty() && e.photo.contains(QLatin1String("player")))
         e.mvUrl = QString(e.photo).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
     return e;
 }
