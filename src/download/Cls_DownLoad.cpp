@@ -10,11 +10,12 @@
 #include <QNetworkRequest>
 #include <QScopeGuard>
 #include <QThread>
-#include <QTime>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <ctime>
 #include <memory>
 
 namespace {
@@ -45,9 +46,24 @@ double roundHalfEven(double value)
     return nearest;
 }
 
+// Local time of day. The offset from UTC is looked up once per second only:
+// the C library checks the time zone file on every lookup, and this runs
+// once per chunk.
 double secondsSinceMidnight()
 {
-    return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    static thread_local time_t offsetFor = -1;
+    static thread_local long offset = 0;
+    if (now.tv_sec != offsetFor) {
+        tm local{};
+        localtime_r(&now.tv_sec, &local);
+        offset = local.tm_gmtoff;
+        offsetFor = now.tv_sec;
+    }
+    constexpr qint64 Day = 24 * 60 * 60;
+    const qint64 ofDay = ((qint64(now.tv_sec) + offset) % Day + Day) % Day;
+    return double(ofDay) + double(now.tv_nsec) / 1e9;
 }
 
 QNetworkAccessManager *applicationSession()
@@ -74,6 +90,51 @@ bool isAnswerStatusError(QNetworkReply::NetworkError error)
         || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError)
         || error == QNetworkReply::ProxyAuthenticationRequiredError;
 }
+
+// The target file. Chunks are handed over one by one as they arrive and
+// reach the file in batches: whenever the batch is full, whenever the reply
+// has nothing more for the moment, and before the final status. A system
+// call per 512 bytes would cost more than everything else per chunk
+// together; this way the file is current whenever the engine waits for the
+// network, and complete before the transfer reports its end.
+class TargetFile {
+public:
+    explicit TargetFile(const QString &path) : m_file(path) {}
+
+    // Emptied on opening: whatever an older, longer file held beyond what
+    // this transfer writes must not survive.
+    bool open() { return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered); }
+
+    bool append(const char *data, qint64 size)
+    {
+        if (m_pending + size > qint64(sizeof m_batch) && !flush())
+            return false;
+        std::memcpy(m_batch + m_pending, data, size_t(size));
+        m_pending += size;
+        return true;
+    }
+
+    bool flush()
+    {
+        if (m_pending == 0)
+            return true;
+        const qint64 written = m_file.write(m_batch, m_pending);
+        m_written += std::max<qint64>(written, 0);
+        const bool ok = written == m_pending;
+        m_pending = 0;
+        return ok;
+    }
+
+    // Bytes that reached the file.
+    qint64 written() const { return m_written; }
+    QString errorString() const { return m_file.errorString(); }
+
+private:
+    QFile m_file;
+    char m_batch[16 * 1024];
+    qint64 m_pending = 0;
+    qint64 m_written = 0;
+};
 
 struct ReplyRelease {
     void operator()(QNetworkReply *reply) const
@@ -269,15 +330,15 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
     const qint64 startSecond = qint64(roundHalfEven(m_clock()));
     emit DLFileStatus(Receiving);
 
-    // Emptied on opening: whatever an older, longer file held beyond what
-    // this transfer writes must not survive. Unbuffered, so each chunk is in
-    // the file by the time its progress event is raised.
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    const auto fileFailed = [&](const TargetFile &file) {
         result.ending = DownloadResult::Ending::FileError;
+        result.bytes = file.written();
         result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return result; // the reply and the file go with their handles
-    }
+        return result; // the reply and the file go with their handles; no status follows
+    };
+    auto file = std::make_unique<TargetFile>(path);
+    if (!file->open())
+        return fileFailed(*file);
 
     qint64 lDownLoaded = 0;
     int finalStatus = DataEnded;
@@ -287,6 +348,8 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
         if (reply->bytesAvailable() <= 0) {
             // Reading an empty reply would only ask Qt's network thread for
             // more; wait for it to deliver instead.
+            if (!file->flush())
+                return fileFailed(*file);
             if (reply->isFinished()) {
                 readFailed = reply->error() != QNetworkReply::NoError && !isAnswerStatusError(reply->error());
                 if (readFailed)
@@ -312,12 +375,8 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
             readError = reply->errorString();
             break;
         }
-        if (file.write(chunk, got) != got) {
-            result.ending = DownloadResult::Ending::FileError;
-            result.bytes = lDownLoaded;
-            result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-            return result;
-        }
+        if (!file->append(chunk, got))
+            return fileFailed(*file);
         lDownLoaded += got;
         emit DLFileDowning(url, lDownLoaded, lFilesize, speedFor(lDownLoaded, startSecond, m_clock()));
         if (m_bStop) {
@@ -328,8 +387,10 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
         QCoreApplication::processEvents();
     }
 
+    if (!file->flush())
+        return fileFailed(*file);
     emit DLFileStatus(finalStatus);
-    file.close();
+    file.reset();
     reply.reset();
     emit DLFileStatus(HandlesClosed);
 
