@@ -112,6 +112,7 @@ private slots:
         m_server.serveCutShort("/reset", patterned(8000, 4), 3000);
         m_server.serveStalled("/stall", patterned(8000, 5), 2000);
         m_server.serveSilence("/silent");
+        m_server.serveSlowly("/slow", m_big, 4096, 30);
         m_server.serveAnnouncing("/huge", Q_INT64_C(3) << 30, patterned(1000, 6));
         m_server.start();
     }
@@ -492,6 +493,25 @@ private slots:
         QFETCH(QByteArray, text);
         QFETCH(qint64, size);
         QCOMPARE(Cls_DownLoad::announcedSize(text), size);
+    }
+
+    // Last: once the application has been told to quit, no event loop of
+    // this process runs again. The transfer must end instead of spinning on
+    // a wait that returns at once.
+    void applicationLeavingEndsTheTransfer()
+    {
+        Cls_DownLoad engine;
+        Recording seen(engine);
+        seen.onProgress = [&](const Progress &) {
+            if (seen.progress.size() == 1)
+                QCoreApplication::exit(0);
+        };
+        const QString path = freshPath();
+        const DownloadResult result = engine.DLFile(m_server.url("/slow"), path, 10000);
+        QCOMPARE(seen.trail(), QStringLiteral("1,2,3,4,P,9,6"));
+        QVERIFY(result.shortTransfer);
+        QVERIFY(result.bytes < m_big.size());
+        QCOMPARE(readFile(path), m_big.left(int(result.bytes)));
     }
 };
 
