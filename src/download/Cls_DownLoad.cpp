@@ -372,7 +372,8 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
         const qint64 got = reply->read(chunk, ChunkSize);
         if (got <= 0) {
             readFailed = got < 0;
-            readError = reply->errorString();
+            if (readFailed)
+                readError = reply->errorString();
             break;
         }
         if (!file->append(chunk, got))

@@ -41,7 +41,18 @@ struct DownloadResult {
 // most 512 bytes, on the calling (GUI) thread, reporting each stage through
 // DLFileStatus and each chunk through DLFileDowning. Between chunks it
 // delivers the window's pending events once, so the window stays usable and a
-// stop button can call DLFileStop from inside the transfer.
+// stop button can call DLFileStop from inside the transfer. While the server
+// has sent nothing new it waits in an event loop, for at most the stall limit.
+//
+// Status codes: 1 start; 2 session open; 3 the server answered (any HTTP
+// status); 4 about to open the target file; then progress events; 9 the data
+// ended or a read failed, or 5 a stop was acted on; 6 all closed. 7 (no
+// session) ends a call at once; 8 (no answer) is followed by 6.
+//
+// The stop request is a latch: set by DLFileStop at any time, cleared only
+// when a transfer acts on it after writing and reporting a chunk. A stop
+// requested while no transfer runs therefore ends the next one after its
+// first chunk.
 class Cls_DownLoad : public QObject {
     Q_OBJECT
 
