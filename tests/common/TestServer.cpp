@@ -162,6 +162,34 @@ void TestServer::serveStalled(const QString &path, const QByteArray &body, int s
     });
 }
 
+void TestServer::serveAnnouncing(const QString &path, qint64 announced, const QByteArray &body)
+{
+    m_server->Get(path.toStdString(), [body, announced](const httplib::Request &, httplib::Response &res) {
+        res.set_content_provider(size_t(announced), "application/octet-stream",
+                                 [body](size_t offset, size_t, httplib::DataSink &sink) {
+                                     if (offset < size_t(body.size())) {
+                                         sink.write(body.constData() + offset, size_t(body.size()) - offset);
+                                         return true;
+                                     }
+                                     return false; // drop the connection
+                                 });
+    });
+}
+
+void TestServer::serveSlowly(const QString &path, const QByteArray &body, int pieceSize, int pauseMs)
+{
+    m_server->Get(path.toStdString(), [this, body, pieceSize, pauseMs](const httplib::Request &, httplib::Response &res) {
+        res.set_content_provider(size_t(body.size()), "application/octet-stream",
+                                 [this, body, pieceSize, pauseMs](size_t offset, size_t, httplib::DataSink &sink) {
+                                     if (offset > 0 && !waitWhileRunning(pauseMs))
+                                         return false;
+                                     const size_t n = std::min(size_t(pieceSize), size_t(body.size()) - offset);
+                                     sink.write(body.constData() + offset, n);
+                                     return true;
+                                 });
+    });
+}
+
 void TestServer::serveSilence(const QString &path)
 {
     m_server->Get(path.toStdString(), [this](const httplib::Request &, httplib::Response &) {

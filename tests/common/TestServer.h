@@ -42,6 +42,11 @@ public:
     // Answers the headers (and the first `sendBytes` of the body) and then sends nothing more
     // until the server stops.
     void serveStalled(const QString &path, const QByteArray &body, int sendBytes);
+    // Announces `announced` bytes (any size, also beyond 4 GiB), sends `body`, then drops the connection.
+    void serveAnnouncing(const QString &path, qint64 announced, const QByteArray &body);
+    // A body with its Content-Length, sent `pieceSize` bytes at a time with a pause of `pauseMs`
+    // between pieces; gives up when the server stops.
+    void serveSlowly(const QString &path, const QByteArray &body, int pieceSize, int pauseMs);
     // Accepts the request and never answers at all.
     void serveSilence(const QString &path);
     // A redirect to another path of this server.

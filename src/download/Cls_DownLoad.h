@@ -1,0 +1,109 @@
+#pragma once
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QNetworkAccessManager;
+
+// How one DLFile call ended, beyond the byte count the status events imply.
+struct DownloadResult {
+    enum class Ending {
+        Finished,       // status 9: the data ended, or a read failed (see shortTransfer)
+        Stopped,        // status 5: a stop request was acted on
+        NoSession,      // status 7: no network session could be had
+        AddressRefused, // status 8: the server gave no answer
+        FileError,      // the target file could not be opened or written; no status after that
+        Busy,           // refused at once: this engine is already running a transfer
+    };
+
+    Ending ending = Ending::Finished;
+    // Bytes written to the target file: the count the caller acts on. 0 when
+    // no session, the address was refused or the call was refused as busy.
+    qint64 bytes = 0;
+    // The announced size (Content-Length), 0 when absent or unreadable.
+    qint64 announced = 0;
+    // The HTTP status the server answered with, 0 when it did not answer.
+    int httpStatus = 0;
+    // The transfer ended before the server's data did: a read failed (the
+    // connection broke or went silent) or fewer bytes arrived than a non-zero
+    // Content-Length announced. The status events look the same either way.
+    bool shortTransfer = false;
+    // What went wrong, in words, for FileError, Busy, AddressRefused,
+    // NoSession and short transfers; empty otherwise.
+    QString error;
+
+    // Every byte the server meant to send is in the file.
+    bool complete() const { return ending == Ending::Finished && !shortTransfer; }
+};
+
+// Copies the resource at an http address into a local file in chunks of at
+// most 512 bytes, on the calling (GUI) thread, reporting each stage through
+// DLFileStatus and each chunk through DLFileDowning. Between chunks it
+// delivers the window's pending events once, so the window stays usable and a
+// stop button can call DLFileStop from inside the transfer. While the server
+// has sent nothing new it waits in an event loop, for at most the stall limit.
+//
+// Status codes: 1 start; 2 session open; 3 the server answered (any HTTP
+// status); 4 about to open the target file; then progress events; 9 the data
+// ended or a read failed, or 5 a stop was acted on; 6 all closed. 7 (no
+// session) ends a call at once; 8 (no answer) is followed by 6.
+//
+// The stop request is a latch: set by DLFileStop at any time, cleared only
+// when a transfer acts on it after writing and reporting a chunk. A stop
+// requested while no transfer runs therefore ends the next one after its
+// first chunk.
+class Cls_DownLoad : public QObject {
+    Q_OBJECT
+
+public:
+    // Seconds since local midnight, with fraction.
+    using Clock = std::function<double()>;
+    // The network session to use; nullptr when none can be had.
+    using SessionSource = std::function<QNetworkAccessManager *()>;
+
+    static constexpr int ChunkSize = 512;
+    static constexpr qint64 SpeedWhileUnmeasured = 1025;
+    static constexpr int DefaultStallLimitMs = 60000;
+
+    explicit Cls_DownLoad(QObject *parent = nullptr);
+
+    // Transfers `sRemoteURL` into `sLocalFilePath` and returns when the
+    // transfer has ended; window events are delivered from inside the call.
+    // `lTimeOut` is accepted for the callers' sake and has no effect.
+    DownloadResult DLFile(const QString &sRemoteURL, const QString &sLocalFilePath, qint32 lTimeOut);
+
+    // Asks the running (or the next) transfer to stop after its next chunk.
+    // Always returns false.
+    bool DLFileStop();
+
+    bool isRunning() const { return m_running; }
+    bool stopPending() const { return m_bStop; }
+
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    void setSessionSource(SessionSource source) { m_session = std::move(source); }
+    // How long the transfer waits without receiving anything, both for the
+    // server's answer and between pieces of the body, before giving up.
+    void setStallLimit(int ms) { m_stallLimitMs = ms; }
+    int stallLimit() const { return m_stallLimitMs; }
+
+    // The speed rule, apart so that it can be checked on its own: whole
+    // seconds since `startSecond` at time of day `now`, 1025 when that is not
+    // positive (the first moments, or the clock passed midnight).
+    static qint64 speedFor(qint64 downloaded, qint64 startSecond, double now);
+    // Content-Length text as a byte count; 0 when absent or unreadable.
+    static qint64 announcedSize(const QByteArray &contentLength);
+
+signals:
+    void DLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize, qint64 lSpeed);
+    void DLFileStatus(int TmpState);
+
+private:
+    DownloadResult transfer(const QString &url, const QString &path);
+
+    bool m_bStop = false;
+    bool m_running = false;
+    int m_stallLimitMs = DefaultStallLimitMs;
+    Clock m_clock;
+    SessionSource m_session;
+};
