@@ -44,6 +44,7 @@ void Program::Form_Load()
     f.Slider1->setValue(1000);
     HookListView(f.ListView1);
     f.ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Cdf_ent = std::make_unique<Cls_DownLoad>();
     f.show();
     m_versionCheck->gx();
 }

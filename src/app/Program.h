@@ -3,6 +3,7 @@
 #include "app/SkinLayer.h"
 #include "app/SkinnedFrame.h"
 #include "app/VersionCheck.h"
+#include "download/Cls_DownLoad.h"
 #include "lookup/SongState.h"
 
 #include <QObject>
@@ -39,6 +40,8 @@ public:
 
     Form1 &form() { return *m_form; }
     SongState &song() { return m_song; }
+    // The download engine; created by Form_Load.
+    Cls_DownLoad *downloadEngine() { return Cdf_ent.get(); }
 
     // Start-up: skin, layout, window, volume, column lock, engine, version check.
     void Form_Load();
@@ -62,4 +65,5 @@ private:
     std::unique_ptr<Form1> m_form;
     std::unique_ptr<VersionCheck> m_versionCheck;
     std::unique_ptr<SkinnedFrame> m_frame;
+    std::unique_ptr<Cls_DownLoad> Cdf_ent;
 };

@@ -67,12 +67,14 @@ private slots:
         Harness h;
         Program &program = h.make();
         Form1 &f = program.form();
+        QVERIFY(!program.downloadEngine());
         bool checkedWhileVisible = false;
         h.answer = [&] {
             // The window is on screen, locked, with its design status, while the check waits.
             checkedWhileVisible = f.isVisible() && locked(f) && f.status() == QStringLiteral("正在检测是否最新版本..")
                 && f.Slider1->value() == 1000
-                && f.ListView1->header()->sectionResizeMode(0) == QHeaderView::Fixed;
+                && f.ListView1->header()->sectionResizeMode(0) == QHeaderView::Fixed
+                && program.downloadEngine() != nullptr;
             return std::optional<QString>(QStringLiteral("kv:V3.0.83|"));
         };
         program.Form_Load();
