@@ -20,10 +20,18 @@ Program::Program(QApplication &app, ProgramServices services)
     connect(f.Command4, &QPushButton::clicked, this, &Program::Command4_Click);
 
     m_versionCheck = std::make_unique<VersionCheck>(
-        VersionCheck::Controls{&f, f.Text1, f.Text2, f.Command10, f.Command12,
-                               [&f](const QString &text) { f.setStatus(text); }},
+        VersionCheck::Controls{&f, f.Text1, f.Text2, f.Command10, f.Command12, setStatus()},
         m_services.dialogs, m_services.desktop, m_services.endProgram, m_services.fetch);
     m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram);
+
+    m_musicVideo = std::make_unique<MusicVideo>(&f, setStatus(), m_song, m_services.dialogs, m_services.desktop,
+                                                m_services.programFolder);
+    connect(f.Command8, &QPushButton::clicked, m_musicVideo.get(), &MusicVideo::Command8_Click);
+}
+
+std::function<void(const QString &)> Program::setStatus()
+{
+    return [form = m_form.get()](const QString &text) { form->setStatus(text); };
 }
 
 Program::~Program()

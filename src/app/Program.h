@@ -5,6 +5,7 @@
 #include "app/VersionCheck.h"
 #include "download/Cls_DownLoad.h"
 #include "lookup/SongState.h"
+#include "mv/MusicVideo.h"
 
 #include <QObject>
 #include <functional>
@@ -57,6 +58,8 @@ protected:
 private:
     // Any request to close the window stops whatever is playing.
     void Form_QueryUnload();
+    // Writes the status line, Label8(1).
+    std::function<void(const QString &)> setStatus();
 
     QApplication &m_app;
     ProgramServices m_services;
@@ -66,4 +69,5 @@ private:
     std::unique_ptr<VersionCheck> m_versionCheck;
     std::unique_ptr<SkinnedFrame> m_frame;
     std::unique_ptr<Cls_DownLoad> Cdf_ent;
+    std::unique_ptr<MusicVideo> m_musicVideo;
 };

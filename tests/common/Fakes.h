@@ -49,9 +49,10 @@ public:
         saves.append({title, typeDescription, pattern, suggestedName});
         if (saveAnswers.empty())
             return std::nullopt;
-        std::optional<QString> answer = saveAnswers.front();
+        const bool chosen = saveAnswers.front().has_value();
+        const QString path = chosen ? *saveAnswers.front() : QString();
         saveAnswers.pop_front();
-        return answer;
+        return chosen ? std::optional<QString>(path) : std::nullopt;
     }
 };
 

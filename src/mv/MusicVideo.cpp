@@ -1,0 +1,57 @@
+#include "mv/MusicVideo.h"
+
+#include "lookup/SongState.h"
+#include "mv/VideoPage.h"
+#include "platform/Desktop.h"
+#include "platform/Dialogs.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+MusicVideo::MusicVideo(QWidget *window, std::function<void(const QString &)> setStatus, const SongState &song,
+                       DialogService &dialogs, Desktop &desktop, QString programFolder)
+    : m_window(window), m_setStatus(std::move(setStatus)), m_song(song), m_dialogs(dialogs), m_desktop(desktop),
+      m_programFolder(std::move(programFolder))
+{
+}
+
+QString MusicVideo::videoPagePath() const
+{
+    return m_programFolder + QStringLiteral("/video.htm");
+}
+
+void MusicVideo::Command8_Click()
+{
+    if (m_song.MvUrl.isEmpty()) {
+        m_dialogs.messageBox(m_window, QStringLiteral("没有发现视频文件.."), MessageBoxTitle, MessageIcon::Information,
+                             MessageButtons::Ok);
+        m_setStatus(QStringLiteral("没有发现视频文件.."));
+        return;
+    }
+    const QString line = VideoPage::html(m_song.MvUrl);
+    const QString failure = VideoPage::write(videoPagePath(), line);
+    if (!failure.isEmpty()) {
+        // No page, no dialog: say where it could not be written.
+        m_dialogs.messageBox(m_window, QStringLiteral("无法生成视频页面：") + videoPagePath() + QStringLiteral("\n") + failure,
+                             MessageBoxTitle, MessageIcon::Exclamation, MessageButtons::Ok);
+        return;
+    }
+    MvHtml = line;
+
+    if (!m_form2) {
+        m_form2 = new Form2(m_window);
+        m_form2->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_form2->Command1, &QPushButton::clicked, this, &MusicVideo::Form2_Command1_Click);
+    }
+    m_form2->Text1->setText(m_song.MvUrl);
+    m_form2->Text2->setText(MvHtml);
+    emit dialogReady(m_form2);
+    if (m_form2)
+        m_form2->exec();
+}
+
+void MusicVideo::Form2_Command1_Click()
+{
+    // Handed to the user's browser; the dialog stays open.
+    m_desktop.openAddress(videoPagePath());
+}

@@ -1,0 +1,43 @@
+#pragma once
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+#include "mv/Form2.h"
+
+class Desktop;
+class DialogService;
+struct SongState;
+
+// The "获取MV" button: writes video.htm beside the program for the current
+// music video and shows the dialog that opens it.
+class MusicVideo : public QObject {
+    Q_OBJECT
+public:
+    MusicVideo(QWidget *window, std::function<void(const QString &)> setStatus, const SongState &song,
+               DialogService &dialogs, Desktop &desktop, QString programFolder);
+
+    void Command8_Click();
+
+    // The line last written, without its line break.
+    const QString &mvHtml() const { return MvHtml; }
+    QString videoPagePath() const;
+    // The dialog while it is open; null before its first use and after it was closed.
+    Form2 *dialog() const { return m_form2; }
+
+signals:
+    // Raised once the dialog is filled, just before it is shown modally.
+    void dialogReady(Form2 *dialog);
+
+private:
+    void Form2_Command1_Click();
+
+    QWidget *m_window;
+    std::function<void(const QString &)> m_setStatus;
+    const SongState &m_song;
+    DialogService &m_dialogs;
+    Desktop &m_desktop;
+    QString m_programFolder;
+    QString MvHtml;
+    QPointer<Form2> m_form2;
+};
