@@ -22,6 +22,18 @@ QString missingProgram(const QStringList &programs)
     return {};
 }
 
+// Ends a child of ours: politely, then for good.
+void stopChild(QProcess &child)
+{
+    if (child.state() == QProcess::NotRunning)
+        return;
+    child.terminate();
+    if (!child.waitForFinished(5000)) {
+        child.kill();
+        child.waitForFinished(2000);
+    }
+}
+
 } // namespace
 
 NullSinkServer::~NullSinkServer()
@@ -99,13 +111,7 @@ bool NullSinkServer::start(QString *whyNot)
 
 void NullSinkServer::stop()
 {
-    if (m_server.state() == QProcess::NotRunning)
-        return;
-    m_server.terminate(); // our own child, by its pid
-    if (!m_server.waitForFinished(5000)) {
-        m_server.kill();
-        m_server.waitForFinished(2000);
-    }
+    stopChild(m_server); // our own child, by its pid
 }
 
 SinkRecorder::SinkRecorder(const NullSinkServer &server, QObject *parent)
@@ -140,13 +146,7 @@ bool SinkRecorder::start(QString *whyNot)
 
 void SinkRecorder::stop()
 {
-    if (m_parec.state() == QProcess::NotRunning)
-        return;
-    m_parec.terminate();
-    if (!m_parec.waitForFinished(3000)) {
-        m_parec.kill();
-        m_parec.waitForFinished(2000);
-    }
+    stopChild(m_parec);
 }
 
 void SinkRecorder::readSamples()
