@@ -1,0 +1,78 @@
+#include "playback/PlayCommands.h"
+
+#include "app/Endpoints.h"
+#include "lookup/SongState.h"
+#include "playback/AudioAddress.h"
+#include "playback/MediaCommands.h"
+#include "playback/MediaControl.h"
+
+#include <QPushButton>
+#include <QSlider>
+
+PlayCommands::PlayCommands(QPushButton *Command7, QPushButton *Command16, QSlider *Slider1, StatusSetter setStatus,
+                           SongState &state, MediaControl &media, QObject *parent)
+    : QObject(parent),
+      m_Command7(Command7),
+      m_Command16(Command16),
+      m_Slider1(Slider1),
+      m_setStatus(std::move(setStatus)),
+      m_state(state),
+      m_media(media)
+{
+    connect(m_Command7, &QPushButton::clicked, this, &PlayCommands::Command7_Click);
+    connect(m_Command16, &QPushButton::clicked, this, &PlayCommands::Command16_Click);
+    // actionTriggered comes only from the user's mouse, wheel and keys, once per
+    // step, never from setValue(): the start-up value sends nothing, and every
+    // intermediate position of a drag is sent.
+    connect(m_Slider1, &QSlider::actionTriggered, this, &PlayCommands::Slider1_Scroll);
+}
+
+void PlayCommands::play(const QString &musicpath)
+{
+    // Return codes are of no interest: a failure simply means no sound.
+    m_media.send(MediaCommands::closeDevice());
+    m_media.send(MediaCommands::open(musicpath));
+    m_media.send(MediaCommands::play());
+    m_media.send(MediaCommands::setVolume(m_Slider1->sliderPosition())); // after play, never before
+}
+
+void PlayCommands::Command7_Click()
+{
+    if (m_state.MusicUrl.isEmpty()) {
+        m_setStatus(LookUpFirstStatus);
+        return;
+    }
+    const QString caption = m_Command7->text();
+    if (caption == PlayCaption) {
+        m_Command7->setText(StopCaption);
+        play(m_state.MusicUrl);
+        m_setStatus(PlayingStatus);
+    } else if (caption == StopCaption) {
+        m_Command7->setText(PlayCaption);
+        m_media.send(MediaCommands::closeAll());
+    }
+}
+
+void PlayCommands::Command16_Click()
+{
+    // An address too short to hold the host piece cannot be rebuilt: say that a
+    // lookup is needed and leave the button and whatever plays as they are.
+    const std::optional<QString> rebuilt = AudioAddress::rebuild(m_state.MusicUrl, m_state.WorkId,
+                                                                      QString::fromUtf8(Endpoints::MediaHostTail));
+    if (!rebuilt) {
+        m_setStatus(LookUpFirstStatus);
+        return;
+    }
+    m_Command7->setText(StopCaption);
+    // Stored first, so that download and copy use the rebuilt address as well.
+    m_state.MusicUrl = *rebuilt;
+    play(m_state.MusicUrl);
+    m_setStatus(RebuiltStatus);
+}
+
+void PlayCommands::Slider1_Scroll()
+{
+    // actionTriggered fires before the new position becomes the value;
+    // sliderPosition() already holds it.
+    m_media.send(MediaCommands::setVolume(m_Slider1->sliderPosition()));
+}

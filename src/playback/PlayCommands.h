@@ -1,0 +1,46 @@
+#pragma once
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QPushButton;
+class QSlider;
+class MediaControl;
+struct SongState;
+
+// The song panel's play/stop button, its "can't play?" fallback and the volume
+// slider. The play button's caption is the only record of whether something
+// plays.
+class PlayCommands : public QObject {
+    Q_OBJECT
+public:
+    using StatusSetter = std::function<void(const QString &)>;
+
+    static inline const QString PlayCaption = QStringLiteral("在线播放");
+    static inline const QString StopCaption = QStringLiteral("停止播放");
+    static inline const QString LookUpFirstStatus = QStringLiteral("请先进行解析..");
+    static inline const QString PlayingStatus = QStringLiteral("正在进行在线试播放..");
+    static inline const QString RebuiltStatus = QStringLiteral("为您重新解析后,正在进行在线试播放..");
+
+    PlayCommands(QPushButton *Command7, QPushButton *Command16, QSlider *Slider1, StatusSetter setStatus,
+                 SongState &state, MediaControl &media, QObject *parent = nullptr);
+
+    // Closes the previous device, opens `musicpath` as it is, plays it and sets
+    // the slider's volume, in that order. No checks: an empty address is sent too.
+    void play(const QString &musicpath);
+
+public slots:
+    void Command7_Click();
+    void Command16_Click();
+    // One volume command per move of the slider by the user (mouse, wheel or keys).
+    void Slider1_Scroll();
+
+private:
+    QPushButton *const m_Command7;
+    QPushButton *const m_Command16;
+    QSlider *const m_Slider1;
+    const StatusSetter m_setStatus;
+    SongState &m_state;
+    MediaControl &m_media;
+};

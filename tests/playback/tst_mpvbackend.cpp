@@ -1,0 +1,197 @@
+// The libmpv backend on its own, without a sound server (audio goes to libmpv's
+// null output): what it loads, what it refuses, which failures it reports and
+// for which address.
+#include "ToneMp3.h"
+#include "common/TestEnvironment.h"
+#include "common/TestServer.h"
+#include "playback/MpvBackend.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+class MpvBackendTest : public QObject {
+    Q_OBJECT
+
+    TestServer m_server;
+    QByteArray m_tone;
+
+    static MpvBackend::Options silentOutput() { return {{"ao", "null"}}; }
+
+private slots:
+    void initTestCase()
+    {
+        m_tone = ToneMp3::encode(440, 0.6);
+        QVERIFY(m_tone.size() > 1000);
+        m_server.serve(QStringLiteral("/tone.mp3"), m_tone, "audio/mpeg");
+        m_server.serve(QStringLiteral("/other.mp3"), m_tone, "audio/mpeg");
+        m_server.serve(QStringLiteral("/not audio.mp3"), QByteArray(64 * 1024, 'x'), "audio/mpeg");
+        m_server.serve(QStringLiteral("/missing.mp3"), "<html>not here</html>", "text/html", 404);
+        m_server.serveSilence(QStringLiteral("/silent.mp3"));
+        m_server.start();
+    }
+
+    void acceptsAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("http") << "http://127.0.0.1/a.mp3" << true;
+        QTest::newRow("HTTP") << "HTTP://127.0.0.1/a.mp3" << true;
+        QTest::newRow("https") << "https://127.0.0.1/a.mp3" << true;
+        QTest::newRow("file") << "file:///tmp/a.mp3" << true;
+        QTest::newRow("path") << "/tmp/a b.mp3" << true;
+        QTest::newRow("path with ://") << "/tmp/a://b.mp3" << true;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("standard input") << "-" << false;
+        QTest::newRow("edl") << "edl://http://127.0.0.1/a.mp3" << false;
+        QTest::newRow("lavfi") << "av://lavfi:sine" << false;
+        QTest::newRow("fd") << "fd://0" << false;
+        QTest::newRow("memory") << "memory://abc" << false;
+        QTest::newRow("ftp") << "ftp://127.0.0.1/a.mp3" << false;
+    }
+    void acceptsAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, accepted);
+        QCOMPARE(MpvBackend::acceptsAddress(address), accepted);
+        MpvBackend backend(silentOutput());
+        QVERIFY(backend.isAvailable());
+        QCOMPARE(backend.open(address), accepted);
+        QCOMPARE(backend.address(), accepted ? address : QString());
+    }
+
+    void loadsAnAddressOverHttp()
+    {
+        MpvBackend backend(silentOutput());
+        QSignalSpy loaded(&backend, &MpvBackend::loaded);
+        QSignalSpy failed(&backend, &MpvBackend::failed);
+        const QString address = m_server.url(QStringLiteral("/tone.mp3"));
+        QVERIFY(backend.open(address));
+        QVERIFY(loaded.wait(10000));
+        QCOMPARE(loaded.first().first().toString(), address);
+        QVERIFY(failed.isEmpty());
+        QVERIFY(m_server.requestCount(QStringLiteral("/tone.mp3")) > 0);
+    }
+
+    void opensPausedAndPlaysOnlyWhenAsked()
+    {
+        MpvBackend backend(silentOutput());
+        QSignalSpy loaded(&backend, &MpvBackend::loaded);
+        QSignalSpy ended(&backend, &MpvBackend::reachedEnd);
+        QVERIFY(backend.open(m_server.url(QStringLiteral("/tone.mp3"))));
+        QVERIFY(loaded.wait(10000));
+        QTRY_VERIFY(backend.position() >= 0);
+        // Paused at the start: a second of waiting moves nothing.
+        QVERIFY(!ended.wait(1000));
+        QVERIFY2(qAbs(backend.position()) < 0.01, qPrintable(QString::number(backend.position())));
+        backend.play();
+        QVERIFY(ended.wait(10000));
+        QTRY_VERIFY(backend.position() > 0.5);
+    }
+
+    void playAfterTheEndStartsOver()
+    {
+        MpvBackend backend(silentOutput());
+        QSignalSpy ended(&backend, &MpvBackend::reachedEnd);
+        QVERIFY(backend.open(m_server.url(QStringLiteral("/tone.mp3"))));
+        backend.play();
+        QVERIFY(ended.wait(10000));
+        backend.play();
+        QTRY_VERIFY_WITH_TIMEOUT(backend.position() < 0.5, 5000);
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(ended.size(), 2);
+    }
+
+    void failuresAreReportedForTheirAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("connection refused")
+            << QStringLiteral("http://127.0.0.1:%1/x.mp3").arg(TestServer::refusingPort());
+        QTest::newRow("not audio") << QStringLiteral("/not audio.mp3");
+        QTest::newRow("404") << QStringLiteral("/missing.mp3");
+        QTest::newRow("no such file") << QStringLiteral("/nonexistent/kelvaro/x.mp3");
+    }
+    void failuresAreReportedForTheirAddress()
+    {
+        QFETCH(QString, address);
+        if (address.startsWith(u'/') && !address.startsWith(QLatin1String("/nonexistent")))
+            address = m_server.url(address);
+        MpvBackend backend(silentOutput());
+        QSignalSpy failed(&backend, &MpvBackend::failed);
+        QSignalSpy loaded(&backend, &MpvBackend::loaded);
+        QVERIFY(backend.open(address)); // taken at once; the failure comes later
+        QVERIFY(failed.wait(10000));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().at(0).toString(), address);
+        QVERIFY(!failed.first().at(1).toString().isEmpty());
+        QVERIFY(loaded.isEmpty());
+        // The backend is still usable afterwards.
+        backend.close();
+        QVERIFY(backend.open(m_server.url(QStringLiteral("/tone.mp3"))));
+        QVERIFY(loaded.wait(10000));
+        QCOMPARE(failed.size(), 1);
+    }
+
+    void noSoundServerIsAFailureToo()
+    {
+        MpvBackend backend({{"ao", "pulse"}, {"pulse-host", "unix:/nonexistent/kelvaro/pulse.sock"}});
+        QSignalSpy failed(&backend, &MpvBackend::failed);
+        const QString address = m_server.url(QStringLiteral("/tone.mp3"));
+        QVERIFY(backend.open(address));
+        backend.play();
+        QVERIFY(failed.wait(10000));
+        QCOMPARE(failed.first().at(0).toString(), address);
+        QCOMPARE(failed.first().at(1).toString(), QStringLiteral("audio output initialization failed"));
+    }
+
+    void aReplacedAddressFailsQuietly()
+    {
+        // The first address hangs until the network time-out; it is closed and
+        // replaced long before, and its end must not count against the second.
+        MpvBackend backend(silentOutput());
+        QSignalSpy failed(&backend, &MpvBackend::failed);
+        QSignalSpy loaded(&backend, &MpvBackend::loaded);
+        QVERIFY(backend.open(m_server.url(QStringLiteral("/silent.mp3"))));
+        backend.play();
+        backend.close();
+        const QString second = m_server.url(QStringLiteral("/other.mp3"));
+        QVERIFY(backend.open(second));
+        QVERIFY(loaded.wait(10000));
+        QCOMPARE(loaded.size(), 1);
+        QCOMPARE(loaded.first().first().toString(), second);
+        QVERIFY(failed.isEmpty());
+        // Replacing a refused address right away: its failure is not reported either.
+        QVERIFY(backend.open(QStringLiteral("http://127.0.0.1:%1/x.mp3").arg(TestServer::refusingPort())));
+        backend.close();
+        QVERIFY(backend.open(second));
+        QVERIFY(loaded.wait(10000));
+        QCOMPARE(loaded.last().first().toString(), second);
+        QVERIFY(failed.isEmpty());
+    }
+
+    void closeWithoutDeviceDoesNothing()
+    {
+        MpvBackend backend(silentOutput());
+        QSignalSpy failed(&backend, &MpvBackend::failed);
+        backend.close();
+        backend.play();
+        backend.setVolume(500);
+        QCOMPARE(backend.address(), QString());
+        QVERIFY(!failed.wait(300));
+    }
+
+    void destroyingWhileLoadingIsSafe()
+    {
+        // Wake-ups from libmpv's threads must not reach a destroyed backend.
+        for (int round = 0; round < 5; ++round) {
+            auto backend = std::make_unique<MpvBackend>(silentOutput());
+            QVERIFY(backend->open(m_server.url(QStringLiteral("/tone.mp3"))));
+            backend->play();
+            QTest::qWait(round * 20);
+            backend.reset();
+        }
+        QTest::qWait(100); // let any stray queued call run into nothing
+    }
+};
+
+KELVARO_TEST_MAIN(MpvBackendTest)
+#include "tst_mpvbackend.moc"
