@@ -3,6 +3,7 @@
 #include "app/ColumnLock.h"
 #include "app/Endpoints.h"
 #include "platform/Desktop.h"
+#include "playback/MediaCommands.h"
 #include "playback/MediaControl.h"
 
 #include <QApplication>
@@ -27,6 +28,9 @@ Program::Program(QApplication &app, ProgramServices services)
     m_musicVideo = std::make_unique<MusicVideo>(&f, setStatus(), m_song, m_services.dialogs, m_services.desktop,
                                                 m_services.programFolder);
     connect(f.Command8, &QPushButton::clicked, m_musicVideo.get(), &MusicVideo::Command8_Click);
+
+    m_playCommands = std::make_unique<PlayCommands>(f.Command7, f.Command16, f.Slider1, setStatus(), m_song,
+                                                    m_services.media);
 }
 
 std::function<void(const QString &)> Program::setStatus()
@@ -74,7 +78,7 @@ void Program::Command4_Click()
 
 void Program::Form_QueryUnload()
 {
-    m_services.media.send(QStringLiteral("close all"));
+    m_services.media.send(MediaCommands::closeAll());
 }
 
 bool Program::eventFilter(QObject *watched, QEvent *event)

@@ -6,6 +6,7 @@
 #include "download/Cls_DownLoad.h"
 #include "lookup/SongState.h"
 #include "mv/MusicVideo.h"
+#include "playback/PlayCommands.h"
 
 #include <QObject>
 #include <functional>
@@ -70,4 +71,5 @@ private:
     std::unique_ptr<SkinnedFrame> m_frame;
     std::unique_ptr<Cls_DownLoad> Cdf_ent;
     std::unique_ptr<MusicVideo> m_musicVideo;
+    std::unique_ptr<PlayCommands> m_playCommands;
 };

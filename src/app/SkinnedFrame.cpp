@@ -1,6 +1,7 @@
 #include "app/SkinnedFrame.h"
 
 #include "app/Form1.h"
+#include "playback/MediaCommands.h"
 #include "playback/MediaControl.h"
 
 #include <QCursor>
@@ -61,7 +62,7 @@ void SkinnedFrame::Form_MouseUp(int, double X, double Y)
     if (inMinimise(X, Y)) {
         m_form.setWindowState(m_form.windowState() | Qt::WindowMinimized);
     } else if (inClose(X, Y)) {
-        m_media.send(QStringLiteral("close all"));
+        m_media.send(MediaCommands::closeAll());
         m_endProgram(); // at once: the window's close path does not run
     }
 }
