@@ -1,0 +1,259 @@
+#include "download/DownloadPanel.h"
+
+#include "download/Cls_DownLoad.h"
+#include "download/DownloadPanelLogic.h"
+#include "lookup/SongState.h"
+#include "platform/AlphaImageButton.h"
+#include "platform/Desktop.h"
+#include "platform/Dialogs.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString StartCaption = QStringLiteral("开始下载");
+const QString StopCaption = QStringLiteral("停止下载");
+
+// Handed to the engine, which accepts it and has no use for it.
+constexpr qint32 TimeOutMs = 10000;
+
+} // namespace
+
+DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &Cdf_ent, DialogService &dialogs,
+                             Desktop &desktop, QString programFolder, QObject *parent)
+    : QObject(parent), m_c(std::move(controls)), m_song(song), m_engine(Cdf_ent), m_dialogs(dialogs),
+      m_desktop(desktop), m_programFolder(std::move(programFolder))
+{
+    connect(m_c.Command2, &QPushButton::clicked, this, &DownloadPanel::Command2_Click);
+    connect(m_c.Command1, &QPushButton::clicked, this, &DownloadPanel::Command1_Click);
+    connect(m_c.Command6, &QPushButton::clicked, this, &DownloadPanel::Command6_Click);
+    connect(m_c.aicAlphaImage4, &AlphaImageButton::clicked, this, &DownloadPanel::aicAlphaImage4_Click);
+    connect(&m_engine, &Cls_DownLoad::DLFileDowning, this, &DownloadPanel::Cdf_entDLFileDowning);
+    connect(&m_engine, &Cls_DownLoad::DLFileStatus, this, &DownloadPanel::Cdf_entDLFileStatus);
+    m_c.Picture3->installEventFilter(this);
+}
+
+QString DownloadPanel::songTitle() const
+{
+    return songTitleFromCaption(m_c.Label2->text());
+}
+
+void DownloadPanel::Command2_Click()
+{
+    const QString title = songTitle();
+    if (!m_song.MusicUrl.isEmpty()) {
+        m_c.setStatus(QStringLiteral("正在下载音乐.."));
+        m_c.Label16->setText(QStringLiteral("音乐名称：") + title);
+        m_c.Label17->setText(QStringLiteral("演唱歌手：") + m_song.UserName);
+        QFrame &panel = *m_c.Picture3;
+        const double left = m_c.window->width() / 2.0 - panel.width() / 2.0;
+        const double top = m_c.window->height() / 2.0 - panel.height() / 2.0;
+        panel.move(int(std::nearbyint(left)), int(std::nearbyint(top)));
+        panel.show();
+    } else {
+        m_c.setStatus(QStringLiteral("请先进行解析.."));
+    }
+    m_downPath = defaultDownloadPath(m_programFolder, title, m_song.UserName);
+    m_c.ProgressBar1->setValue(0);
+}
+
+void DownloadPanel::Command1_Click()
+{
+    const std::optional<QString> chosen =
+        m_dialogs.saveFileName(m_c.window, QStringLiteral("选择要下载的路径"), QStringLiteral("MP3音乐文件"),
+                               QStringLiteral("*.mp3"), suggestedFileName(songTitle(), m_song.UserName));
+    if (!chosen || chosen->isEmpty())
+        return; // cancelled: the target stays what it was
+    m_downPath = *chosen;
+    m_c.setStatus(QStringLiteral("已更换下载路径：") + m_downPath);
+}
+
+void DownloadPanel::Command6_Click()
+{
+    if (m_downPath.isEmpty()) {
+        m_dialogs.messageBox(m_c.window, QStringLiteral("请先选择要下载的文件路径!"), MessageBoxTitle,
+                             MessageIcon::Exclamation, MessageButtons::Ok);
+        return;
+    }
+    const QString caption = m_c.Command6->text();
+    if (caption == StartCaption)
+        startTransfer();
+    else if (caption == StopCaption)
+        askToStop();
+}
+
+void DownloadPanel::startTransfer()
+{
+    // Right after a confirmed stop the button reads "开始下载" while the
+    // engine still writes its last chunk: starting now would be a second
+    // transfer into the same file. The click does nothing.
+    if (m_transferRunning || m_engine.isRunning())
+        return;
+
+    const bool command2WasEnabled = m_c.Command2->isEnabled();
+    m_c.Command6->setText(StopCaption);
+    m_c.Command2->setEnabled(false);
+
+    // The default target's folder is ours to make; the first download into
+    // it would fail without it. A folder the user picked already exists.
+    const QString target = m_downPath;
+    const QString music = QDir::cleanPath(QDir(musicFolder(m_programFolder)).absolutePath());
+    if (QDir::cleanPath(QFileInfo(target).absolutePath()) == music)
+        QDir().mkpath(music);
+
+    DownloadResult result;
+    {
+        m_transferRunning = true;
+        const auto ended = qScopeGuard([this] { m_transferRunning = false; });
+        // Window events, and with them every handler of this panel, run
+        // inside this call.
+        result = m_engine.DLFile(m_song.MusicUrl, target, TimeOutMs);
+    }
+
+    if (result.ending == DownloadResult::Ending::Busy) {
+        // Someone else's transfer holds the engine; this click started nothing.
+        m_c.Command6->setText(StartCaption);
+        m_c.Command2->setEnabled(command2WasEnabled);
+        return;
+    }
+    transferEnded(result, target);
+}
+
+void DownloadPanel::transferEnded(const DownloadResult &result, const QString &target)
+{
+    // However it ended, nothing runs any more: the button starts again and
+    // the panel can be opened for the next song.
+    m_c.Command6->setText(StartCaption);
+    m_c.Command2->setEnabled(true);
+
+    using Ending = DownloadResult::Ending;
+    switch (result.ending) {
+    case Ending::FileError:
+        // The engine stopped after "正在下载音乐数据...", which would stay.
+        m_c.setStatus(QStringLiteral("抱歉!下载文件无法写入.."));
+        m_dialogs.messageBox(m_c.window,
+                             QStringLiteral("无法写入下载文件：\n") + target +
+                                 QStringLiteral("\n请检查该位置是否可以写入,或点击“浏览..”重新选择下载路径!"),
+                             MessageBoxTitle, MessageIcon::Exclamation, MessageButtons::Ok);
+        return;
+    case Ending::NoSession:
+    case Ending::AddressRefused:
+    case Ending::Busy:
+        return; // the engine's statuses have said it; no file was written
+    case Ending::Stopped:
+    case Ending::Finished:
+        break;
+    }
+
+    // The engine saves whatever the server sends. An error page, or a file
+    // that broke off, is not the music, whatever the statuses said.
+    if (result.httpStatus >= 400) {
+        m_c.setStatus(QStringLiteral("抱歉!服务器返回错误(%1),音乐下载失败..").arg(result.httpStatus));
+        return;
+    }
+    if (result.shortTransfer) {
+        m_c.setStatus(QStringLiteral("音乐下载未完成,文件不完整,请重试.."));
+        return;
+    }
+    // Browsing during the transfer may have changed the target: what is
+    // looked for is the current one.
+    if (result.bytes != 0 && QFileInfo(m_downPath).isFile())
+        m_desktop.showInFileManager(m_downPath);
+}
+
+void DownloadPanel::askToStop()
+{
+    m_c.Command6->setText(StartCaption);
+    const MessageAnswer answer =
+        m_dialogs.messageBox(m_c.window, QStringLiteral("当前正在下载中..停止将损坏下载文件!"), MessageBoxTitle,
+                             MessageIcon::Information, MessageButtons::YesNo);
+    if (answer == MessageAnswer::Yes) {
+        // A stop asked for while nothing runs would cut the next download
+        // short after its first chunk.
+        if (m_transferRunning)
+            m_engine.DLFileStop();
+        m_c.Command2->setEnabled(true);
+    } else if (m_transferRunning) {
+        // The transfer goes on, so the button must go on offering to stop
+        // it: reading "开始下载", a click would start a second one.
+        m_c.Command6->setText(StopCaption);
+    }
+}
+
+void DownloadPanel::Cdf_entDLFileDowning(const QString &, qint64 lDownLoaded, qint64 lFilesize, qint64)
+{
+    m_c.ProgressBar1->setValue(progressPercentage(lDownLoaded, lFilesize));
+}
+
+void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
+{
+    const QString text = downloadStatusText(TmpState);
+    if (!text.isEmpty())
+        m_c.setStatus(text);
+    if (TmpState == 6)
+        m_c.Command6->setText(StartCaption);
+}
+
+void DownloadPanel::aicAlphaImage4_Click()
+{
+    // A running transfer goes on; its messages keep coming.
+    m_c.Picture3->hide();
+}
+
+void DownloadPanel::Picture3_MouseDown(int, double X, double Y)
+{
+    // Any button drags, until it is released.
+    m_dragging = true;
+    m_grabbedAt = QPoint(int(X), int(Y));
+}
+
+void DownloadPanel::followMouse(QPointF inPanel)
+{
+    QWidget *area = m_c.Picture3->parentWidget();
+    QPoint mouse = m_c.Picture3->mapToParent(inPanel.toPoint());
+    // The panel moves within the main window: the point it was grabbed by
+    // never leaves the window, however far the mouse goes.
+    mouse.setX(std::clamp(mouse.x(), 0, std::max(area->width() - 1, 0)));
+    mouse.setY(std::clamp(mouse.y(), 0, std::max(area->height() - 1, 0)));
+    m_c.Picture3->move(mouse - m_grabbedAt);
+}
+
+bool DownloadPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_c.Picture3)
+        return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        // A section or control the panel holds owns its presses; the panel
+        // only sees those its children pass on.
+        if (m_c.Picture3->childAt(mouse->position().toPoint()))
+            return false;
+        Picture3_MouseDown(int(mouse->button()), mouse->position().x(), mouse->position().y());
+        return true;
+    }
+    case QEvent::MouseMove:
+        if (!m_dragging)
+            return false;
+        followMouse(static_cast<QMouseEvent *>(event)->position());
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!m_dragging)
+            return false;
+        m_dragging = false;
+        return true;
+    default:
+        return QObject::eventFilter(watched, event);
+    }
+}

@@ -1,0 +1,88 @@
+#pragma once
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include <functional>
+
+class AlphaImageButton;
+class Cls_DownLoad;
+class Desktop;
+class DialogService;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+struct DownloadResult;
+struct SongState;
+
+// The download panel: opens and fills Picture3, picks the target file,
+// starts and stops the transfer on the download engine and turns the
+// engine's events into the progress bar and the status line.
+//
+// The transfer runs inside Command6_Click; the engine delivers the window's
+// events between chunks, so every other handler here (and everywhere else)
+// may run nested inside it. Command2 is the only control disabled meanwhile.
+//
+// The constructor connects the controls' clicks, the engine's two events and
+// the panel's mouse presses to the handlers below; nothing else needs wiring.
+class DownloadPanel : public QObject {
+    Q_OBJECT
+public:
+    struct Controls {
+        QWidget *window;                   // the main window: centring, and the dialogs' parent
+        QFrame *Picture3;                  // the panel
+        QPushButton *Command2;             // "下载音乐" on the song panel
+        QPushButton *Command1;             // browse for the target file
+        QPushButton *Command6;             // start/stop
+        QProgressBar *ProgressBar1;
+        QLabel *Label16;                   // music name
+        QLabel *Label17;                   // singer
+        AlphaImageButton *aicAlphaImage4;  // close image
+        const QLabel *Label2;              // the song panel's title, read only
+        std::function<void(const QString &)> setStatus;
+    };
+
+    DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &Cdf_ent, DialogService &dialogs, Desktop &desktop,
+                  QString programFolder, QObject *parent = nullptr);
+
+    // The target file; empty until Command2 or Command1 sets it.
+    const QString &DownPath() const { return m_downPath; }
+    // A transfer started here is running (Command6_Click has not returned).
+    bool transferRunning() const { return m_transferRunning; }
+
+    void Command2_Click();
+    void Command1_Click();
+    void Command6_Click();
+    void Cdf_entDLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize, qint64 lSpeed);
+    void Cdf_entDLFileStatus(int TmpState);
+    void aicAlphaImage4_Click();
+    // Mouse buttons as a bit set (1 left, 2 right, 4 middle); X, Y inside Picture3.
+    void Picture3_MouseDown(int button, double X, double Y);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QString songTitle() const;
+    void startTransfer();
+    void askToStop();
+    void transferEnded(const DownloadResult &result, const QString &target);
+    void followMouse(QPointF inPanel);
+
+    Controls m_c;
+    SongState &m_song;
+    Cls_DownLoad &m_engine;
+    DialogService &m_dialogs;
+    Desktop &m_desktop;
+    const QString m_programFolder;
+
+    QString m_downPath;
+    bool m_transferRunning = false;
+
+    // Dragging Picture3: where it was pressed inside the panel, the point
+    // that stays under the mouse until the button is released.
+    bool m_dragging = false;
+    QPoint m_grabbedAt;
+};

@@ -1,0 +1,34 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+
+// What the download panel works out without touching a widget: the target
+// file's name and folder, the progress percentage and the status texts.
+
+// The song title: Label2's caption with every "演唱歌曲：" taken out.
+QString songTitleFromCaption(const QString &label2Caption);
+
+// A name that can only ever be one file name inside its folder. Song titles
+// and user names come from a web page: '/', NUL and the other control
+// characters (and broken UTF-16) become '_', so no name can reach another
+// folder; "", "." and ".." become underscores; a name longer than a file
+// name may be on disk (255 bytes in UTF-8) is shortened before its extension.
+QString safeFileName(const QString &name);
+
+// The save dialog's suggested name: title, " - ", user name, ".mp3".
+QString suggestedFileName(const QString &title, const QString &userName);
+
+// The folder beside the program that the default target file goes into.
+QString musicFolder(const QString &programFolder);
+
+// The default target file: the Music folder, then the suggested name.
+QString defaultDownloadPath(const QString &programFolder, const QString &title, const QString &userName);
+
+// The progress bar's value: downloaded / size × 100 rounded to the nearest
+// whole number, halves to even; 0 when the size is unknown; never above 100
+// (more bytes than announced) nor below 0.
+int progressPercentage(qint64 downloaded, qint64 filesize);
+
+// The status line's text for an engine status code; empty for a code the
+// panel does not know, which leaves the status line alone.
+QString downloadStatusText(int state);
