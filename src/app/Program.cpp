@@ -57,6 +57,10 @@ void Program::Form_Load()
     HookListView(f.ListView1);
     f.ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Cdf_ent = std::make_unique<Cls_DownLoad>();
+    m_downloadPanel = std::make_unique<DownloadPanel>(
+        DownloadPanel::Controls{&f, f.Picture3, f.Command2, f.Command1, f.Command6, f.ProgressBar1, f.Label16,
+                                f.Label17, f.aicAlphaImage4, f.Label2, setStatus()},
+        m_song, *Cdf_ent, m_services.dialogs, m_services.desktop, m_services.programFolder);
     f.show();
     m_versionCheck->gx();
 }

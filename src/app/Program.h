@@ -4,6 +4,7 @@
 #include "app/SkinnedFrame.h"
 #include "app/VersionCheck.h"
 #include "download/Cls_DownLoad.h"
+#include "download/DownloadPanel.h"
 #include "lookup/SongState.h"
 #include "mv/MusicVideo.h"
 #include "playback/PlayCommands.h"
@@ -44,6 +45,7 @@ public:
     SongState &song() { return m_song; }
     // The download engine; created by Form_Load.
     Cls_DownLoad *downloadEngine() { return Cdf_ent.get(); }
+    DownloadPanel *downloadPanel() { return m_downloadPanel.get(); }
 
     // Start-up: skin, layout, window, volume, column lock, engine, version check.
     void Form_Load();
@@ -70,6 +72,7 @@ private:
     std::unique_ptr<VersionCheck> m_versionCheck;
     std::unique_ptr<SkinnedFrame> m_frame;
     std::unique_ptr<Cls_DownLoad> Cdf_ent;
+    std::unique_ptr<DownloadPanel> m_downloadPanel;
     std::unique_ptr<MusicVideo> m_musicVideo;
     std::unique_ptr<PlayCommands> m_playCommands;
 };

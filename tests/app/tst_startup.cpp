@@ -299,6 +299,29 @@ private slots:
         QCOMPARE(h.media.commands, QStringList{QStringLiteral("close all")});
     }
 
+    // The window's buttons reach the parts behind them.
+    void buttonsAreWiredToTheirParts()
+    {
+        Harness h;
+        Program &program = h.make();
+        program.Form_Load();
+        Form1 &f = program.form();
+
+        QTest::mouseClick(f.Command7, Qt::LeftButton);
+        QCOMPARE(f.status(), QStringLiteral("请先进行解析.."));
+        QTest::mouseClick(f.Command8, Qt::LeftButton);
+        QCOMPARE(h.dialogs.shown.size(), 1);
+        QCOMPARE(h.dialogs.shown.first().text, QStringLiteral("没有发现视频文件.."));
+
+        program.song().MusicUrl = QStringLiteral("http://m3.stream.kelvaro.com/userwork/2026/a115/3108115.mp3");
+        QTest::mouseClick(f.Command2, Qt::LeftButton);
+        QVERIFY(f.Picture3->isVisible());
+        QCOMPARE(f.status(), QStringLiteral("正在下载音乐.."));
+        QTest::mouseClick(f.Command7, Qt::LeftButton);
+        QCOMPARE(h.media.commands.value(1), QStringLiteral("open http://m3.stream.kelvaro.com/userwork/2026/a115/3108115.mp3 alias OpenFile type MPEGVideo"));
+        QCOMPARE(f.Command7->text(), QStringLiteral("停止播放"));
+    }
+
     void publisherButtonsOpenTheirPages()
     {
         Harness h;
