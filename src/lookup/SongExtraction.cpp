@@ -1,0 +1,168 @@
+#include "lookup/SongExtraction.h"
+
+#include "app/Endpoints.h"
+#include "lookup/TextOps.h"
+
+namespace {
+
+// Fragments of the community's recording page markup.
+const QString TitleMarker = QStringLiteral("<title>");
+const QString FansMarker = QStringLiteral("pcsong_title\">");
+const QString OtherMarker = QStringLiteral("pcsong_title\" >");
+const QString ListenMarker = QStringLiteral("pcsong_listen_icon fl\">");
+const QString GiftMarker = QStringLiteral("pcsong_gift_icon fl\">");
+const QString ForwardMarker = QStringLiteral("pcsong_forward_icon fl\">");
+const QString CommentMarker = QStringLiteral("pcsong_comment_icon fl\">");
+const QString PhotosMarker = QStringLiteral("pcsong_photos\">");
+const QString SourceMarker = QStringLiteral("src=\"");
+const QString AudioMarker = QStringLiteral("mp3:\"");
+const QString HeadMarker = QStringLiteral(".pcsong_head {background: url( \"");
+
+const QString DivEnd = QStringLiteral("</div>");
+const QString ElementEnd = QStringLiteral("/>");
+const QString Blank = QStringLiteral(" ");
+const QString Quote = QStringLiteral("\"");
+const QString Dash = QStringLiteral("-");
+const QString Dot = QStringLiteral(".");
+const QString Slash = QStringLiteral("/");
+const QString Lt = QStringLiteral("<");
+const QString CommunityName = QStringLiteral("Kelvaro"); // as the page title writes it
+const QString Has = QStringLiteral("有");                // "has", before the fans number
+
+// piece = after(page, marker), where the marker occurs.
+void takeAfter(TextSlice &target, const QString &page, const QString &marker)
+{
+    if (const auto found = TextOps::after(page, marker))
+        target = TextSlice::within(page, *found);
+}
+
+// cut = upto(piece, end): never fails, so the cut always follows its piece,
+// old or new.
+void cutUpto(TextSlice &target, const TextSlice &piece, const QString &end)
+{
+    target = piece.sub(TextOps::upto(piece.view(), end));
+}
+
+// trim(remove(cut, "<")): a count or text shown as it stands in the page.
+QString shownText(const TextSlice &cut)
+{
+    return TextOps::trim(TextOps::remove(cut.view(), Lt)).toString();
+}
+
+} // namespace
+
+QString recordingPagePrefix()
+{
+    return QStringLiteral("http://") + QString::fromUtf8(Endpoints::WebHost) + QStringLiteral("/s/");
+}
+
+SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
+{
+    // One shared copy of the page: the pieces cut from it keep it alive even
+    // after PageHtml moves on.
+    const QString page = state.PageHtml;
+    SongDetails details;
+
+    // E1-E3: the singer's name between the title's dashes, before "Kelvaro".
+    takeAfter(pieces.titlePiece, page, TitleMarker);
+    if (const auto dash = TextOps::piece(pieces.titlePiece.view(), Dash, 1))
+        pieces.dashPiece = pieces.titlePiece.sub(TextOps::trim(*dash));
+    {
+        const QStringView name = TextOps::upto(pieces.dashPiece.view(), CommunityName);
+        state.UserName = TextOps::trim(TextOps::remove(name, CommunityName.first(1))).toString();
+    }
+
+    // E4-E9: fans and other information.
+    takeAfter(pieces.fansPiece, page, FansMarker);
+    cutUpto(pieces.fansCut, pieces.fansPiece, DivEnd);
+    details.fans = TextOps::trim(TextOps::remove(TextOps::remove(pieces.fansCut.view(), Lt), Has)).toString();
+    takeAfter(pieces.otherPiece, page, OtherMarker);
+    cutUpto(pieces.otherCut, pieces.otherPiece, DivEnd);
+    details.otherInfo = shownText(pieces.otherCut);
+
+    // E10-E11: the song name, the title before its first "-".
+    takeAfter(pieces.secondTitlePiece, page, TitleMarker);
+    details.songName =
+        TextOps::trim(TextOps::remove(TextOps::upto(pieces.secondTitlePiece.view(), Dash), Dash)).toString();
+
+    // E12-E23: the four counts.
+    takeAfter(pieces.listenPiece, page, ListenMarker);
+    cutUpto(pieces.listenCut, pieces.listenPiece, DivEnd);
+    details.playCount = shownText(pieces.listenCut);
+    takeAfter(pieces.giftPiece, page, GiftMarker);
+    cutUpto(pieces.giftCut, pieces.giftPiece, DivEnd);
+    details.giftCount = shownText(pieces.giftCut);
+    takeAfter(pieces.forwardPiece, page, ForwardMarker);
+    cutUpto(pieces.forwardCut, pieces.forwardPiece, DivEnd);
+    details.forwardCount = shownText(pieces.forwardCut);
+    takeAfter(pieces.commentPiece, page, CommentMarker);
+    cutUpto(pieces.commentCut, pieces.commentPiece, DivEnd);
+    details.commentCount = shownText(pieces.commentCut);
+
+    // E24-E27: the photo element's source, up to its first blank.
+    takeAfter(pieces.photosPiece, page, PhotosMarker);
+    cutUpto(pieces.photosCut, pieces.photosPiece, ElementEnd);
+    if (const auto source = TextOps::after(pieces.photosCut.view(), SourceMarker))
+        pieces.sourcePiece = TextSlice(TextOps::remove(*source, Quote));
+    details.photoUrl = TextOps::trim(TextOps::upto(pieces.sourcePiece.view(), Blank)).toString();
+
+    // E28-E30: the audio address between the quotes after "mp3:".
+    takeAfter(pieces.audioPiece, page, AudioMarker);
+    cutUpto(pieces.audioCut, pieces.audioPiece, Quote);
+    state.MusicUrl = TextOps::trim(TextOps::remove(pieces.audioCut.view(), Quote)).toString();
+
+    // E31-E33: the header background, and its large form.
+    takeAfter(pieces.headPiece, page, HeadMarker);
+    state.HeadBgUrl = TextOps::remove(TextOps::upto(pieces.headPiece.view(), Quote), Quote);
+    state.HeadPicUrl = QString(state.HeadBgUrl).replace(QStringLiteral("100"), QStringLiteral("640"));
+
+    return details;
+}
+
+void deriveWorkId(SongState &state)
+{
+    if (const auto field = TextOps::piece(state.MusicUrl, Slash, 6))
+        state.WorkId = field->toString();
+    state.WorkId = TextOps::remove(TextOps::upto(state.WorkId, Dot), Dot);
+}
+
+void runParseAction(QString address, SongState &state, ExtractionPieces &pieces, SongPanelOutput &panel,
+                    const PageFetch &fetch)
+{
+    if (address.isEmpty()) {
+        panel.setStatus(SongLookupTexts::EmptyAddress);
+        return;
+    }
+    if (!address.contains(recordingPagePrefix())) {
+        panel.setStatus(SongLookupTexts::WrongAddress);
+        return;
+    }
+
+    // Other handlers, this one included, may run while the page is fetched.
+    // Everything below reads the state afresh once the fetch is back.
+    if (std::optional<QString> page = fetch(address))
+        state.PageHtml = std::move(*page);
+    if (state.PageHtml.isEmpty())
+        return;
+    state.MvUrl.clear();
+
+    const SongDetails details = extractSongDetails(state, pieces);
+    panel.showDetails(state.UserName, details);
+    deriveWorkId(state);
+
+    if (details.photoUrl.isEmpty()) {
+        panel.showDefaultPicture(); // the badge stays as it was
+        return;
+    }
+    if (details.photoUrl.contains(QStringLiteral("player"))) {
+        // A music video: the photo is the video player; show the header
+        // picture and the badge.
+        panel.showPicture(PictureSource::HeaderPicture, state.HeadPicUrl);
+        panel.placeBadgeAfterSongName();
+        panel.setBadgeVisible(true);
+        state.MvUrl = QString(details.photoUrl).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+        return;
+    }
+    panel.setBadgeVisible(false);
+    panel.showPicture(PictureSource::Photo, details.photoUrl);
+}
