@@ -1,3 +1,5 @@
+#include "cli/Commands.h"
+
 #include <QApplication>
 #include <QStringList>
 
@@ -36,6 +38,8 @@ int main(int argc, char *argv[])
     const QString command = args.first();
     if (command == QLatin1String("help") || command == QLatin1String("--help") || command == QLatin1String("-h"))
         return usage(stdout, 0);
+    if (command == QLatin1String("lookup"))
+        return runLookup(args.mid(1));
     std::fprintf(stderr, "kelvaro: unknown command '%s'\n\n", qPrintable(command));
     return usage(stderr, 2);
 }
