@@ -3,6 +3,8 @@
 #include "app/Endpoints.h"
 #include "lookup/TextOps.h"
 
+#include <QStringMatcher>
+
 namespace {
 
 // Fragments of the community's recording page markup.
@@ -29,18 +31,27 @@ const QString Lt = QStringLiteral("<");
 const QString CommunityName = QStringLiteral("Kelvaro"); // as the page title writes it
 const QString Has = QStringLiteral("有");                // "has", before the fans number
 
-// piece = after(page, marker), where the marker occurs.
-void takeAfter(TextSlice &target, const QString &page, const QString &marker)
+// piece = after(page, marker), where the marker occurs. A piece left from
+// an earlier page is settled, so it doesn't keep that whole page alive.
+bool takeAfter(TextSlice &target, const QString &page, const QString &marker)
 {
-    if (const auto found = TextOps::after(page, marker))
-        target = TextSlice::within(page, *found);
+    // Most markers lie near the top, but the audio marker sits at the very end
+    // of a page; a skipping search crosses the page fastest, also for markers
+    // short enough that indexOf would compare character by character.
+    const qsizetype found = QStringMatcher(marker).indexIn(page);
+    if (found < 0) {
+        target = target.settled();
+        return false;
+    }
+    target = TextSlice::until(page, found + marker.size(), marker);
+    return true;
 }
 
 // cut = upto(piece, end): never fails, so the cut always follows its piece,
 // old or new.
 void cutUpto(TextSlice &target, const TextSlice &piece, const QString &end)
 {
-    target = piece.sub(TextOps::upto(piece.view(), end));
+    target = piece.upto(end);
 }
 
 // trim(remove(cut, "<")): a count or text shown as it stands in the page.
@@ -59,14 +70,16 @@ QString recordingPagePrefix()
 SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
 {
     // One shared copy of the page: the pieces cut from it keep it alive even
-    // after PageHtml moves on.
+    // after PageHtml moves on. Every "after" searches the whole page for its
+    // first marker; where each piece ends is found only as far as needed.
     const QString page = state.PageHtml;
     SongDetails details;
 
     // E1-E3: the singer's name between the title's dashes, before "Kelvaro".
-    takeAfter(pieces.titlePiece, page, TitleMarker);
-    if (const auto dash = TextOps::piece(pieces.titlePiece.view(), Dash, 1))
-        pieces.dashPiece = pieces.titlePiece.sub(TextOps::trim(*dash));
+    // E10 takes the same piece again; one search serves both.
+    const bool titleFound = takeAfter(pieces.titlePiece, page, TitleMarker);
+    if (const std::optional<TextSlice> dash = pieces.titlePiece.after(Dash))
+        pieces.dashPiece = dash->sub(TextOps::trim(dash->view()));
     {
         const QStringView name = TextOps::upto(pieces.dashPiece.view(), CommunityName);
         state.UserName = TextOps::trim(TextOps::remove(name, CommunityName.first(1))).toString();
@@ -81,9 +94,9 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
     details.otherInfo = shownText(pieces.otherCut);
 
     // E10-E11: the song name, the title before its first "-".
-    takeAfter(pieces.secondTitlePiece, page, TitleMarker);
+    pieces.secondTitlePiece = titleFound ? pieces.titlePiece : pieces.secondTitlePiece.settled();
     details.songName =
-        TextOps::trim(TextOps::remove(TextOps::upto(pieces.secondTitlePiece.view(), Dash), Dash)).toString();
+        TextOps::trim(TextOps::remove(pieces.secondTitlePiece.upto(Dash).view(), Dash)).toString();
 
     // E12-E23: the four counts.
     takeAfter(pieces.listenPiece, page, ListenMarker);
@@ -102,8 +115,8 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
     // E24-E27: the photo element's source, up to its first blank.
     takeAfter(pieces.photosPiece, page, PhotosMarker);
     cutUpto(pieces.photosCut, pieces.photosPiece, ElementEnd);
-    if (const auto source = TextOps::after(pieces.photosCut.view(), SourceMarker))
-        pieces.sourcePiece = TextSlice(TextOps::remove(*source, Quote));
+    if (const std::optional<TextSlice> source = pieces.photosCut.after(SourceMarker))
+        pieces.sourcePiece = TextSlice(TextOps::remove(source->view(), Quote));
     details.photoUrl = TextOps::trim(TextOps::upto(pieces.sourcePiece.view(), Blank)).toString();
 
     // E28-E30: the audio address between the quotes after "mp3:".
@@ -113,7 +126,7 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
 
     // E31-E33: the header background, and its large form.
     takeAfter(pieces.headPiece, page, HeadMarker);
-    state.HeadBgUrl = TextOps::remove(TextOps::upto(pieces.headPiece.view(), Quote), Quote);
+    state.HeadBgUrl = TextOps::remove(pieces.headPiece.upto(Quote).view(), Quote);
     state.HeadPicUrl = QString(state.HeadBgUrl).replace(QStringLiteral("100"), QStringLiteral("640"));
 
     return details;

@@ -143,12 +143,59 @@ private slots:
         QCOMPARE(TextOps::trim(text).toString(), expected);
     }
 
-    // A slice shares its page while it is a large part of it, copies itself
-    // when it is a small one, and stays valid after the page is gone.
+    // A slice that finds its end lazily answers exactly what the fully cut
+    // piece answers: every text of up to seven characters over a small
+    // alphabet, every start, several end markers and markers, each question
+    // asked of a fresh slice and again after the slice has learned part of
+    // its end.
+    void lazySliceAgreesWithTheCutPiece()
+    {
+        QStringList texts = {QString()};
+        for (int length = 1, from = 0; length <= 7; ++length) {
+            const qsizetype upTo = texts.size();
+            for (qsizetype i = from; i < upTo; ++i)
+                for (const QChar c : {QChar('a'), QChar('b'), QChar('-')})
+                    texts << texts[i] + c;
+            from = int(upTo);
+        }
+        const QStringList endMarkers = {"b", "ab", "--", "a-a"};
+        const QStringList markers = {"-", "a-", "b", "ba", "--", "bab"};
+        int checks = 0;
+        for (const QString &text : texts) {
+            for (qsizetype start = 0; start <= text.size(); ++start) {
+                for (const QString &endMarker : endMarkers) {
+                    const qsizetype end = text.indexOf(endMarker, start);
+                    const QString cut = text.mid(start, end < 0 ? -1 : end - start);
+                    for (const QString &marker : markers) {
+                        const QString where = QStringLiteral("text '%1' start %2 end '%3' marker '%4'")
+                                                  .arg(text).arg(start).arg(endMarker, marker);
+                        const TextSlice fresh = TextSlice::until(text, start, endMarker);
+                        QVERIFY2(fresh.upto(marker).toString() == TextOps::upto(cut, marker).toString(),
+                                 qPrintable(where));
+                        const TextSlice other = TextSlice::until(text, start, endMarker);
+                        QVERIFY2(shown(other.after(marker) ? std::optional<QStringView>(other.after(marker)->view())
+                                                           : std::nullopt)
+                                     == shown(TextOps::after(cut, marker)),
+                                 qPrintable(where));
+                        QVERIFY2(other.view().toString() == cut, qPrintable(where));
+                        const qsizetype expected = cut.indexOf(marker);
+                        QVERIFY2(TextSlice::until(text, start, endMarker).indexOf(marker) == expected,
+                                 qPrintable(where));
+                        ++checks;
+                    }
+                }
+            }
+        }
+        QVERIFY(checks > 100000);
+    }
+
+    // Large pieces share their page, small ones are copied, and both stay
+    // valid after the page is gone.
     void slicesOutliveTheirPage()
     {
         TextSlice big;
         TextSlice small;
+        TextSlice lazy;
         {
             QString page = QStringLiteral("head<title>") + QString(1000, QLatin1Char('x'));
             const auto rest = TextOps::after(page, QStringLiteral("<title>"));
@@ -157,11 +204,15 @@ private slots:
             QCOMPARE(big.view().data(), rest->data()); // no copy
             small = TextSlice::within(page, TextOps::upto(page, QStringLiteral("<")));
             QVERIFY(small.view().data() != page.constData()); // copied
+            lazy = TextSlice::until(page, 11, QStringLiteral("<title>"));
+            QCOMPARE(lazy.upto(QStringLiteral("xx")).toString(), QStringLiteral("x"));
             page = QStringLiteral("another page");
         }
         QCOMPARE(big.toString(), QString(1000, QLatin1Char('x')));
         QCOMPARE(small.toString(), QStringLiteral("head<"));
         QCOMPARE(big.sub(big.view().first(3)).toString(), QStringLiteral("xxx"));
+        QCOMPARE(lazy.view().size(), 1000);
+        QCOMPARE(lazy.settled().toString(), QString(1000, QLatin1Char('x')));
     }
 };
 
