@@ -24,6 +24,17 @@ bool transferBroke(QNetworkReply::NetworkError error)
 
 } // namespace
 
+QUrl requestUrl(const QString &address)
+{
+    qsizetype begin = 0;
+    qsizetype end = address.size();
+    while (begin < end && address.at(begin).unicode() <= 0x20)
+        ++begin;
+    while (end > begin && address.at(end - 1).unicode() <= 0x20)
+        --end;
+    return QUrl(address.sliced(begin, end - begin));
+}
+
 std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchLimits &limits)
 {
     QNetworkRequest limited(request);
@@ -82,7 +93,7 @@ QString decodeBody(const QByteArray &body, const QByteArray &contentType)
 
 std::optional<QString> GetBody(const QString &url, const FetchLimits &limits)
 {
-    QNetworkRequest request{QUrl(url)};
+    QNetworkRequest request{requestUrl(url)};
     request.setRawHeader("If-Modified-Since", "0");
     // No cookie store: each fetch stands alone.
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);

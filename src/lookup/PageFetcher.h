@@ -4,6 +4,12 @@
 #include <optional>
 
 class QNetworkRequest;
+class QUrl;
+
+// An address as a request object reads it: blanks and control characters
+// around it are ignored, so " http://host/s/x" (as a user may paste it)
+// reaches the same page as the address without the blank.
+QUrl requestUrl(const QString &address);
 
 // Time limits of one fetch. The connect limit runs until the request has been
 // sent; the idle limit runs whenever no byte arrives. The size limit guards

@@ -9,19 +9,14 @@ namespace {
 
 constexpr qint64 MaxPictureFileBytes = 64 * 1024 * 1024;
 
-bool isInternetAddress(const QString &path)
-{
-    return path.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
-        || path.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-}
-
 // The first loader: nothing when it cannot take the path at all.
 std::optional<QImage> loadFromAddress(const QString &path, const FetchLimits &limits)
 {
-    if (!isInternetAddress(path))
+    const QUrl url = requestUrl(path);
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         return std::nullopt;
-    const QUrl url(path);
-    if (!url.isValid())
+    if (!url.isValid() || url.host().isEmpty())
         return QImage();
     FetchLimits pictureLimits = limits;
     pictureLimits.maxBytes = std::min(limits.maxBytes, MaxPictureFileBytes);

@@ -7,7 +7,8 @@
 
 // A picture from an internet address or a local file, for the singer picture.
 //
-// Two loaders are tried in turn. The first takes http and https addresses,
+// Two loaders are tried in turn. The first takes http and https addresses
+// (blanks around them ignored, as for pages),
 // fetched through the program's one network stack and waited for like a page
 // (the window stays live); whatever goes wrong there, no answer or an answer
 // that is not a picture, yields an empty picture, so the caller shows a blank.

@@ -198,17 +198,6 @@ private slots:
         QCOMPARE(shown.fans, fans);
     }
 
-    // A count whose closing tag is missing runs to the next "</div>".
-    void countWithoutItsEnd()
-    {
-        QString html = songPage({});
-        html.replace("5678</div>", "5678<span>");
-        Lookup lookup;
-        lookup.page("a", html);
-        lookup.run(address("a"));
-        QCOMPARE(lookup.panel.shown.playCount, QStringLiteral("5678span>\ndiv class=\"pcsong_gift_icon fl\">90"));
-    }
-
     void photoAddress_data()
     {
         QTest::addColumn<QString>("element");

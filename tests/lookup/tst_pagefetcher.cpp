@@ -119,6 +119,24 @@ private slots:
         }
     }
 
+    // Blanks and control characters around an address are not part of it.
+    void addressReadAsARequestObjectReadsIt_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("as is") << "" << "";
+        QTest::newRow("leading blank") << " " << "";
+        QTest::newRow("blanks and line break around") << "  \t" << " \r\n";
+    }
+    void addressReadAsARequestObjectReadsIt()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        m_server->serve("/page", "the page");
+        m_server->start();
+        QCOMPARE(GetBody(before + m_server->url("/page") + after), std::optional<QString>(QStringLiteral("the page")));
+    }
+
     void cookiesAreNotKept()
     {
         m_server->http().Get("/cookie", [](const httplib::Request &, httplib::Response &response) {
@@ -306,6 +324,7 @@ private slots:
         QTest::addColumn<QString>("expected"); // "picture", "empty" or "nothing"
         QTest::newRow("http picture") << "http:/pic.png" << "picture";
         QTest::newRow("http, capital scheme") << "HTTP:/pic.png" << "picture";
+        QTest::newRow("http, blanks around") << " http:/pic.png " << "picture";
         QTest::newRow("http 404 page") << "http:/missing" << "empty";
         QTest::newRow("http text, not a picture") << "http:/text" << "empty";
         QTest::newRow("http refused") << "refused" << "empty";
@@ -338,8 +357,9 @@ private slots:
         text.write("not a picture");
         text.close();
 
-        if (path.startsWith("http:/", Qt::CaseInsensitive))
-            path = path.left(4) + m_server->url(path.mid(5)).mid(4);
+        if (path.trimmed().startsWith("http:/", Qt::CaseInsensitive))
+            path.replace(QRegularExpression("(http):(/\\S*)", QRegularExpression::CaseInsensitiveOption),
+                         "\\1://127.0.0.1:" + QString::number(m_server->port()) + "\\2");
         else if (path == "refused")
             path = QStringLiteral("http://127.0.0.1:%1/a.png").arg(TestServer::refusingPort());
         else if (path.startsWith("file:"))
