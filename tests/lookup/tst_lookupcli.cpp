@@ -3,10 +3,10 @@
 // carried from one lookup to the next.
 #include "FakeCommunity.h"
 #include "SongPages.h"
+#include "TestPictures.h"
 #include "common/TestEnvironment.h"
 #include "lookup/SongExtraction.h"
 
-#include <QBuffer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -53,16 +53,6 @@ Run runCli(const QStringList &args, int proxyPort)
     return run;
 }
 
-QByteArray pngBytes()
-{
-    QImage image(4, 4, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 const QStringList Keys = {"status",       "userName",     "fans",      "otherInfo", "songName",   "playCount",
                           "giftCount",    "forwardCount", "commentCount", "photoUrl", "musicUrl", "workId",
@@ -99,8 +89,8 @@ private slots:
         site.page(address("bare"), QStringLiteral("<title>Bare - Bob Kelvaro - x</title>"));
         site.page(address("nophoto"), songPage(noPhoto));
         site.page(address("relative"), songPage(relativePhoto));
-        site.page(QStringLiteral("http://img.kelvaro.test/p.png"), pngBytes(), "image/png");
-        site.page(QStringLiteral("http://img.kelvaro.test/head_640.jpg"), pngBytes(), "image/png");
+        site.page(QStringLiteral("http://img.kelvaro.test/p.png"), pngBytes(Qt::red), "image/png");
+        site.page(QStringLiteral("http://img.kelvaro.test/head_640.jpg"), pngBytes(Qt::red), "image/png");
         site.start();
 
         const QStringList args = {QStringLiteral("lookup"), address("video"), address("ordinary"),

@@ -1,6 +1,7 @@
 // GetBody and LoadPicture against the local test server: what is sent, what
 // comes back for every kind of answer, the time limits, and that the window
 // keeps running (and may fetch again) while a fetch waits.
+#include "TestPictures.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
 #include "lookup/PageFetcher.h"
@@ -8,7 +9,6 @@
 
 #include <httplib.h>
 
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QStringEncoder>
@@ -28,16 +28,6 @@ namespace {
 
 const FetchLimits ShortLimits{400, 400};
 
-QByteArray pngBytes(const QColor &colour)
-{
-    QImage image(8, 6, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 // A listening socket whose accept queue is full: a further connection attempt
 // is never answered, so connecting hangs as with an unreachable host.

@@ -4,11 +4,11 @@
 #include "FakeCommunity.h"
 #include "SongPages.h"
 #include "app/Form1.h"
+#include "TestPictures.h"
 #include "common/TestEnvironment.h"
 #include "lookup/SongLookup.h"
 #include "platform/Network.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QMimeData>
 #include <QNetworkAccessManager>
@@ -22,16 +22,6 @@ QString address(const QString &name)
     return recordingPagePrefix() + name;
 }
 
-QByteArray pngBytes(const QColor &colour, int width = 8)
-{
-    QImage image(width, 6, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 QColor shownColour(const QLabel *image)
 {
