@@ -54,9 +54,12 @@ void cutUpto(TextSlice &target, const TextSlice &piece, const QString &end)
     target = piece.upto(end);
 }
 
-// trim(remove(cut, "<")): a count or text shown as it stands in the page.
-QString shownText(const TextSlice &cut)
+// A text in its own element: the piece after the marker, cut at "</div>",
+// shown without "<" and the blanks around it.
+QString elementText(TextSlice &piece, TextSlice &cut, const QString &page, const QString &marker)
 {
+    takeAfter(piece, page, marker);
+    cutUpto(cut, piece, DivEnd);
     return TextOps::trim(TextOps::remove(cut.view(), Lt)).toString();
 }
 
@@ -75,8 +78,8 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
     const QString page = state.PageHtml;
     SongDetails details;
 
-    // E1-E3: the singer's name between the title's dashes, before "Kelvaro".
-    // E10 takes the same piece again; one search serves both.
+    // The singer's name between the title's dashes, before "Kelvaro". The
+    // song name below takes the same piece again; one search serves both.
     const bool titleFound = takeAfter(pieces.titlePiece, page, TitleMarker);
     if (const std::optional<TextSlice> dash = pieces.titlePiece.after(Dash))
         pieces.dashPiece = dash->sub(TextOps::trim(dash->view()));
@@ -85,46 +88,36 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
         state.UserName = TextOps::trim(TextOps::remove(name, CommunityName.first(1))).toString();
     }
 
-    // E4-E9: fans and other information.
+    // Fans and other information.
     takeAfter(pieces.fansPiece, page, FansMarker);
     cutUpto(pieces.fansCut, pieces.fansPiece, DivEnd);
     details.fans = TextOps::trim(TextOps::remove(TextOps::remove(pieces.fansCut.view(), Lt), Has)).toString();
-    takeAfter(pieces.otherPiece, page, OtherMarker);
-    cutUpto(pieces.otherCut, pieces.otherPiece, DivEnd);
-    details.otherInfo = shownText(pieces.otherCut);
+    details.otherInfo = elementText(pieces.otherPiece, pieces.otherCut, page, OtherMarker);
 
-    // E10-E11: the song name, the title before its first "-".
+    // The song name: the title before its first "-".
     pieces.secondTitlePiece = titleFound ? pieces.titlePiece : pieces.secondTitlePiece.settled();
     details.songName =
         TextOps::trim(TextOps::remove(pieces.secondTitlePiece.upto(Dash).view(), Dash)).toString();
 
-    // E12-E23: the four counts.
-    takeAfter(pieces.listenPiece, page, ListenMarker);
-    cutUpto(pieces.listenCut, pieces.listenPiece, DivEnd);
-    details.playCount = shownText(pieces.listenCut);
-    takeAfter(pieces.giftPiece, page, GiftMarker);
-    cutUpto(pieces.giftCut, pieces.giftPiece, DivEnd);
-    details.giftCount = shownText(pieces.giftCut);
-    takeAfter(pieces.forwardPiece, page, ForwardMarker);
-    cutUpto(pieces.forwardCut, pieces.forwardPiece, DivEnd);
-    details.forwardCount = shownText(pieces.forwardCut);
-    takeAfter(pieces.commentPiece, page, CommentMarker);
-    cutUpto(pieces.commentCut, pieces.commentPiece, DivEnd);
-    details.commentCount = shownText(pieces.commentCut);
+    // The four counts.
+    details.playCount = elementText(pieces.listenPiece, pieces.listenCut, page, ListenMarker);
+    details.giftCount = elementText(pieces.giftPiece, pieces.giftCut, page, GiftMarker);
+    details.forwardCount = elementText(pieces.forwardPiece, pieces.forwardCut, page, ForwardMarker);
+    details.commentCount = elementText(pieces.commentPiece, pieces.commentCut, page, CommentMarker);
 
-    // E24-E27: the photo element's source, up to its first blank.
+    // The photo element's source, up to its first blank.
     takeAfter(pieces.photosPiece, page, PhotosMarker);
     cutUpto(pieces.photosCut, pieces.photosPiece, ElementEnd);
     if (const std::optional<TextSlice> source = pieces.photosCut.after(SourceMarker))
         pieces.sourcePiece = TextSlice(TextOps::remove(source->view(), Quote));
     details.photoUrl = TextOps::trim(TextOps::upto(pieces.sourcePiece.view(), Blank)).toString();
 
-    // E28-E30: the audio address between the quotes after "mp3:".
+    // The audio address between the quotes after "mp3:".
     takeAfter(pieces.audioPiece, page, AudioMarker);
     cutUpto(pieces.audioCut, pieces.audioPiece, Quote);
     state.MusicUrl = TextOps::trim(TextOps::remove(pieces.audioCut.view(), Quote)).toString();
 
-    // E31-E33: the header background, and its large form.
+    // The header background, and its large form.
     takeAfter(pieces.headPiece, page, HeadMarker);
     state.HeadBgUrl = TextOps::remove(pieces.headPiece.upto(Quote).view(), Quote);
     state.HeadPicUrl = QString(state.HeadBgUrl).replace(QStringLiteral("100"), QStringLiteral("640"));

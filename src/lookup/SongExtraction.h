@@ -82,8 +82,8 @@ inline const QString WrongAddress = QStringLiteral("地址错误,请您检查 ..
 // must contain.
 QString recordingPagePrefix();
 
-// E1 to E33 on state.PageHtml: updates the state and the window pieces where
-// each step succeeds and returns this lookup's values.
+// Cuts the details out of state.PageHtml: updates the state and the window
+// pieces where each step succeeds and returns this lookup's values.
 SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces);
 
 // The work id from the audio address: its seventh "/"-separated field up to

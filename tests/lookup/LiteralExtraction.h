@@ -69,7 +69,7 @@ inline void takePiece(QString &target, const QString &text, const QString &marke
 
 struct Window {
     SongState song;
-    QMap<QString, QString> pieces; // by step name
+    QMap<QString, QString> pieces; // by name
     SongDetails shown;
     QString userNameShown;
     QString status;
@@ -97,46 +97,46 @@ inline void lookUp(Window &w, const QString &text1, const std::optional<QString>
         return;
     s.MvUrl = QString();
     SongDetails d;
-    takePiece(p["E1"], s.PageHtml, "<title>", 1);
+    takePiece(p["title"], s.PageHtml, "<title>", 1);
     {
-        const QStringList dash = split(p["E1"], "-");
+        const QStringList dash = split(p["title"], "-");
         if (dash.size() > 1)
-            p["E2"] = trim(dash[1]);
+            p["dash"] = trim(dash[1]);
     }
-    s.UserName = trim(removeAll(upto(p["E2"], "Kelvaro"), "K"));
-    takePiece(p["E4"], s.PageHtml, "pcsong_title" + Q + ">", 1);
-    p["E5"] = upto(p["E4"], "</div>");
-    d.fans = trim(removeAll(removeAll(p["E5"], "<"), "有"));
-    takePiece(p["E7"], s.PageHtml, "pcsong_title" + Q + " >", 1);
-    p["E8"] = upto(p["E7"], "</div>");
-    d.otherInfo = trim(removeAll(p["E8"], "<"));
-    takePiece(p["E10"], s.PageHtml, "<title>", 1);
-    d.songName = trim(removeAll(upto(p["E10"], "-"), "-"));
-    takePiece(p["E12"], s.PageHtml, "pcsong_listen_icon fl" + Q + ">", 1);
-    p["E13"] = upto(p["E12"], "</div>");
-    d.playCount = trim(removeAll(p["E13"], "<"));
-    takePiece(p["E15"], s.PageHtml, "pcsong_gift_icon fl" + Q + ">", 1);
-    p["E16"] = upto(p["E15"], "</div>");
-    d.giftCount = trim(removeAll(p["E16"], "<"));
-    takePiece(p["E18"], s.PageHtml, "pcsong_forward_icon fl" + Q + ">", 1);
-    p["E19"] = upto(p["E18"], "</div>");
-    d.forwardCount = trim(removeAll(p["E19"], "<"));
-    takePiece(p["E21"], s.PageHtml, "pcsong_comment_icon fl" + Q + ">", 1);
-    p["E22"] = upto(p["E21"], "</div>");
-    d.commentCount = trim(removeAll(p["E22"], "<"));
-    takePiece(p["E24"], s.PageHtml, "pcsong_photos" + Q + ">", 1);
-    p["E25"] = upto(p["E24"], "/>");
+    s.UserName = trim(removeAll(upto(p["dash"], "Kelvaro"), "K"));
+    takePiece(p["fans"], s.PageHtml, "pcsong_title" + Q + ">", 1);
+    p["fansCut"] = upto(p["fans"], "</div>");
+    d.fans = trim(removeAll(removeAll(p["fansCut"], "<"), "有"));
+    takePiece(p["other"], s.PageHtml, "pcsong_title" + Q + " >", 1);
+    p["otherCut"] = upto(p["other"], "</div>");
+    d.otherInfo = trim(removeAll(p["otherCut"], "<"));
+    takePiece(p["secondTitle"], s.PageHtml, "<title>", 1);
+    d.songName = trim(removeAll(upto(p["secondTitle"], "-"), "-"));
+    takePiece(p["listen"], s.PageHtml, "pcsong_listen_icon fl" + Q + ">", 1);
+    p["listenCut"] = upto(p["listen"], "</div>");
+    d.playCount = trim(removeAll(p["listenCut"], "<"));
+    takePiece(p["gift"], s.PageHtml, "pcsong_gift_icon fl" + Q + ">", 1);
+    p["giftCut"] = upto(p["gift"], "</div>");
+    d.giftCount = trim(removeAll(p["giftCut"], "<"));
+    takePiece(p["forward"], s.PageHtml, "pcsong_forward_icon fl" + Q + ">", 1);
+    p["forwardCut"] = upto(p["forward"], "</div>");
+    d.forwardCount = trim(removeAll(p["forwardCut"], "<"));
+    takePiece(p["comment"], s.PageHtml, "pcsong_comment_icon fl" + Q + ">", 1);
+    p["commentCut"] = upto(p["comment"], "</div>");
+    d.commentCount = trim(removeAll(p["commentCut"], "<"));
+    takePiece(p["photos"], s.PageHtml, "pcsong_photos" + Q + ">", 1);
+    p["photosCut"] = upto(p["photos"], "/>");
     {
-        const QStringList source = split(p["E25"], "src=" + Q);
+        const QStringList source = split(p["photosCut"], "src=" + Q);
         if (source.size() > 1)
-            p["E26"] = removeAll(source[1], Q);
+            p["source"] = removeAll(source[1], Q);
     }
-    d.photoUrl = trim(upto(p["E26"], " "));
-    takePiece(p["E28"], s.PageHtml, "mp3:" + Q, 1);
-    p["E29"] = upto(p["E28"], Q);
-    s.MusicUrl = trim(removeAll(p["E29"], Q));
-    takePiece(p["E31"], s.PageHtml, ".pcsong_head {background: url( " + Q, 1);
-    s.HeadBgUrl = removeAll(upto(p["E31"], Q), Q);
+    d.photoUrl = trim(upto(p["source"], " "));
+    takePiece(p["audio"], s.PageHtml, "mp3:" + Q, 1);
+    p["audioCut"] = upto(p["audio"], Q);
+    s.MusicUrl = trim(removeAll(p["audioCut"], Q));
+    takePiece(p["head"], s.PageHtml, ".pcsong_head {background: url( " + Q, 1);
+    s.HeadBgUrl = removeAll(upto(p["head"], Q), Q);
     s.HeadPicUrl = replaceAll(s.HeadBgUrl, "100", "640");
 
     w.userNameShown = s.UserName;

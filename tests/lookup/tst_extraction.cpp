@@ -255,8 +255,9 @@ private slots:
         QCOMPARE(lookup.state.WorkId, workId);
     }
 
-    // W2 runs on whatever id is held, also when W1 found no field: an id
-    // without a dot, as the works table writes it, comes out empty.
+    // The id is cut at its dot whatever it holds, also when the address had
+    // no seventh field: an id without a dot, as the works table writes it,
+    // comes out empty.
     void workIdWithoutFieldAndWithoutDot()
     {
         SongPageFields fields;
