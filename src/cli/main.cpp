@@ -38,6 +38,8 @@ int main(int argc, char *argv[])
     const QString command = args.first();
     if (command == QLatin1String("help") || command == QLatin1String("--help") || command == QLatin1String("-h"))
         return usage(stdout, 0);
+    if (command == QLatin1String("lookup"))
+        return runLookup(args.mid(1));
     if (command == QLatin1String("download"))
         return runDownload(args.mid(1));
     std::fprintf(stderr, "kelvaro: unknown command '%s'\n\n", qPrintable(command));

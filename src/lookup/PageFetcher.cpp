@@ -3,61 +3,104 @@
 #include "platform/Network.h"
 
 #include <QEventLoop>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 
-QString decodeBody(const QByteArray &body, const QString &contentType)
+// Errors that mean the transfer itself broke down, as opposed to an HTTP
+// status the server chose. After a status has arrived they can only mean the
+// body was cut short (or a time limit struck mid-body).
+bool transferBroke(QNetworkReply::NetworkError error)
+{
+    return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
+        || error == QNetworkReply::ProtocolFailure;
+}
+
+} // namespace
+
+QUrl requestUrl(const QString &address)
+{
+    qsizetype begin = 0;
+    qsizetype end = address.size();
+    while (begin < end && address.at(begin).unicode() <= 0x20)
+        ++begin;
+    while (end > begin && address.at(end - 1).unicode() <= 0x20)
+        --end;
+    return QUrl(address.sliced(begin, end - begin));
+}
+
+std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchLimits &limits)
+{
+    QNetworkRequest limited(request);
+    limited.setTransferTimeout(limits.idleMs);
+    const std::unique_ptr<QNetworkReply> reply(networkManager().get(limited));
+
+    QEventLoop loop;
+    QTimer connectLimit;
+    connectLimit.setSingleShot(true);
+    bool tooLarge = false;
+    QObject::connect(&connectLimit, &QTimer::timeout, reply.get(), &QNetworkReply::abort);
+    QObject::connect(reply.get(), &QNetworkReply::requestSent, &connectLimit, &QTimer::stop);
+    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &connectLimit, &QTimer::stop);
+    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
+                     [&tooLarge, &reply, limits](qint64 received, qint64 total) {
+                         if (received > limits.maxBytes || total > limits.maxBytes) {
+                             tooLarge = true;
+                             reply->abort();
+                         }
+                     });
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connectLimit.start(limits.connectMs);
+    if (!reply->isFinished())
+        loop.exec();
+
+    // The loop also ends when the application quits; the request is then
+    // dropped unfinished.
+    if (!reply->isFinished()) {
+        reply->abort();
+        return std::nullopt;
+    }
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || tooLarge || transferBroke(reply->error()))
+        return std::nullopt;
+    return HttpAnswer{status.toInt(), reply->rawHeader("Content-Type"), reply->readAll()};
+}
+
+QString decodeBody(const QByteArray &body, const QByteArray &contentType)
 {
     QByteArray charset;
-    for (const QString &parameter : contentType.split(QLatin1Char(';'))) {
-        const QString trimmed = parameter.trimmed();
-        if (trimmed.startsWith(QLatin1String("charset="), Qt::CaseInsensitive))
-            charset = trimmed.mid(8).remove(QLatin1Char('"')).toLatin1();
+    for (const QByteArray &parameter : contentType.split(';')) {
+        const qsizetype equals = parameter.indexOf('=');
+        if (equals < 0 || parameter.left(equals).trimmed().toLower() != "charset")
+            continue;
+        charset = parameter.mid(equals + 1).trimmed();
+        if (charset.size() >= 2 && (charset.startsWith('"') || charset.startsWith('\'')))
+            charset = charset.mid(1, charset.size() - 2);
     }
     if (!charset.isEmpty()) {
         QStringDecoder decoder(charset.constData());
         if (decoder.isValid())
             return decoder.decode(body);
     }
-    return QString::fromUtf8(body);
+    return QStringDecoder(QStringDecoder::Utf8).decode(body);
 }
-
-} // namespace
 
 std::optional<QString> GetBody(const QString &url, const FetchLimits &limits)
 {
-    QNetworkRequest request{QUrl(url)};
+    QNetworkRequest request{requestUrl(url)};
     request.setRawHeader("If-Modified-Since", "0");
     // No cookie store: each fetch stands alone.
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setTransferTimeout(limits.idleMs);
 
-    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(
-        networkManager().get(request), [](QNetworkReply *r) { r->deleteLater(); });
-
-    QEventLoop loop;
-    QTimer connectLimit;
-    connectLimit.setSingleShot(true);
-    QObject::connect(&connectLimit, &QTimer::timeout, reply.get(), &QNetworkReply::abort);
-    QObject::connect(reply.get(), &QNetworkReply::requestSent, &connectLimit, &QTimer::stop);
-    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &connectLimit, &QTimer::stop);
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connectLimit.start(limits.connectMs);
-    if (!reply->isFinished())
-        loop.exec();
-
-    // The server answered when there is a status code; a 404 body counts.
-    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+    const std::optional<HttpAnswer> answer = fetchHttp(request, limits);
+    if (!answer)
         return std::nullopt;
-    const bool cutShort = reply->error() != QNetworkReply::NoError
-        && reply->error() < QNetworkReply::ContentAccessDenied; // a network-level error, not an HTTP status
-    if (cutShort)
-        return std::nullopt;
-    return decodeBody(reply->readAll(), reply->header(QNetworkRequest::ContentTypeHeader).toString());
+    return decodeBody(answer->body, answer->contentType);
 }

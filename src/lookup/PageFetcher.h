@@ -1,17 +1,47 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
-// Time limits of one page fetch. The connect limit runs until the request has
-// been sent; the idle limit runs while no byte arrives.
+class QNetworkRequest;
+class QUrl;
+
+// An address as a request object reads it: blanks and control characters
+// around it are ignored, so " http://host/s/x" (as a user may paste it)
+// reaches the same page as the address without the blank.
+QUrl requestUrl(const QString &address);
+
+// Time limits of one fetch. The connect limit runs until the request has been
+// sent; the idle limit runs whenever no byte arrives. The size limit guards
+// memory against an answer that never ends.
 struct FetchLimits {
     int connectMs = 15000;
     int idleMs = 60000;
+    qint64 maxBytes = 256 * 1024 * 1024;
 };
 
-// One HTTP GET of `url`, returning the whole body as text whatever the status
-// (an error page is text like any other), or nothing when no answer arrived.
-// The only header added is "If-Modified-Since: 0". It waits in a nested event
-// loop: the window keeps handling every event meanwhile, and a fetch started
-// from inside that wait runs to its end before this one returns.
+// What the server answered to one request.
+struct HttpAnswer {
+    int status = 0;
+    QByteArray contentType;
+    QByteArray body;
+};
+
+// Sends `request` as one GET and waits in a nested event loop until the
+// answer is complete: the window keeps handling every event meanwhile, without
+// spending CPU, and a fetch started from inside that wait runs to its end
+// before this one returns. Nothing when no complete answer arrived: no
+// connection, no status, a time limit or the size limit hit, or the
+// connection dropped before the announced end of the body (a truncated page is
+// not the page). Any status counts as an answer: a 404 page is text like any
+// other.
+std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchLimits &limits);
+
+// The body as text: decoded by the charset the answer names, UTF-8 when it
+// names none or one this system does not know.
+QString decodeBody(const QByteArray &body, const QByteArray &contentType);
+
+// One HTTP GET of `url`, returning the whole body as text whatever the
+// status, or nothing when no complete answer arrived (see fetchHttp). The
+// only header added is "If-Modified-Since: 0"; no cookies are kept.
 std::optional<QString> GetBody(const QString &url, const FetchLimits &limits = {});

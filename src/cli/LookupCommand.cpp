@@ -1,0 +1,100 @@
+// `kelvaro lookup`: the window's parse action, run for each address in turn
+// with the state carried from one lookup to the next, reported as JSON lines.
+//
+// Each line shows the state after that lookup: the status line, the detail
+// values as the panel shows them now (a lookup that was refused or got no page
+// leaves the previous values showing, and they are printed again), the
+// current-song state, and what this lookup did to the picture and the badge
+// ("unchanged" when it did not touch them).
+#include "cli/Commands.h"
+
+#include "lookup/PictureLoader.h"
+#include "lookup/SongExtraction.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace {
+
+// The song panel as the command line sees it: the values shown, and what the
+// last lookup did to the picture and the badge. Pictures are loaded exactly as
+// the window loads them, since whether a load can be attempted decides
+// whether the picture changes.
+class RecordingPanel final : public SongPanelOutput {
+public:
+    QString status;
+    QString userName;
+    SongDetails shown;
+    QString picture;
+    QString badge;
+
+    void startLookup()
+    {
+        picture = QStringLiteral("unchanged");
+        badge = QStringLiteral("unchanged");
+    }
+
+    void setStatus(const QString &text) override { status = text; }
+    void showDetails(const QString &name, const SongDetails &details) override
+    {
+        userName = name;
+        shown = details;
+    }
+    void showDefaultPicture() override { picture = QStringLiteral("default"); }
+    void showPicture(PictureSource source, QString path) override
+    {
+        if (LoadPicture(std::move(path)))
+            picture = source == PictureSource::HeaderPicture ? QStringLiteral("head") : QStringLiteral("photo");
+    }
+    void placeBadgeAfterSongName() override {}
+    void setBadgeVisible(bool visible) override { badge = visible ? QStringLiteral("shown") : QStringLiteral("hidden"); }
+};
+
+QByteArray reportLine(const RecordingPanel &panel, const SongState &state)
+{
+    const QJsonObject line{
+        {QStringLiteral("status"), panel.status},
+        {QStringLiteral("userName"), panel.userName},
+        {QStringLiteral("fans"), panel.shown.fans},
+        {QStringLiteral("otherInfo"), panel.shown.otherInfo},
+        {QStringLiteral("songName"), panel.shown.songName},
+        {QStringLiteral("playCount"), panel.shown.playCount},
+        {QStringLiteral("giftCount"), panel.shown.giftCount},
+        {QStringLiteral("forwardCount"), panel.shown.forwardCount},
+        {QStringLiteral("commentCount"), panel.shown.commentCount},
+        {QStringLiteral("photoUrl"), panel.shown.photoUrl},
+        {QStringLiteral("musicUrl"), state.MusicUrl},
+        {QStringLiteral("workId"), state.WorkId},
+        {QStringLiteral("mvUrl"), state.MvUrl},
+        {QStringLiteral("headBgUrl"), state.HeadBgUrl},
+        {QStringLiteral("headPicUrl"), state.HeadPicUrl},
+        {QStringLiteral("badge"), panel.badge},
+        {QStringLiteral("picture"), panel.picture},
+    };
+    return QJsonDocument(line).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+int runLookup(const QStringList &args)
+{
+    if (args.isEmpty()) {
+        std::fputs("Usage: kelvaro lookup URL [URL...]\n", stderr);
+        return 2;
+    }
+    SongState state;
+    ExtractionPieces pieces;
+    RecordingPanel panel;
+    const PageFetch fetch = [](const QString &url) { return GetBody(url); };
+    for (const QString &address : args) {
+        panel.startLookup();
+        runParseAction(address, state, pieces, panel, fetch);
+        const QByteArray line = reportLine(panel, state);
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    return 0;
+}
