@@ -25,6 +25,13 @@ Program::Program(QApplication &app, ProgramServices services)
         m_services.dialogs, m_services.desktop, m_services.endProgram, m_services.fetch);
     m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram);
 
+    // The lookup connects its own buttons (the lookup image, copy and paste).
+    m_songLookup = std::make_unique<SongLookup>(
+        SongLookup::Controls{f.Text1, f.aicAlphaImage3, f.Command13, f.Command9, f.Label1, f.Label4, f.Label10,
+                             f.Label2, f.Label5, f.Label6, f.Label7, f.Label9, f.Image1, f.Image2,
+                             f.aicAlphaImage2, setStatus()},
+        m_song, m_services.fetch);
+
     m_musicVideo = std::make_unique<MusicVideo>(&f, setStatus(), m_song, m_services.dialogs, m_services.desktop,
                                                 m_services.programFolder);
     connect(f.Command8, &QPushButton::clicked, m_musicVideo.get(), &MusicVideo::Command8_Click);

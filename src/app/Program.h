@@ -5,6 +5,7 @@
 #include "app/VersionCheck.h"
 #include "download/Cls_DownLoad.h"
 #include "download/DownloadPanel.h"
+#include "lookup/SongLookup.h"
 #include "lookup/SongState.h"
 #include "mv/MusicVideo.h"
 #include "playback/PlayCommands.h"
@@ -26,7 +27,7 @@ struct ProgramServices {
     MediaControl &media;
     // Ends the program at once, without the window's close path.
     std::function<void()> endProgram;
-    // The page fetch used by the version check.
+    // The page fetch: lookups and the version check read their pages through it.
     VersionCheck::Fetch fetch;
     // The folder of the program file: the skin file lives there.
     QString programFolder;
@@ -46,6 +47,7 @@ public:
     // The download engine; created by Form_Load.
     Cls_DownLoad *downloadEngine() { return Cdf_ent.get(); }
     DownloadPanel *downloadPanel() { return m_downloadPanel.get(); }
+    SongLookup &songLookup() { return *m_songLookup; }
 
     // Start-up: skin, layout, window, volume, column lock, engine, version check.
     void Form_Load();
@@ -70,6 +72,7 @@ private:
     SongState m_song;
     std::unique_ptr<Form1> m_form;
     std::unique_ptr<VersionCheck> m_versionCheck;
+    std::unique_ptr<SongLookup> m_songLookup;
     std::unique_ptr<SkinnedFrame> m_frame;
     std::unique_ptr<Cls_DownLoad> Cdf_ent;
     std::unique_ptr<DownloadPanel> m_downloadPanel;

@@ -313,7 +313,17 @@ private slots:
         QCOMPARE(h.dialogs.shown.size(), 1);
         QCOMPARE(h.dialogs.shown.first().text, QStringLiteral("没有发现视频文件.."));
 
-        program.song().MusicUrl = QStringLiteral("http://m3.stream.kelvaro.com/userwork/2026/a115/3108115.mp3");
+        h.answer = [] {
+            return std::optional<QString>(QStringLiteral(
+                "<title>夏夜的风 - 林晓雨 Kelvaro - 歌</title><script>var s={mp3:\"http://m3.stream.kelvaro.com/userwork/2026/a115/3108115.mp3\"};</script>"));
+        };
+        f.Text1->setText(QStringLiteral("http://www.kelvaro.com/s/kQ7mX2pA"));
+        QTest::mouseClick(f.aicAlphaImage3, Qt::LeftButton);
+        QCOMPARE(h.fetched.last(), QStringLiteral("http://www.kelvaro.com/s/kQ7mX2pA"));
+        QCOMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：夏夜的风"));
+        QCOMPARE(f.Label1->text(), QStringLiteral("用户名：林晓雨"));
+        QCOMPARE(program.song().MusicUrl, QStringLiteral("http://m3.stream.kelvaro.com/userwork/2026/a115/3108115.mp3"));
+        QCOMPARE(program.song().WorkId, QStringLiteral("3108115"));
         QTest::mouseClick(f.Command2, Qt::LeftButton);
         QVERIFY(f.Picture3->isVisible());
         QCOMPARE(f.status(), QStringLiteral("正在下载音乐.."));
