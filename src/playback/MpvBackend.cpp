@@ -4,7 +4,7 @@
 #include <QLoggingCategory>
 #include <QRegularExpression>
 
-#include <mpv/client.h>
+#include "playback/MpvLibrary.h"
 
 #include <algorithm>
 #include <clocale>
@@ -24,16 +24,36 @@ constexpr char NetworkTimeoutSeconds[] = "15";
 
 } // namespace
 
-MpvBackend::MpvBackend(const Options &extraOptions, QObject *parent) : QObject(parent)
+MpvBackend::MpvBackend(const Options &extraOptions, QObject *parent)
+    : QObject(parent), m_extraOptions(extraOptions)
 {
     Q_ASSERT_X(QCoreApplication::instance(), "MpvBackend", "create the application object first");
+}
+
+bool MpvBackend::isAvailable()
+{
+    return ensureHandle();
+}
+
+bool MpvBackend::ensureHandle()
+{
+    if (m_handle)
+        return true;
+    if (m_setUpFailed)
+        return false;
+    m_setUpFailed = true; // until it succeeds: one try per program run
+    m_mpv = MpvLibrary::get();
+    if (!m_mpv) {
+        qCWarning(lcPlayback) << "libmpv is not available; playback stays silent";
+        return false;
+    }
     // libmpv refuses to start under a locale whose decimal point is not '.'.
     std::setlocale(LC_NUMERIC, "C");
 
-    m_handle = mpv_create();
+    m_handle = m_mpv->mpv_create();
     if (!m_handle) {
         qCWarning(lcPlayback) << "libmpv could not be created; playback stays silent";
-        return;
+        return false;
     }
     // Audio only, nothing from the user's player configuration, no helper
     // programs or scripts; open addresses paused and keep them open at their end,
@@ -46,21 +66,23 @@ MpvBackend::MpvBackend(const Options &extraOptions, QObject *parent) : QObject(p
         {"network-timeout", NetworkTimeoutSeconds},
         {"audio-client-name", "Kelvaro Helper"},
     };
-    options += extraOptions;
+    options += m_extraOptions;
     for (const auto &[name, value] : std::as_const(options)) {
-        if (mpv_set_option_string(m_handle, name.constData(), value.constData()) < 0)
+        if (m_mpv->mpv_set_option_string(m_handle, name.constData(), value.constData()) < 0)
             qCWarning(lcPlayback) << "libmpv rejected option" << name << "=" << value;
     }
-    if (mpv_initialize(m_handle) < 0) {
+    if (m_mpv->mpv_initialize(m_handle) < 0) {
         qCWarning(lcPlayback) << "libmpv could not be initialised; playback stays silent";
-        mpv_terminate_destroy(m_handle);
+        m_mpv->mpv_terminate_destroy(m_handle);
         m_handle = nullptr;
-        return;
+        return false;
     }
-    mpv_request_log_messages(m_handle, "warn");
-    mpv_observe_property(m_handle, EofReached, "eof-reached", MPV_FORMAT_FLAG);
-    mpv_observe_property(m_handle, TimePos, "time-pos", MPV_FORMAT_DOUBLE);
-    mpv_set_wakeup_callback(m_handle, &MpvBackend::wakeup, this);
+    m_mpv->mpv_request_log_messages(m_handle, "warn");
+    m_mpv->mpv_observe_property(m_handle, EofReached, "eof-reached", MPV_FORMAT_FLAG);
+    m_mpv->mpv_observe_property(m_handle, TimePos, "time-pos", MPV_FORMAT_DOUBLE);
+    m_mpv->mpv_set_wakeup_callback(m_handle, &MpvBackend::wakeup, this);
+    m_setUpFailed = false;
+    return true;
 }
 
 MpvBackend::~MpvBackend()
@@ -69,8 +91,8 @@ MpvBackend::~MpvBackend()
         return;
     // After this returns libmpv no longer calls us; calls already queued die
     // with this object.
-    mpv_set_wakeup_callback(m_handle, nullptr, nullptr);
-    mpv_terminate_destroy(m_handle);
+    m_mpv->mpv_set_wakeup_callback(m_handle, nullptr, nullptr);
+    m_mpv->mpv_terminate_destroy(m_handle);
 }
 
 bool MpvBackend::acceptsAddress(const QString &address)
@@ -90,7 +112,7 @@ bool MpvBackend::acceptsAddress(const QString &address)
 
 bool MpvBackend::open(const QString &address)
 {
-    if (!m_handle || !acceptsAddress(address))
+    if (!acceptsAddress(address) || !ensureHandle())
         return false;
     m_address = address;
     m_entryId = -1;
@@ -148,7 +170,7 @@ void MpvBackend::drainEvents()
 {
     m_drainQueued = false;
     while (m_handle) {
-        const mpv_event *event = mpv_wait_event(m_handle, 0); // never waits
+        const mpv_event *event = m_mpv->mpv_wait_event(m_handle, 0); // never waits
         if (event->event_id == MPV_EVENT_NONE)
             break;
         handle(*event);
@@ -164,7 +186,7 @@ void MpvBackend::handle(const mpv_event &event)
         if (event.reply_userdata != m_openToken || m_address.isEmpty() || m_entryId >= 0)
             break;
         if (event.error < 0) {
-            fail(QString::fromUtf8(mpv_error_string(event.error)));
+            fail(QString::fromUtf8(m_mpv->mpv_error_string(event.error)));
             break;
         }
         if (const auto *reply = static_cast<const mpv_event_command *>(event.data);
@@ -190,7 +212,7 @@ void MpvBackend::handle(const mpv_event &event)
         if (end->reason == MPV_END_FILE_REASON_REDIRECT && end->playlist_insert_num_entries > 0)
             m_entryId = end->playlist_insert_id; // a playlist: its first entry plays on
         else if (end->reason == MPV_END_FILE_REASON_ERROR)
-            fail(QString::fromUtf8(mpv_error_string(end->error)));
+            fail(QString::fromUtf8(m_mpv->mpv_error_string(end->error)));
         break;
     }
     case MPV_EVENT_PROPERTY_CHANGE: {
@@ -233,16 +255,16 @@ void MpvBackend::command(std::initializer_list<const char *> arguments, std::uin
 {
     std::vector<const char *> argv(arguments);
     argv.push_back(nullptr);
-    mpv_command_async(m_handle, replyTo, argv.data());
+    m_mpv->mpv_command_async(m_handle, replyTo, argv.data());
 }
 
 void MpvBackend::setFlag(const char *name, bool value)
 {
     int flag = value ? 1 : 0;
-    mpv_set_property_async(m_handle, 0, name, MPV_FORMAT_FLAG, &flag);
+    m_mpv->mpv_set_property_async(m_handle, 0, name, MPV_FORMAT_FLAG, &flag);
 }
 
 void MpvBackend::setDouble(const char *name, double value)
 {
-    mpv_set_property_async(m_handle, 0, name, MPV_FORMAT_DOUBLE, &value);
+    m_mpv->mpv_set_property_async(m_handle, 0, name, MPV_FORMAT_DOUBLE, &value);
 }

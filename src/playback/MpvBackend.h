@@ -12,6 +12,7 @@
 
 struct mpv_handle;
 struct mpv_event;
+struct MpvLibrary;
 
 // The real sound: one libmpv player, created once, driven without ever waiting
 // for it on the GUI thread. Every request goes in asynchronously; libmpv wakes
@@ -29,13 +30,15 @@ public:
     // without a sound server).
     using Options = QList<QPair<QByteArray, QByteArray>>;
 
-    // Needs the QCoreApplication to exist: it sets LC_NUMERIC to "C", which
-    // libmpv insists on and the application object resets.
+    // Needs the QCoreApplication to exist. libmpv itself is loaded and set
+    // up on the first open(): then LC_NUMERIC is set to "C", which libmpv
+    // insists on and the application object resets.
     explicit MpvBackend(const Options &extraOptions = {}, QObject *parent = nullptr);
     ~MpvBackend() override;
 
-    // False when libmpv could not be set up; every open() then fails.
-    bool isAvailable() const { return m_handle != nullptr; }
+    // Sets libmpv up if that has not happened yet; false when it cannot be,
+    // and every open() then fails.
+    bool isAvailable();
     // Whether open() would take this address: http, https and file addresses
     // and plain paths; never libmpv's own pseudo-protocols or standard input.
     static bool acceptsAddress(const QString &address);
@@ -67,7 +70,12 @@ private:
     void setDouble(const char *name, double value);
     void fail(const QString &reason);
 
+    bool ensureHandle();
+
+    Options m_extraOptions;
+    const MpvLibrary *m_mpv = nullptr;
     mpv_handle *m_handle = nullptr;
+    bool m_setUpFailed = false;
     std::atomic<bool> m_drainQueued{false};
 
     QString m_address;            // empty while no device is open
