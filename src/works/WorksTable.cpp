@@ -1,0 +1,183 @@
+#include "works/WorksTable.h"
+
+#include "lookup/PageFetcher.h"
+#include "lookup/SongState.h"
+#include "platform/Dialogs.h"
+#include "playback/MediaCommands.h"
+#include "playback/MediaControl.h"
+#include "playback/PlayCommands.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+// Switching on a running timer leaves it running: its next tick stays where it was.
+void enable(QTimer *timer)
+{
+    if (!timer->isActive())
+        timer->start();
+}
+
+} // namespace
+
+WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction parseAction, MediaControl &media,
+                       DialogService &dialogs, PageFetch fetch, QObject *parent)
+    : QObject(parent),
+      m_window(controls.window),
+      m_Text2(controls.Text2),
+      m_Command10(controls.Command10),
+      m_ListView1(controls.ListView1),
+      m_Timer3(controls.Timer3),
+      m_Timer4(controls.Timer4),
+      m_Text1(controls.Text1),
+      m_Command7(controls.Command7),
+      m_setStatus(controls.setStatus),
+      m_song(song),
+      m_parseAction(std::move(parseAction)),
+      m_media(media),
+      m_dialogs(dialogs),
+      m_fetch(fetch ? std::move(fetch) : PageFetch([](const QString &url) { return GetBody(url); }))
+{
+    connect(m_Command10, &QPushButton::clicked, this, &WorksTable::Command10_Click);
+    connect(controls.Command11, &QPushButton::clicked, this, &WorksTable::Command11_Click);
+    connect(controls.Command12, &QPushButton::clicked, this, &WorksTable::Command12_Click);
+    connect(m_Timer3, &QTimer::timeout, this, &WorksTable::Timer3_Timer);
+    connect(m_Timer4, &QTimer::timeout, this, &WorksTable::Timer4_Timer);
+    // itemDoubleClicked comes only for a double-click on a row; the table's
+    // double-click also counts below the last row (then no row is selected).
+    m_ListView1->viewport()->installEventFilter(this);
+}
+
+bool WorksTable::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        ListView1_DblClick(); // the table still handles the event as usual
+    return QObject::eventFilter(watched, event);
+}
+
+void WorksTable::Command10_Click()
+{
+    const QString address = m_Text2->text();
+    if (address.isEmpty()) {
+        m_setStatus(EnterAddressStatus);
+        return;
+    }
+    if (!address.contains(singerAddressMarker())) {
+        m_setStatus(WrongAddressStatus);
+        return;
+    }
+    // Both stay disabled until the crawl ends: no second crawl meanwhile.
+    m_Command10->setEnabled(false);
+    m_Text2->setEnabled(false);
+    m_setStatus(FetchingStatus);
+    // The table keeps the previous rows while the page comes.
+    const std::optional<QString> page = m_fetch(address);
+    if (!page) {
+        fetchFailed(); // the previous page, count and rows stay
+        return;
+    }
+    m_crawl.Seg[0] = *page;
+    m_crawl.Hits[0] = 0;
+    m_ListView1->clear();
+    if (m_crawl.Seg[0].isEmpty()) {
+        fetchFailed();
+        return;
+    }
+    hx();
+}
+
+void WorksTable::fetchFailed()
+{
+    // Without a page no timer would ever end the crawl.
+    m_Command10->setEnabled(true);
+    m_Text2->setEnabled(true);
+    m_setStatus(FetchFailedStatus);
+}
+
+void WorksTable::hx()
+{
+    // Timer3 only when there is something to build; Timer4 always, and the
+    // rows' tick switches it off before it comes.
+    if (countWorkRows(m_crawl))
+        enable(m_Timer3);
+    enable(m_Timer4);
+}
+
+void WorksTable::Timer3_Timer()
+{
+    // All rows in this one tick, without handing control back to the window.
+    const QList<WorkRow> rows = buildWorkRows(m_crawl);
+    QList<QTreeWidgetItem *> items;
+    items.reserve(rows.size());
+    for (const WorkRow &row : rows)
+        items.append(new QTreeWidgetItem(QStringList{QString::number(row.number), row.id, row.title,
+                                                     row.serviceAddress}));
+    m_ListView1->addTopLevelItems(items); // the table takes ownership
+
+    m_Command10->setEnabled(true);
+    m_Text2->setEnabled(true);
+    m_setStatus(DoneStatus);
+    m_Timer4->stop();
+    m_Timer3->stop();
+}
+
+void WorksTable::Timer4_Timer()
+{
+    if (m_ListView1->topLevelItemCount() != 0) {
+        m_Timer4->stop();
+        return;
+    }
+    // Off before the box: the box's event loop would deliver the next tick
+    // two seconds later, and with it a second box.
+    m_Timer4->stop();
+    m_setStatus(NoWorksStatus);
+    m_dialogs.messageBox(m_window, NoWorksMessage, MessageBoxTitle, MessageIcon::Information, MessageButtons::Ok);
+    m_Text2->setEnabled(true);
+    m_Command10->setEnabled(true);
+}
+
+void WorksTable::ListView1_DblClick()
+{
+    // The row's values are read before any wait: a clear, a crawl or a
+    // nested double-click during the fetches may delete or reselect rows,
+    // and this double-click still finishes with its own row.
+    std::optional<QString> serviceAddress;
+    std::optional<QString> workId;
+    if (const QList<QTreeWidgetItem *> selected = m_ListView1->selectedItems(); !selected.isEmpty()) {
+        serviceAddress = selected.first()->text(3);
+        workId = selected.first()->text(1);
+    }
+
+    if (serviceAddress) {
+        // A failed fetch leaves Seg(5) with whatever it held before.
+        if (std::optional<QString> answer = m_fetch(*serviceAddress))
+            m_crawl.Seg[5] = std::move(*answer);
+    }
+    m_Text1->setText(m_crawl.Seg[5]);
+    m_parseAction();
+    // The row's id wins over the one the lookup took from the audio address.
+    if (workId)
+        m_song.WorkId = *workId;
+    m_Command7->setText(PlayCommands::PlayCaption);
+    m_media.send(MediaCommands::closeAll());
+}
+
+void WorksTable::Command12_Click()
+{
+    m_ListView1->clear();
+}
+
+void WorksTable::Command11_Click()
+{
+    // setText works on a disabled field too: an address can be pasted during
+    // a crawl or before the version check has enabled the field.
+    m_Text2->setText(QString());
+    m_Text2->setText(QGuiApplication::clipboard()->text());
+}

@@ -1,0 +1,100 @@
+#pragma once
+#include "lookup/SongExtraction.h"
+#include "works/WorksCrawl.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class DialogService;
+class MediaControl;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+class QWidget;
+struct SongState;
+
+// The singer works listing of the main window: the crawl that fills the works
+// table from a singer's home page (Command10, then the scan, then the two
+// timers), and what the user does with the table: double-click a row to look
+// the work up, clear the table, paste an address. It connects its own
+// buttons, timers and the table's double-click.
+class WorksTable : public QObject {
+    Q_OBJECT
+public:
+    using StatusSetter = std::function<void(const QString &)>;
+    // The song lookup's parse action: reads Text1 and looks that page up.
+    using ParseAction = std::function<void()>;
+
+    static inline const QString EnterAddressStatus = QStringLiteral("请输入歌手主页地址 ..");
+    static inline const QString WrongAddressStatus = QStringLiteral("地址错误,请您检查 ..");
+    static inline const QString FetchingStatus = QStringLiteral("正在进行获取..");
+    static inline const QString DoneStatus = QStringLiteral("获取完毕..");
+    static inline const QString NoWorksStatus = QStringLiteral("当前歌手没有音乐作品或未开通Kelvaro会员无法获取");
+    static inline const QString NoWorksMessage = QStringLiteral("当前歌手没有音乐作品或未开通Kelvaro会员无法获取!");
+    static inline const QString FetchFailedStatus = QStringLiteral("获取失败,请您稍后再试..");
+
+    struct Controls {
+        QWidget *window;        // parent of the message box
+        QLineEdit *Text2;       // singer home page address
+        QPushButton *Command10; // fetch the singer's works
+        QPushButton *Command11; // paste into Text2
+        QPushButton *Command12; // clear the works table
+        QTreeWidget *ListView1; // works table: number, id, title, service address (hidden)
+        QTimer *Timer3;         // builds the rows, one tick
+        QTimer *Timer4;         // reports a singer without works
+        QLineEdit *Text1;       // recording page address, filled by the double-click
+        QPushButton *Command7;  // play/stop button, reset by the double-click
+        StatusSetter setStatus; // writes the status line
+    };
+
+    // `fetch` reads a page (GetBody when none is given).
+    WorksTable(const Controls &controls, SongState &song, ParseAction parseAction, MediaControl &media,
+               DialogService &dialogs, PageFetch fetch = {}, QObject *parent = nullptr);
+
+    // The crawl's working values, Seg and Hits.
+    const WorksCrawlState &crawlState() const { return m_crawl; }
+
+public slots:
+    // Checks the address, fetches the page (the window stays live meanwhile),
+    // empties the table and scans the page.
+    void Command10_Click();
+    // Counts the work rows of the fetched page and arms the timers.
+    void hx();
+    // Builds every row in one go and ends the crawl.
+    void Timer3_Timer();
+    // Two seconds after a scan that found no work row: tells the user.
+    void Timer4_Timer();
+    // Resolves the selected row's work to its recording page and looks it up.
+    void ListView1_DblClick();
+    // Empties the table.
+    void Command12_Click();
+    // Replaces Text2 with the clipboard's text.
+    void Command11_Click();
+
+protected:
+    // A double-click anywhere in the table's rows area, on a row or not.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // After a fetch that brought no page: the window goes back to idle.
+    void fetchFailed();
+
+    QWidget *const m_window;
+    QLineEdit *const m_Text2;
+    QPushButton *const m_Command10;
+    QTreeWidget *const m_ListView1;
+    QTimer *const m_Timer3;
+    QTimer *const m_Timer4;
+    QLineEdit *const m_Text1;
+    QPushButton *const m_Command7;
+    const StatusSetter m_setStatus;
+    SongState &m_song;
+    const ParseAction m_parseAction;
+    MediaControl &m_media;
+    DialogService &m_dialogs;
+    const PageFetch m_fetch;
+    WorksCrawlState m_crawl;
+};
