@@ -31,6 +31,13 @@ Program::Program(QApplication &app, ProgramServices services)
                              f.Label2, f.Label5, f.Label6, f.Label7, f.Label9, f.Image1, f.Image2,
                              f.aicAlphaImage2, setStatus()},
         m_song, m_services.fetch);
+    // The works table connects its own buttons, timers and double-click; a
+    // double-click runs the lookup above.
+    m_worksTable = std::make_unique<WorksTable>(
+        WorksTable::Controls{&f, f.Text2, f.Command10, f.Command11, f.Command12, f.ListView1, f.Timer3, f.Timer4,
+                             f.Text1, f.Command7, setStatus()},
+        m_song, [lookup = m_songLookup.get()] { lookup->aicAlphaImage3_Click(); }, m_services.media,
+        m_services.dialogs, m_services.fetch);
 
     m_musicVideo = std::make_unique<MusicVideo>(&f, setStatus(), m_song, m_services.dialogs, m_services.desktop,
                                                 m_services.programFolder);

@@ -9,6 +9,7 @@
 #include "lookup/SongState.h"
 #include "mv/MusicVideo.h"
 #include "playback/PlayCommands.h"
+#include "works/WorksTable.h"
 
 #include <QObject>
 #include <functional>
@@ -73,6 +74,7 @@ private:
     std::unique_ptr<Form1> m_form;
     std::unique_ptr<VersionCheck> m_versionCheck;
     std::unique_ptr<SongLookup> m_songLookup;
+    std::unique_ptr<WorksTable> m_worksTable;
     std::unique_ptr<SkinnedFrame> m_frame;
     std::unique_ptr<Cls_DownLoad> Cdf_ent;
     std::unique_ptr<DownloadPanel> m_downloadPanel;

@@ -327,6 +327,10 @@ private slots:
         QTest::mouseClick(f.Command2, Qt::LeftButton);
         QVERIFY(f.Picture3->isVisible());
         QCOMPARE(f.status(), QStringLiteral("正在下载音乐.."));
+        new QTreeWidgetItem(f.ListView1, {QStringLiteral("1"), QStringLiteral("3108115"), QStringLiteral("夏夜的风"), QString()});
+        QTest::mouseClick(f.Command12, Qt::LeftButton);
+        QCOMPARE(f.ListView1->topLevelItemCount(), 0);
+
         QTest::mouseClick(f.Command7, Qt::LeftButton);
         QCOMPARE(h.media.commands.value(1), QStringLiteral("open http://m3.stream.kelvaro.com/userwork/2026/a115/3108115.mp3 alias OpenFile type MPEGVideo"));
         QCOMPARE(f.Command7->text(), QStringLiteral("停止播放"));
