@@ -1,19 +1,12 @@
 // Start-up in its order, the version check's outcomes, the skin, the column
 // lock, the buttons' wiring and the ways the program ends.
-#include "app/Endpoints.h"
 #include "app/Program.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
-#include "common/TestServer.h"
-#include "lookup/PageFetcher.h"
-#include "platform/Network.h"
 
 #include <QHeaderView>
-#include <QNetworkProxy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <httplib.h>
 
 namespace {
 
@@ -138,31 +131,6 @@ private slots:
         }
     }
 
-    // The check over the real network stack, with a local server standing in
-    // for the update host as the HTTP proxy.
-    void versionCheckThroughProxy()
-    {
-        TestServer proxy;
-        std::string requested;
-        std::string ifModifiedSince;
-        proxy.http().Get(".*", [&](const httplib::Request &request, httplib::Response &response) {
-            requested = request.path;
-            ifModifiedSince = request.get_header_value("If-Modified-Since");
-            response.set_content("kv:V3.0.83|", "text/plain");
-        });
-        proxy.start();
-        networkManager(); // settle the manager's proxy settings before overriding them
-        QNetworkProxy::setApplicationProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), quint16(proxy.port())));
-        Harness h;
-        h.fetch = [](const QString &url) { return GetBody(url); };
-        h.load();
-        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-        QCOMPARE(QString::fromStdString(requested), QStringLiteral("http://update.ulvaren.com/version/main.txt"));
-        QCOMPARE(ifModifiedSince, std::string("0"));
-        QCOMPARE(lockState(h.program->form()), QStringLiteral("1111"));
-    }
-
     void skinFileMissingOrUnreadable_data()
     {
         QTest::addColumn<bool>("unreadable");
@@ -183,23 +151,6 @@ private slots:
         QCOMPARE(qApp->styleSheet(), sheetBefore);
         QVERIFY(h.program->form().isVisible());
         QCOMPARE(lockState(h.program->form()), QStringLiteral("1111"));
-    }
-
-    // The hue shift turns the palette round the colour circle and leaves
-    // greys alone.
-    void skinLayerShiftsHue()
-    {
-        SkinLayer skin(*qApp);
-        QPalette palette;
-        palette.setColor(QPalette::Highlight, QColor::fromHsv(200, 180, 200));
-        palette.setColor(QPalette::Window, QColor(128, 128, 128));
-        qApp->setPalette(palette);
-        QCOMPARE(skin.adjustHsv(140, 0, 0), 0);
-        const QColor shifted = qApp->palette().color(QPalette::Highlight);
-        QCOMPARE(QList<int>({shifted.hsvHue(), shifted.hsvSaturation(), shifted.value()}), QList<int>({340, 180, 200}));
-        QCOMPARE(qApp->palette().color(QPalette::Window).rgb(), QColor(128, 128, 128).rgb());
-        skin.adjustHsv(140, 0, 0);
-        QCOMPARE(qApp->palette().color(QPalette::Highlight).hsvHue(), 120);
     }
 
     // Dragging or double-clicking a divider changes no width, and the hidden

@@ -1,9 +1,9 @@
 // The download engine against the local server: the status sequences, the
 // bytes in the file, the speed rule, the stop latch and the faults of servers
 // and target files.
-#include "download/Cls_DownLoad.h"
-
+#include "TransferBytes.h"
 #include "common/TestEnvironment.h"
+#include "download/Cls_DownLoad.h"
 #include "common/TestServer.h"
 #include "platform/Network.h"
 
@@ -15,22 +15,6 @@
 #include <QtTest>
 
 namespace {
-
-// Bytes that do not repeat within a chunk, so a chunk written twice, out of
-// order or at the wrong offset shows.
-QByteArray patterned(int size, int seed = 0)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + (i >> 9) * 13 + seed) & 0xff);
-    return bytes;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct Progress {
     QString url;
@@ -290,24 +274,6 @@ private slots:
         QVERIFY(engine.DLFile(m_server.url("/plain"), freshPath(), 10000).complete());
     }
 
-    void nestedTransferIsRefused()
-    {
-        Cls_DownLoad engine;
-        Recording seen(engine);
-        const QString innerPath = freshPath();
-        std::optional<DownloadResult> inner;
-        seen.onProgress = [&](const Progress &) {
-            if (!inner)
-                inner = engine.DLFile(m_server.url("/plain"), innerPath, 10000);
-        };
-        const QString path = freshPath();
-        QVERIFY(engine.DLFile(m_server.url("/big"), path, 10000).complete());
-        QVERIFY(inner && inner->ending == DownloadResult::Ending::Busy);
-        QVERIFY(!QFileInfo::exists(innerPath));
-        QCOMPARE(seen.joined(), QStringLiteral("1,2,3,4,P,9,6"));
-        QCOMPARE(readFile(path), m_big);
-    }
-
     // The clock (seconds since midnight) answers the start time first, then
     // `now` for every chunk; speeds round half to even.
     void speedRule_data()
@@ -335,23 +301,6 @@ private slots:
         Recording seen(engine);
         QVERIFY(engine.DLFile(m_server.url(route), freshPath(), 10000).complete());
         QCOMPARE(seen.progress.last().speed, lastSpeed);
-    }
-
-    void announcedSize_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<qint64>("size");
-        QTest::newRow("blanks around") << QByteArray(" 42 ") << qint64(42);
-        QTest::newRow("absent") << QByteArray() << qint64(0);
-        QTest::newRow("beyond 4 GiB") << QByteArray("5000000000") << Q_INT64_C(5000000000);
-        QTest::newRow("trailing junk") << QByteArray("12abc") << qint64(0);
-        QTest::newRow("negative") << QByteArray("-5") << qint64(0);
-    }
-    void announcedSize()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(qint64, size);
-        QCOMPARE(Cls_DownLoad::announcedSize(text), size);
     }
 
     // Last: once the application has been told to quit, no event loop of

@@ -1,5 +1,6 @@
 // `kelvaro download` as a user runs it: the built executable against the
 // local server, its exit status, its messages and the file it leaves.
+#include "TransferBytes.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
 
@@ -9,24 +10,6 @@
 
 #include <csignal>
 
-namespace {
-
-QByteArray patterned(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + (i >> 8)) & 0xff);
-    return bytes;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 class DownloadCommandTest : public QObject {
     Q_OBJECT
 
@@ -34,8 +17,8 @@ private:
     TestServer m_server;
     QTemporaryDir m_dir;
     int m_rowNumber = 0;
-    const QByteArray m_song = patterned(70000);
-    const QByteArray m_slow = patterned(400 * 1024);
+    const QByteArray m_song = patterned(70000, 5);
+    const QByteArray m_slow = patterned(400 * 1024, 9);
 
     QString rowFolder()
     {
@@ -54,8 +37,6 @@ private slots:
         m_server.serveSlowly("/slow.mp3", m_slow, 2048, 20);
         m_server.start();
     }
-
-    void cleanupTestCase() { m_server.stop(); }
 
     // `where` is the file the download must leave, relative to the folder
     // the command runs in; "" when none.

@@ -1,7 +1,8 @@
 // The download panel on a real window and the real engine, against the local
 // server: opening and filling the panel, choosing the target, whole and
-// broken transfers, the stop question inside a transfer, dragging the panel,
-// and the names that become file names.
+// broken transfers, the stop question inside a transfer, and the names that
+// become file names.
+#include "TransferBytes.h"
 #include "app/Form1.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
@@ -17,20 +18,6 @@
 #include <algorithm>
 
 namespace {
-
-QByteArray patterned(int size, int seed = 0)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + (i >> 9) * 13 + seed) & 0xff);
-    return bytes;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 const QString Start = QStringLiteral("开始下载");
 const QString Stop = QStringLiteral("停止下载");
@@ -354,40 +341,6 @@ private slots:
         QCOMPARE(QDir(folder + "/Music").entryList(everything), QStringList{fileName});
         QCOMPARE(readFile(folder + "/Music/" + fileName), m_song);
         QCOMPARE(r.form.Label16->text(), "音乐名称：" + title); // shown as the page has it
-    }
-
-    // Pressed on its background the panel follows the mouse, kept inside the
-    // window; pressed on a control it stays.
-    void dragPanel_data()
-    {
-        QTest::addColumn<QPoint>("pressAt"); // inside the panel
-        QTest::addColumn<QPoint>("moveTo");  // inside the panel as it was
-        QTest::addColumn<QPoint>("endsAt");
-        QTest::newRow("on its background") << QPoint(10, 300) << QPoint(50, 330) << QPoint(323, 101);
-        QTest::newRow("kept inside the window") << QPoint(10, 300) << QPoint(5000, -5000) << QPoint(1052, -300);
-        QTest::newRow("on a button") << QPoint(360, 145) << QPoint(400, 175) << QPoint(283, 71);
-    }
-    void dragPanel()
-    {
-        QFETCH(QPoint, pressAt);
-        QFETCH(QPoint, moveTo);
-        QFETCH(QPoint, endsAt);
-        Rig r(freshFolder());
-        r.lookUp(m_server.url("/song.mp3"));
-        r.form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&r.form));
-        r.form.Command2->click();
-        QFrame *panel = r.form.Picture3;
-        QTest::mousePress(panel, Qt::LeftButton, {}, pressAt);
-        QMouseEvent move(QEvent::MouseMove, QPointF(moveTo), panel->mapToGlobal(QPointF(moveTo)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(panel, &move);
-        QTest::mouseRelease(panel, Qt::LeftButton, {}, moveTo);
-        QCOMPARE(panel->pos(), endsAt);
-        QMouseEvent after(QEvent::MouseMove, QPointF(0, 0), panel->mapToGlobal(QPointF(0, 0)), Qt::NoButton,
-                          Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(panel, &after); // released: the panel no longer follows
-        QCOMPARE(panel->pos(), endsAt);
     }
 
     // Rounded to the nearest, halves to even; never above 100; 0 while the

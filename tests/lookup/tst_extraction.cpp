@@ -1,6 +1,6 @@
 // The parse action without widgets: address checks, the extraction rules on
 // the page forms the community writes (and the odd ones it may), what carries
-// over from one lookup to the next, and a lookup nested in a picture load.
+// over from one lookup to the next.
 // Everything else is held against the literal rules in the differential test.
 #include "RecordingPanel.h"
 #include "SongPages.h"
@@ -209,26 +209,6 @@ private slots:
         // The photo is still the first page's player: the video path runs again.
         QCOMPARE(lookup.state.MvUrl, QStringLiteral("http://i/player.swf?a=1&b=2"));
         QCOMPARE(lookup.pieces.fansCut.toString(), QStringLiteral("有1234<"));
-    }
-
-    // A lookup run while the outer one loads its header picture: the outer one
-    // then finishes with its own photo address.
-    void lookupNestedInThePictureLoad()
-    {
-        Lookup lookup;
-        SongPageFields video;
-        video.photoElement = photoElement("http://i/player.js?v=outer");
-        lookup.pages[address("video")] = songPage(video);
-        lookup.pages[address("plain")] = songPage({});
-        bool nested = false;
-        lookup.panel.whilePictureLoads = [&](PictureSource source, const QString &) {
-            if (source == PictureSource::HeaderPicture && !std::exchange(nested, true))
-                lookup.run(address("plain"));
-        };
-        lookup.run(address("video"));
-        QVERIFY(nested);
-        QCOMPARE(lookup.panel.calls.mid(lookup.panel.calls.size() - 2), QStringList({"place badge", "show badge"}));
-        QCOMPARE(lookup.state.MvUrl, QStringLiteral("http://i/player.js?v=outer"));
     }
 };
 

@@ -102,10 +102,7 @@ private slots:
         QTest::newRow("empty") << QString();
         QTest::newRow("other alias") << "play Other";
         QTest::newRow("upper case") << "PLAY OpenFile";
-        QTest::newRow("alias case") << "play openfile";
         QTest::newRow("trailing blank") << "play OpenFile ";
-        QTest::newRow("leading blank") << " close all";
-        QTest::newRow("stop") << "stop OpenFile";
         QTest::newRow("open without suffix") << "open http://h/x.mp3";
         QTest::newRow("open other type") << "open http://h/x.mp3 alias OpenFile type waveaudio";
         QTest::newRow("open suffix, then a blank") << "open http://h/x.mp3 alias OpenFile type MPEGVideo ";
@@ -127,9 +124,9 @@ private slots:
         QTest::addColumn<QString>("number");
         QTest::addColumn<int>("volume"); // what the backend gets; -1: refused as a bad volume
         QTest::newRow("lowest") << "0" << 0;
-        QTest::newRow("highest") << "1000" << 1000;
         QTest::newRow("leading zeros") << "0050" << 50;
         QTest::newRow("minus zero") << "-0" << 0;
+        QTest::newRow("highest") << "1000" << 1000;
         QTest::newRow("just above") << "1001" << -1;
         QTest::newRow("just below") << "-1" << -1;
         QTest::newRow("beyond any machine number") << "99999999999999999999999" << -1;
@@ -137,7 +134,6 @@ private slots:
         QTest::newRow("plus sign") << "+5" << -1;
         QTest::newRow("blank after") << "5 " << -1;
         QTest::newRow("fraction") << "5.5" << -1;
-        QTest::newRow("minus alone") << "-" << -1;
         QTest::newRow("arabic-indic digit") << QStringLiteral("٥") << -1;
     }
     void volumeBounds()

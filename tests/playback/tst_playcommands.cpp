@@ -183,19 +183,14 @@ private slots:
         QTest::newRow("108") << "108" << "0";
         QTest::newRow("100") << "100" << "-8";
         QTest::newRow("every a removed, leading zeros") << "a0a1a15" << "7";
-        QTest::newRow("fraction") << "115.5" << "7.5";
-        QTest::newRow("fraction zeros dropped") << "115.50" << "7.5";
+        QTest::newRow("fraction, its zeros dropped") << "115.50" << "7.5";
         QTest::newRow("fraction below zero") << "107.75" << "-0.25";
-        QTest::newRow("second point stops") << "1.2.3" << "-106.8";
-        QTest::newRow("capital A stops reading") << "A115" << "-108";
+        QTest::newRow("capital A stops reading") << "1.2A3" << "-106.8";
         QTest::newRow("blanks skipped") << " \t115" << "7";
-        QTest::newRow("plus") << "+120" << "12";
         QTest::newRow("minus fraction") << "-.5" << "-108.5";
-        QTest::newRow("stops at a letter") << "115abc" << "7";
         QTest::newRow("no digits") << "" << "-108";
         QTest::newRow("longer than any machine number") << "12345678901234567890123" << "12345678901234567890015";
         QTest::newRow("long fraction") << "108.000000000000000000001" << "0.000000000000000000001";
-        QTest::newRow("big negative") << "-99999999999999999999" << "-100000000000000000107";
     }
     void hostNumber()
     {
