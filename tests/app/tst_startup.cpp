@@ -16,16 +16,19 @@ struct Harness {
     RecordingMediaControl media;
     int ended = 0;
     QStringList fetched;
-    std::function<std::optional<QString>()> answer = [] { return std::optional<QString>(QStringLiteral("kv:V3.0.83|")); };
+    std::optional<QString> answer = QStringLiteral("kv:V3.0.83|");
+    std::function<void()> whileFetching;
     QString folder = QStringLiteral(KELVARO_SOURCE_DIR "/assets");
-    VersionCheck::Fetch fetch = [this](const QString &url) {
-        fetched << url;
-        return answer();
-    };
     std::unique_ptr<Program> program;
 
     Program &make()
     {
+        const auto fetch = [this](const QString &url) {
+            fetched << url;
+            if (whileFetching)
+                whileFetching();
+            return answer;
+        };
         program = std::make_unique<Program>(
             *qApp, ProgramServices{dialogs, desktop, media, [this] { ++ended; }, fetch, folder});
         return *program;
@@ -67,11 +70,10 @@ private slots:
         Form1 &f = program.form();
         QVERIFY(!program.downloadEngine());
         bool readyWhileChecking = false;
-        h.answer = [&] {
+        h.whileFetching = [&] {
             readyWhileChecking = f.isVisible() && lockState(f) == "0000" && f.status() == "正在检测是否最新版本.."
                 && f.Slider1->value() == 1000 && f.ListView1->header()->sectionResizeMode(0) == QHeaderView::Fixed
                 && program.downloadEngine() != nullptr;
-            return std::optional<QString>(QStringLiteral("kv:V3.0.83|"));
         };
         program.Form_Load();
         QVERIFY(readyWhileChecking);
@@ -109,7 +111,7 @@ private slots:
         QFETCH(QString, outcome);
         QFETCH(QString, shownVersion);
         Harness h;
-        h.answer = [answer] { return std::optional<QString>(answer); };
+        h.answer = answer;
         Form1 &f = h.load().form();
         QCOMPARE(lockState(f), outcome == "current" ? "1111" : "0000");
         QCOMPARE(h.ended, outcome == "update" ? 1 : 0);
@@ -222,10 +224,7 @@ private slots:
         QCOMPARE(h.desktop.opened, QStringList({"http://bbs.ulvaren.com/", "http://www.ulvaren.com/"}));
 
         const QString audio = QStringLiteral("http://m3.stream.kelvaro.com/userwork/2026/a115/3108115.mp3");
-        h.answer = [&audio] {
-            return std::optional<QString>("<title>夏夜的风 - 林晓雨 Kelvaro - 歌</title><script>var s={mp3:\"" + audio
-                                          + "\"};</script>");
-        };
+        h.answer = "<title>夏夜的风 - 林晓雨 Kelvaro - 歌</title><script>var s={mp3:\"" + audio + "\"};</script>";
         f.Text1->setText(QStringLiteral("http://www.kelvaro.com/s/kQ7mX2pA"));
         QTest::mouseClick(f.aicAlphaImage3, Qt::LeftButton);
         QCOMPARE(h.fetched.last(), QStringLiteral("http://www.kelvaro.com/s/kQ7mX2pA"));
