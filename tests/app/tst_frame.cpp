@@ -24,6 +24,8 @@ QImage shown(Form1 &form, QRect at)
 class FrameTest : public QObject {
     Q_OBJECT
 
+    using L = Form1::ButtonLook;
+
     struct Setup {
         Form1 form;
         RecordingMediaControl media;
@@ -33,7 +35,7 @@ class FrameTest : public QObject {
     };
 
 private slots:
-    void paintsFrameAndNormalButtons()
+    void paintsFrameAndButtons()
     {
         Setup s;
         const QImage skin = s.form.Image10->pixmap().toImage();
@@ -49,6 +51,8 @@ private slots:
         QCOMPARE(shown(s.form, Form1::closeButtonRect(SW)), sprite(s.form, {29, 0, 41, 20}));
         QCOMPARE(shown(s.form, {10, 16, 400, 70}),
                  s.form.Image8->pixmap().toImage().convertToFormat(QImage::Format_RGB32));
+        s.form.drawTitleButtons(L::Pressed, L::Normal);
+        QCOMPARE(shown(s.form, Form1::minimiseButtonRect(SW)), sprite(s.form, {0, 41, 29, 20}));
     }
 
     void looksFollowTheMouse_data()
@@ -57,16 +61,12 @@ private slots:
         QTest::addColumn<int>("y");
         QTest::addColumn<int>("minimise");
         QTest::addColumn<int>("close");
-        using L = Form1::ButtonLook;
         QTest::newRow("over minimise") << -70 << 10 << int(L::Hover) << int(L::Normal);
         QTest::newRow("shared column") << -51 << 10 << int(L::Hover) << int(L::Normal);
-        QTest::newRow("over close") << -30 << 10 << int(L::Normal) << int(L::Hover);
         QTest::newRow("close region past picture") << -10 << 22 << int(L::Normal) << int(L::Hover);
         QTest::newRow("above the buttons") << -70 << 1 << int(L::Normal) << int(L::Normal);
         QTest::newRow("below the buttons") << -30 << 23 << int(L::Normal) << int(L::Normal);
-        QTest::newRow("left of them") << -200 << 10 << int(L::Normal) << int(L::Normal);
     }
-
     void looksFollowTheMouse()
     {
         QFETCH(int, dx);
@@ -75,58 +75,45 @@ private slots:
         QFETCH(int, close);
         Setup s;
         s.frame.Form_MouseMove(0, s.SW + dx, y);
-        QCOMPARE(int(s.form.minimiseLook()), minimise);
-        QCOMPARE(int(s.form.closeLook()), close);
+        QCOMPARE(QList<int>({int(s.form.minimiseLook()), int(s.form.closeLook())}), QList<int>({minimise, close}));
     }
 
-    void pressAndRelease()
+    // A press and a release on the shown window. Minimise wins on the column
+    // both share; a release over close ends at once, after "close all".
+    void titleButtons_data()
     {
-        using L = Form1::ButtonLook;
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<int>("pressDx"); // X relative to SW, Y 10
+        QTest::addColumn<int>("releaseDx");
+        QTest::addColumn<int>("pressedLook"); // minimise * 10 + close, after the press
+        QTest::addColumn<bool>("ends");
+        QTest::addColumn<bool>("minimised");
+        QTest::newRow("left on close") << Qt::LeftButton << -30 << -30 << int(L::Pressed) << true << false;
+        QTest::newRow("right on close: only the release counts") << Qt::RightButton << -30 << -30 << 0 << true << false;
+        QTest::newRow("released elsewhere") << Qt::LeftButton << -30 << -200 << int(L::Pressed) << false << false;
+        QTest::newRow("left on the shared column") << Qt::LeftButton << -51 << -51 << int(L::Pressed) * 10 << false
+                                                   << true;
+    }
+    void titleButtons()
+    {
+        QFETCH(Qt::MouseButton, button);
+        QFETCH(int, pressDx);
+        QFETCH(int, releaseDx);
+        QFETCH(int, pressedLook);
+        QFETCH(bool, ends);
+        QFETCH(bool, minimised);
         Setup s;
         s.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&s.form));
-
-        // Minimise wins on the shared column; a release there minimises.
-        QTest::mousePress(&s.form, Qt::LeftButton, {}, QPoint(s.SW - 51, 10));
-        QCOMPARE(s.form.minimiseLook(), L::Pressed);
-        QCOMPARE(s.form.closeLook(), L::Normal);
-        QCOMPARE(shown(s.form, Form1::minimiseButtonRect(s.SW)), sprite(s.form, {0, 41, 29, 20}));
-        QTest::mouseRelease(&s.form, Qt::LeftButton, {}, QPoint(s.SW - 51, 10));
-        QVERIFY(s.form.windowState().testFlag(Qt::WindowMinimized));
-        QVERIFY(s.media.commands.isEmpty());
-        QCOMPARE(s.ended, 0);
+        QTest::mousePress(&s.form, button, {}, QPoint(s.SW + pressDx, 10));
+        QCOMPARE(int(s.form.minimiseLook()) * 10 + int(s.form.closeLook()), pressedLook);
+        QTest::mouseRelease(&s.form, button, {}, QPoint(s.SW + releaseDx, 10));
+        QCOMPARE(s.ended, ends ? 1 : 0);
+        QCOMPARE(s.media.commands, ends ? QStringList{"close all"} : QStringList{});
+        QCOMPARE(s.form.windowState().testFlag(Qt::WindowMinimized), minimised);
     }
 
-    void closeButtonEndsAtOnceWithCloseAll()
-    {
-        Setup s;
-        s.frame.Form_MouseDown(1, s.SW - 30, 10);
-        QCOMPARE(s.form.closeLook(), Form1::ButtonLook::Pressed);
-        s.frame.Form_MouseUp(1, s.SW - 30, 10);
-        QCOMPARE(s.media.commands, QStringList{QStringLiteral("close all")});
-        QCOMPARE(s.ended, 1);
-    }
-
-    void rightButtonReleaseOverCloseEnds()
-    {
-        Setup s;
-        s.frame.Form_MouseDown(2, s.SW - 30, 10); // a right press does nothing
-        QCOMPARE(s.form.closeLook(), Form1::ButtonLook::Normal);
-        s.frame.Form_MouseUp(2, s.SW - 30, 10);
-        QCOMPARE(s.ended, 1);
-    }
-
-    void releasingElsewhereKeepsRunning()
-    {
-        Setup s;
-        s.frame.Form_MouseDown(1, s.SW - 30, 10);
-        s.frame.Form_MouseUp(1, s.SW - 200, 40);
-        QCOMPARE(s.ended, 0);
-        QCOMPARE(s.form.closeLook(), Form1::ButtonLook::Pressed); // until the next move
-        s.frame.Form_MouseMove(0, s.SW - 200, 40);
-        QCOMPARE(s.form.closeLook(), Form1::ButtonLook::Normal);
-    }
-
+    // Without a window manager the window follows the mouse itself.
     void dragBand_data()
     {
         QTest::addColumn<int>("x");
@@ -135,10 +122,7 @@ private slots:
         QTest::newRow("y 68 outside buttons") << 500 << 68 << true;
         QTest::newRow("y 69") << 500 << 69 << false;
         QTest::newRow("y 1 over the buttons") << 1063 - 70 << 1 << true;
-        QTest::newRow("on the banner") << 100 << 30 << true;
     }
-
-    // Without a window manager the window follows the mouse itself.
     void dragBand()
     {
         QFETCH(int, x);
@@ -166,9 +150,9 @@ private slots:
         s.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&s.form));
         s.frame.Form_MouseMove(0, s.SW - 30, 10);
-        QCOMPARE(s.form.closeLook(), Form1::ButtonLook::Hover);
+        QCOMPARE(s.form.closeLook(), L::Hover);
         s.form.repaint();
-        QCOMPARE(s.form.closeLook(), Form1::ButtonLook::Normal);
+        QCOMPARE(s.form.closeLook(), L::Normal);
     }
 };
 

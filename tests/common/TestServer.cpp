@@ -133,47 +133,37 @@ void TestServer::serveChunked(const QString &path, const QByteArray &body, int c
     });
 }
 
-void TestServer::serveCutShort(const QString &path, const QByteArray &body, int sendBytes)
+// Announces `announced` bytes, sends `sent`, then stalls until the server
+// stops (when asked to) and drops the connection.
+void TestServer::serveBroken(const QString &path, qint64 announced, const QByteArray &sent, bool stall)
 {
-    m_server->Get(path.toStdString(), [body, sendBytes](const httplib::Request &, httplib::Response &res) {
-        res.set_content_provider(size_t(body.size()), "application/octet-stream",
-                                 [body, sendBytes](size_t offset, size_t, httplib::DataSink &sink) {
-                                     if (offset < size_t(sendBytes)) {
-                                         sink.write(body.constData() + offset, size_t(sendBytes) - offset);
+    m_server->Get(path.toStdString(), [this, announced, sent, stall](const httplib::Request &, httplib::Response &res) {
+        res.set_content_provider(size_t(announced), "application/octet-stream",
+                                 [this, sent, stall](size_t offset, size_t, httplib::DataSink &sink) {
+                                     if (offset < size_t(sent.size())) {
+                                         sink.write(sent.constData() + offset, size_t(sent.size()) - offset);
                                          return true;
                                      }
-                                     return false; // drop the connection
-                                 });
-    });
-}
-
-void TestServer::serveStalled(const QString &path, const QByteArray &body, int sendBytes)
-{
-    m_server->Get(path.toStdString(), [this, body, sendBytes](const httplib::Request &, httplib::Response &res) {
-        res.set_content_provider(size_t(body.size()), "application/octet-stream",
-                                 [this, body, sendBytes](size_t offset, size_t, httplib::DataSink &sink) {
-                                     if (offset < size_t(sendBytes)) {
-                                         sink.write(body.constData() + offset, size_t(sendBytes) - offset);
-                                         return true;
-                                     }
-                                     waitWhileRunning(180000);
+                                     if (stall)
+                                         waitWhileRunning(180000);
                                      return false;
                                  });
     });
 }
 
+void TestServer::serveCutShort(const QString &path, const QByteArray &body, int sendBytes)
+{
+    serveBroken(path, body.size(), body.left(sendBytes), false);
+}
+
+void TestServer::serveStalled(const QString &path, const QByteArray &body, int sendBytes)
+{
+    serveBroken(path, body.size(), body.left(sendBytes), true);
+}
+
 void TestServer::serveAnnouncing(const QString &path, qint64 announced, const QByteArray &body)
 {
-    m_server->Get(path.toStdString(), [body, announced](const httplib::Request &, httplib::Response &res) {
-        res.set_content_provider(size_t(announced), "application/octet-stream",
-                                 [body](size_t offset, size_t, httplib::DataSink &sink) {
-                                     if (offset < size_t(body.size())) {
-                                         sink.write(body.constData() + offset, size_t(body.size()) - offset);
-                                         return true;
-                                     }
-                                     return false; // drop the connection
-                                 });
-    });
+    serveBroken(path, announced, body, false);
 }
 
 void TestServer::serveSlowly(const QString &path, const QByteArray &body, int pieceSize, int pauseMs)

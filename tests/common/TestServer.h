@@ -61,6 +61,7 @@ public:
 
 private:
     void record(const httplib::Request &request);
+    void serveBroken(const QString &path, qint64 announced, const QByteArray &sent, bool stall);
     bool waitWhileRunning(int maxMs) const;
 
     std::unique_ptr<httplib::Server> m_server;

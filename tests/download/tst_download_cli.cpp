@@ -1,5 +1,6 @@
 // `kelvaro download` as a user runs it: the built executable against the
 // local server, its exit status, its messages and the file it leaves.
+#include "TransferBytes.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
 
@@ -9,24 +10,6 @@
 
 #include <csignal>
 
-namespace {
-
-QByteArray patterned(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + (i >> 8)) & 0xff);
-    return bytes;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 class DownloadCommandTest : public QObject {
     Q_OBJECT
 
@@ -34,8 +17,8 @@ private:
     TestServer m_server;
     QTemporaryDir m_dir;
     int m_rowNumber = 0;
-    const QByteArray m_song = patterned(70000);
-    const QByteArray m_slow = patterned(400 * 1024);
+    const QByteArray m_song = patterned(70000, 5);
+    const QByteArray m_slow = patterned(400 * 1024, 9);
 
     QString rowFolder()
     {
@@ -49,14 +32,11 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         m_server.serve("/media/.*", m_song, "audio/mpeg");
-        m_server.serve("/", m_song, "audio/mpeg");
         m_server.serve("/gone.mp3", "<html>gone</html>", "text/html", 404);
         m_server.serveCutShort("/cut.mp3", m_song, 20000);
         m_server.serveSlowly("/slow.mp3", m_slow, 2048, 20);
         m_server.start();
     }
-
-    void cleanupTestCase() { m_server.stop(); }
 
     // `where` is the file the download must leave, relative to the folder
     // the command runs in; "" when none.
@@ -69,31 +49,20 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("message"); // expected in stdout or stderr
 
-        const QByteArray cut = m_song.left(20000);
         QTest::newRow("to a named file") << m_server.url("/media/a.mp3") << QStringList{"-o", "{here}/mine.mp3"} << 0
                                          << "mine.mp3" << m_song << "Saved {here}/mine.mp3 (70000 bytes)";
-        QTest::newRow("into a folder") << m_server.url("/media/a.mp3") << QStringList{"-o", "{here}"} << 0
-                                       << "a.mp3" << m_song << "Saved {here}/a.mp3";
         QTest::newRow("name from the address") << m_server.url("/media/track%20one.mp3") << QStringList() << 0
                                                << "track one.mp3" << m_song << "Saved {here}/track one.mp3";
         QTest::newRow("encoded separators stay in the folder")
             << m_server.url("/media/..%2F..%2Fescape.mp3") << QStringList() << 0 << "escape.mp3" << m_song
             << "Saved {here}/escape.mp3";
-        QTest::newRow("dots only") << m_server.url("/media/..%2E") << QStringList() << 0 << "download" << m_song
-                                   << "Saved {here}/download";
-        QTest::newRow("no name in the address") << m_server.url("/") << QStringList() << 0 << "download" << m_song
-                                                << "Saved {here}/download";
         QTest::newRow("refused") << QStringLiteral("http://127.0.0.1:%1/a.mp3").arg(TestServer::refusingPort())
                                  << QStringList() << 1 << "" << QByteArray() << "could not reach";
         QTest::newRow("error answer") << m_server.url("/gone.mp3") << QStringList() << 1 << "gone.mp3"
                                       << QByteArray("<html>gone</html>") << "status 404";
-        QTest::newRow("cut short") << m_server.url("/cut.mp3") << QStringList() << 1 << "cut.mp3" << cut
-                                   << "ended short";
-        QTest::newRow("unwritable") << m_server.url("/media/a.mp3") << QStringList{"-o", "{here}/none/a.mp3"} << 1
-                                    << "" << QByteArray() << "cannot write {here}/none/a.mp3";
+        QTest::newRow("cut short") << m_server.url("/cut.mp3") << QStringList() << 1 << "cut.mp3"
+                                   << m_song.left(20000) << "ended short";
         QTest::newRow("no address") << QString() << QStringList() << 2 << "" << QByteArray() << "Usage:";
-        QTest::newRow("unknown option") << m_server.url("/media/a.mp3") << QStringList{"--fast"} << 2 << ""
-                                        << QByteArray() << "unknown option '--fast'";
     }
 
     void runs()
@@ -126,16 +95,6 @@ private slots:
             QCOMPARE(readFile(QDir(here).filePath(where)), content);
         // Nothing lands beside the folder either.
         QCOMPARE(QDir(here + QStringLiteral("/..")).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
-    }
-
-    void progressIsDrawn()
-    {
-        QProcess kelvaro;
-        kelvaro.setWorkingDirectory(rowFolder());
-        kelvaro.start(QStringLiteral(KELVARO_CLI), {QStringLiteral("download"), m_server.url("/media/a.mp3")});
-        QVERIFY(kelvaro.waitForFinished(60000));
-        const QByteArray err = kelvaro.readAllStandardError();
-        QVERIFY2(err.contains("\r[##############################] 100%  68.4 KiB of 68.4 KiB"), err);
     }
 
     void interruptStopsCleanly()

@@ -50,7 +50,6 @@ public:
     void start() { m_server.start(); }
     int port() const { return m_server.port(); }
     int requestCount(const QString &url) const { return m_server.requestCount(url); }
-    QByteArray lastRequestHeaders(const QString &url) const { return m_server.lastRequestHeaders(url); }
 
 private:
     struct Answer {

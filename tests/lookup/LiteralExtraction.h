@@ -1,8 +1,9 @@
 #pragma once
 // The parse action written as literally as its rules read: every step splits
 // the whole text into a list and indexes it, every "up to" counts positions
-// from 1. Slow on purpose; the production extraction is checked against it
-// and measured against it.
+// from 1. Slow on purpose. The production extraction is checked against it on
+// generated pages, the demo site's pages are read with it, and the lookup
+// benchmark measures against it.
 #include "app/Endpoints.h"
 #include "lookup/SongExtraction.h"
 
@@ -23,19 +24,12 @@ inline QStringList split(const QString &text, const QString &marker)
     return text.split(marker, Qt::KeepEmptyParts, Qt::CaseSensitive);
 }
 
-// Position from 1 of the first occurrence, 0 when absent.
-inline qsizetype position(const QString &text, const QString &marker)
-{
-    if (text.isEmpty())
-        return 0;
-    if (marker.isEmpty())
-        return 1;
-    return text.indexOf(marker) + 1;
-}
-
+// The first p characters, p the position (from 1, 0 when absent) of the marker.
 inline QString upto(const QString &text, const QString &marker)
 {
-    return text.left(position(text, marker));
+    if (text.isEmpty())
+        return {};
+    return text.left(marker.isEmpty() ? 1 : text.indexOf(marker) + 1);
 }
 
 inline QString removeAll(const QString &text, const QString &part)
@@ -43,12 +37,7 @@ inline QString removeAll(const QString &text, const QString &part)
     return split(text, part).join(QString());
 }
 
-inline QString replaceAll(const QString &text, const QString &from, const QString &to)
-{
-    return split(text, from).join(to);
-}
-
-inline QString trim(const QString &text)
+inline QString trim(const QString &text) // blanks only
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -79,13 +68,9 @@ struct Window {
 inline void lookUp(Window &w, const QString &text1, const std::optional<QString> &fetched)
 {
     const QString Q = QStringLiteral("\"");
-    if (text1.isEmpty()) {
-        w.status = QStringLiteral("请输入Kelvaro网页地址 ");
-        w.calls << "status " + w.status;
-        return;
-    }
-    if (!text1.contains(QStringLiteral("http://") + QString::fromUtf8(Endpoints::WebHost) + QStringLiteral("/s/"))) {
-        w.status = QStringLiteral("地址错误,请您检查 ..");
+    const QString prefix = QStringLiteral("http://") + QString::fromUtf8(Endpoints::WebHost) + QStringLiteral("/s/");
+    if (text1.isEmpty() || !text1.contains(prefix)) {
+        w.status = text1.isEmpty() ? QStringLiteral("请输入Kelvaro网页地址 ") : QStringLiteral("地址错误,请您检查 ..");
         w.calls << "status " + w.status;
         return;
     }
@@ -97,33 +82,24 @@ inline void lookUp(Window &w, const QString &text1, const std::optional<QString>
         return;
     s.MvUrl = QString();
     SongDetails d;
+    // A text in its own element: after the marker, up to "</div>", without "<".
+    const auto element = [&](const QString &name, const QString &marker) {
+        takePiece(p[name], s.PageHtml, marker, 1);
+        p[name + "Cut"] = upto(p[name], "</div>");
+        return removeAll(p[name + "Cut"], "<");
+    };
     takePiece(p["title"], s.PageHtml, "<title>", 1);
-    {
-        const QStringList dash = split(p["title"], "-");
-        if (dash.size() > 1)
-            p["dash"] = trim(dash[1]);
-    }
+    takePiece(p["dash"], p["title"], "-", 1);
+    p["dash"] = trim(p["dash"]);
     s.UserName = trim(removeAll(upto(p["dash"], "Kelvaro"), "K"));
-    takePiece(p["fans"], s.PageHtml, "pcsong_title" + Q + ">", 1);
-    p["fansCut"] = upto(p["fans"], "</div>");
-    d.fans = trim(removeAll(removeAll(p["fansCut"], "<"), "有"));
-    takePiece(p["other"], s.PageHtml, "pcsong_title" + Q + " >", 1);
-    p["otherCut"] = upto(p["other"], "</div>");
-    d.otherInfo = trim(removeAll(p["otherCut"], "<"));
+    d.fans = trim(removeAll(element("fans", "pcsong_title" + Q + ">"), "有"));
+    d.otherInfo = trim(element("other", "pcsong_title" + Q + " >"));
     takePiece(p["secondTitle"], s.PageHtml, "<title>", 1);
     d.songName = trim(removeAll(upto(p["secondTitle"], "-"), "-"));
-    takePiece(p["listen"], s.PageHtml, "pcsong_listen_icon fl" + Q + ">", 1);
-    p["listenCut"] = upto(p["listen"], "</div>");
-    d.playCount = trim(removeAll(p["listenCut"], "<"));
-    takePiece(p["gift"], s.PageHtml, "pcsong_gift_icon fl" + Q + ">", 1);
-    p["giftCut"] = upto(p["gift"], "</div>");
-    d.giftCount = trim(removeAll(p["giftCut"], "<"));
-    takePiece(p["forward"], s.PageHtml, "pcsong_forward_icon fl" + Q + ">", 1);
-    p["forwardCut"] = upto(p["forward"], "</div>");
-    d.forwardCount = trim(removeAll(p["forwardCut"], "<"));
-    takePiece(p["comment"], s.PageHtml, "pcsong_comment_icon fl" + Q + ">", 1);
-    p["commentCut"] = upto(p["comment"], "</div>");
-    d.commentCount = trim(removeAll(p["commentCut"], "<"));
+    d.playCount = trim(element("listen", "pcsong_listen_icon fl" + Q + ">"));
+    d.giftCount = trim(element("gift", "pcsong_gift_icon fl" + Q + ">"));
+    d.forwardCount = trim(element("forward", "pcsong_forward_icon fl" + Q + ">"));
+    d.commentCount = trim(element("comment", "pcsong_comment_icon fl" + Q + ">"));
     takePiece(p["photos"], s.PageHtml, "pcsong_photos" + Q + ">", 1);
     p["photosCut"] = upto(p["photos"], "/>");
     {
@@ -137,7 +113,7 @@ inline void lookUp(Window &w, const QString &text1, const std::optional<QString>
     s.MusicUrl = trim(removeAll(p["audioCut"], Q));
     takePiece(p["head"], s.PageHtml, ".pcsong_head {background: url( " + Q, 1);
     s.HeadBgUrl = removeAll(upto(p["head"], Q), Q);
-    s.HeadPicUrl = replaceAll(s.HeadBgUrl, "100", "640");
+    s.HeadPicUrl = split(s.HeadBgUrl, "100").join("640");
 
     w.userNameShown = s.UserName;
     w.shown = d;
@@ -152,7 +128,7 @@ inline void lookUp(Window &w, const QString &text1, const std::optional<QString>
     }
     if (d.photoUrl.contains("player")) {
         w.calls << "head picture " + s.HeadPicUrl << "place badge" << "show badge";
-        s.MvUrl = replaceAll(d.photoUrl, "&amp;", "&");
+        s.MvUrl = split(d.photoUrl, "&amp;").join("&");
         return;
     }
     w.calls << "hide badge" << "photo " + d.photoUrl;

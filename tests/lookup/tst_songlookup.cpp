@@ -1,16 +1,16 @@
-// The lookup in the main window: the captions, the singer picture and the
+// The lookup in the main window, through the network stack and a local proxy
+// standing in for the community: the captions, the singer picture and the
 // badge as the user sees them, the copy and paste buttons, and a second
 // lookup clicked while the first one waits for its page.
 #include "FakeCommunity.h"
 #include "SongPages.h"
-#include "app/Form1.h"
 #include "TestPictures.h"
+#include "app/Form1.h"
 #include "common/TestEnvironment.h"
 #include "lookup/SongLookup.h"
 #include "platform/Network.h"
 
 #include <QClipboard>
-#include <QMimeData>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QtTest>
@@ -22,21 +22,18 @@ QString address(const QString &name)
     return recordingPagePrefix() + name;
 }
 
-
 QColor shownColour(const QLabel *image)
 {
     return image->pixmap().toImage().pixelColor(0, 0);
 }
 
 const QString PhotoAddress = QStringLiteral("http://img.kelvaro.test/photo_100.jpg");
-const QString HeadPictureAddress = QStringLiteral("http://img.kelvaro.test/head_640.jpg");
 
 } // namespace
 
 class SongLookupTest : public QObject {
     Q_OBJECT
 
-private:
     std::unique_ptr<FakeCommunity> m_site;
     std::unique_ptr<Form1> m_form;
     SongState m_state;
@@ -45,7 +42,16 @@ private:
     void lookUp(const QString &url)
     {
         m_form->Text1->setText(url);
-        m_lookup->aicAlphaImage3_Click();
+        QTest::mouseClick(m_form->aicAlphaImage3, Qt::LeftButton);
+    }
+    QStringList shownCaptions() const
+    {
+        QStringList out;
+        const Form1 &f = *m_form;
+        for (const QLabel *label : std::initializer_list<const QLabel *>{
+                 f.Label1, f.Label4, f.Label10, f.Label2, f.Label5, f.Label6, f.Label7, f.Label9})
+            out << label->text();
+        return out;
     }
 
 private slots:
@@ -53,18 +59,16 @@ private slots:
     {
         m_site = std::make_unique<FakeCommunity>();
         m_site->page(PhotoAddress, pngBytes(Qt::red), "image/jpeg");
-        m_site->page(HeadPictureAddress, pngBytes(Qt::blue), "image/jpeg");
+        m_site->page(QStringLiteral("http://img.kelvaro.test/head_640.jpg"), pngBytes(Qt::blue), "image/jpeg");
         m_site->start();
         networkManager().setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), quint16(m_site->port())));
         m_form = std::make_unique<Form1>();
         m_state = SongState{};
-        Form1 *form = m_form.get();
-        const SongLookup::Controls controls{form->Text1,  form->aicAlphaImage3, form->Command13,
-                                            form->Command9, form->Label1,        form->Label4,
-                                            form->Label10,  form->Label2,        form->Label5,
-                                            form->Label6,   form->Label7,        form->Label9,
-                                            form->Image1,   form->Image2,        form->aicAlphaImage2,
-                                            [form](const QString &text) { form->setStatus(text); }};
+        Form1 *f = m_form.get();
+        const SongLookup::Controls controls{f->Text1,  f->aicAlphaImage3, f->Command13, f->Command9, f->Label1,
+                                            f->Label4, f->Label10,        f->Label2,    f->Label5,   f->Label6,
+                                            f->Label7, f->Label9,         f->Image1,    f->Image2,   f->aicAlphaImage2,
+                                            [f](const QString &text) { f->setStatus(text); }};
         m_lookup = std::make_unique<SongLookup>(controls, m_state, PageFetch{}, FetchLimits{3000, 3000});
     }
     void cleanup()
@@ -74,58 +78,29 @@ private slots:
         m_site.reset();
     }
 
-    // The logo button starts the lookup; the captions carry their prefixes
-    // and units, the values inserted unchanged.
-    void captionsAfterALookup()
+    // The captions carry their prefixes and units, the values inserted
+    // unchanged, empty ones too.
+    void captions_data()
     {
-        m_site->page(address("a"), songPage({}));
-        m_form->Text1->setText(address("a"));
-        QTest::mouseClick(m_form->aicAlphaImage3, Qt::LeftButton);
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("a recording") << songPage({})
+                                     << QStringList{"用户名：Alice",    "粉丝数：1234",     "上传于 2015-06-01",
+                                                    "演唱歌曲：Song",   "播放次数：5678次", "收到礼物：90个",
+                                                    "转发次数：12次",   "评论数量：34次"};
+        QTest::newRow("nothing found") << "<html>nothing here</html>"
+                                       << QStringList{"用户名：",    "粉丝数：",     "",           "演唱歌曲：",
+                                                      "播放次数：次", "收到礼物：个", "转发次数：次", "评论数量：次"};
+    }
+    void captions()
+    {
+        QFETCH(QString, page);
+        QFETCH(QStringList, expected);
+        m_site->page(address("a"), page);
+        lookUp(address("a"));
         QCOMPARE(m_site->requestCount(address("a")), 1);
-        QVERIFY(m_site->lastRequestHeaders(address("a")).contains("If-Modified-Since: 0"));
-        QCOMPARE(m_form->Label1->text(), QStringLiteral("用户名：Alice"));
-        QCOMPARE(m_form->Label4->text(), QStringLiteral("粉丝数：1234"));
-        QCOMPARE(m_form->Label10->text(), QStringLiteral("上传于 2015-06-01"));
-        QCOMPARE(m_form->Label2->text(), QStringLiteral("演唱歌曲：Song"));
-        QCOMPARE(m_form->Label5->text(), QStringLiteral("播放次数：5678次"));
-        QCOMPARE(m_form->Label6->text(), QStringLiteral("收到礼物：90个"));
-        QCOMPARE(m_form->Label7->text(), QStringLiteral("转发次数：12次"));
-        QCOMPARE(m_form->Label9->text(), QStringLiteral("评论数量：34次"));
-        QCOMPARE(m_form->Label3->text(), QStringLiteral("其他信息："));
-        QCOMPARE(m_form->status(), QStringLiteral("正在检测是否最新版本.."));
-        QCOMPARE(m_state.MusicUrl, SongPageFields{}.audio);
-        QCOMPARE(m_state.WorkId, QStringLiteral("12345"));
-    }
-
-    // Accepted as typed; the fetch reads the address without the blank.
-    void addressWithALeadingBlank()
-    {
-        m_site->page(address("a"), songPage({}));
-        lookUp(QStringLiteral(" ") + address("a"));
-        QCOMPARE(m_site->requestCount(address("a")), 1);
-        QCOMPARE(m_form->Label2->text(), QStringLiteral("演唱歌曲：Song"));
-    }
-
-    void captionsWhenNothingWasFound()
-    {
-        m_site->page(address("bare"), QStringLiteral("<html>nothing here</html>"));
-        lookUp(address("bare"));
-        QCOMPARE(m_form->Label1->text(), QStringLiteral("用户名："));
-        QCOMPARE(m_form->Label4->text(), QStringLiteral("粉丝数："));
-        QCOMPARE(m_form->Label10->text(), QString());
-        QCOMPARE(m_form->Label2->text(), QStringLiteral("演唱歌曲："));
-        QCOMPARE(m_form->Label5->text(), QStringLiteral("播放次数：次"));
-        QCOMPARE(m_form->Label6->text(), QStringLiteral("收到礼物：个"));
-        QCOMPARE(m_form->Label7->text(), QStringLiteral("转发次数：次"));
-        QCOMPARE(m_form->Label9->text(), QStringLiteral("评论数量：次"));
-    }
-
-    void refusalLeavesThePanel()
-    {
-        lookUp(QStringLiteral("https://www.kelvaro.com/s/a"));
-        QCOMPARE(m_form->status(), QStringLiteral("地址错误,请您检查 .."));
-        QCOMPARE(m_form->Label1->text(), QStringLiteral("歌手名：未查询"));
-        QCOMPARE(m_form->Label2->text(), QStringLiteral("演唱歌曲：未查询"));
+        QCOMPARE(shownCaptions(), expected);
+        QCOMPARE(m_form->status(), QStringLiteral("正在检测是否最新版本..")); // a lookup that runs says nothing
     }
 
     // The badge sits right after the song name as the name is now: a longer
@@ -145,7 +120,6 @@ private slots:
         }
         QVERIFY(lefts[1] > lefts[0]);
         QCOMPARE(shownColour(m_form->Image1), QColor(Qt::blue)); // the header picture
-        QCOMPARE(m_state.MvUrl, QStringLiteral("http://www.kelvaro.test/player.js?a=1&b=2"));
     }
 
     void singerPicture_data()
@@ -153,7 +127,7 @@ private slots:
         QTest::addColumn<QString>("photo");
         QTest::addColumn<QString>("shows"); // "photo", "default", "blank" or "kept"
         QTest::newRow("photo loaded") << PhotoAddress << "photo";
-        QTest::newRow("no photo address: default") << "" << "default";
+        QTest::newRow("no photo address: default, badge unchanged") << "" << "default";
         QTest::newRow("photo not a picture: blank") << "http://img.kelvaro.test/404.jpg" << "blank";
         QTest::newRow("photo cannot be loaded at all: kept") << "/relative/p.jpg" << "kept";
     }
@@ -161,21 +135,18 @@ private slots:
     {
         QFETCH(QString, photo);
         QFETCH(QString, shows);
-        // Start from a picture that is neither of the outcomes.
         m_form->Image1->setPixmap(QPixmap::fromImage(QImage::fromData(pngBytes(Qt::green))));
+        m_form->aicAlphaImage2->show();
         SongPageFields fields;
         fields.photoElement = photoElement(photo);
         m_site->page(address("p"), songPage(fields));
-        m_form->aicAlphaImage2->show();
         lookUp(address("p"));
-        if (shows == "photo")
-            QCOMPARE(shownColour(m_form->Image1), QColor(Qt::red));
-        else if (shows == "default")
+        if (shows == "default")
             QCOMPARE(m_form->Image1->pixmap().toImage(), m_form->Image2->pixmap().toImage());
         else if (shows == "blank")
             QVERIFY(m_form->Image1->pixmap().isNull());
         else
-            QCOMPARE(shownColour(m_form->Image1), QColor(Qt::green));
+            QCOMPARE(shownColour(m_form->Image1), QColor(shows == "photo" ? Qt::red : Qt::green));
         // Only an ordinary recording with a photo hides the badge.
         QCOMPARE(m_form->aicAlphaImage2->isVisibleTo(m_form.get()), photo.isEmpty());
     }
@@ -193,23 +164,16 @@ private slots:
         QTest::mouseClick(m_form->Command13, Qt::LeftButton);
         QCOMPARE(clipboard->text(), SongPageFields{}.audio);
         QCOMPARE(m_form->status(), QStringLiteral("音乐地址已复制.."));
-
-        // A page without the audio marker leaves the earlier address to copy.
-        m_site->page(address("b"), QStringLiteral("<title>B - Bob Kelvaro - x</title>"));
-        lookUp(address("b"));
-        clipboard->setText(QStringLiteral("something else"));
-        QTest::mouseClick(m_form->Command13, Qt::LeftButton);
-        QCOMPARE(clipboard->text(), SongPageFields{}.audio);
     }
 
+    // Pasting works on the address field while it is still disabled, and
+    // looks nothing up.
     void pasteAddress_data()
     {
-        QTest::addColumn<QString>("clipboard"); // "<picture>" puts only a picture there
+        QTest::addColumn<QString>("clipboard");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("text") << address("x") << address("x");
-        QTest::newRow("text with blanks") << "  " + address("x") + " " << "  " + address("x") + " ";
+        QTest::newRow("text, blanks kept") << "  " + address("x") + " " << "  " + address("x") + " ";
         QTest::newRow("empty clipboard") << "" << "";
-        QTest::newRow("only a picture") << "<picture>" << "";
     }
     void pasteAddress()
     {
@@ -217,19 +181,13 @@ private slots:
         QFETCH(QString, expected);
         QVERIFY(!m_form->Text1->isEnabled()); // as designed, until the version check
         m_form->Text1->setText(QStringLiteral("old text"));
-        if (clipboard == "<picture>") {
-            auto *data = new QMimeData;
-            data->setImageData(QImage::fromData(pngBytes(Qt::red)));
-            QGuiApplication::clipboard()->setMimeData(data);
-        } else if (clipboard.isEmpty()) {
+        if (clipboard.isEmpty())
             QGuiApplication::clipboard()->clear();
-        } else {
+        else
             QGuiApplication::clipboard()->setText(clipboard);
-        }
         QTest::mouseClick(m_form->Command9, Qt::LeftButton);
         QCOMPARE(m_form->Text1->text(), expected);
-        QCOMPARE(m_form->status(), QStringLiteral("正在检测是否最新版本.."));
-        QCOMPARE(m_site->requestCount(expected), 0); // pasting looks nothing up
+        QCOMPARE(m_site->requestCount(address("x")), 0);
     }
 
     // A second click while the first lookup waits for its page: the inner
@@ -246,20 +204,16 @@ private slots:
         m_site->gate(address("outer"));
 
         QString captionAfterInner;
-        int requestsBeforeInner = -1;
         QTimer::singleShot(0, this, [&] {
-            requestsBeforeInner = m_site->requestCount(address("inner"));
             lookUp(address("inner")); // clicked while the outer lookup waits
             captionAfterInner = m_form->Label2->text();
             m_site->release();
         });
         lookUp(address("outer"));
 
-        QCOMPARE(requestsBeforeInner, 0);
         QCOMPARE(captionAfterInner, QStringLiteral("演唱歌曲：Inner"));
-        QCOMPARE(m_form->Label2->text(), QStringLiteral("演唱歌曲：Outer"));
-        QCOMPARE(m_form->Label1->text(), QStringLiteral("用户名：Olga"));
-        QCOMPARE(m_form->Label5->text(), QStringLiteral("播放次数：111次"));
+        QCOMPARE(shownCaptions().mid(0, 5), QStringList({"用户名：Olga", "粉丝数：1234", "上传于 2015-06-01",
+                                                    "演唱歌曲：Outer", "播放次数：111次"}));
         QCOMPARE(m_state.MusicUrl, inner.audio);
         QCOMPARE(m_state.WorkId, QStringLiteral("54999"));
         QCOMPARE(m_state.PageHtml, QStringLiteral("<title>Outer - Olga Kelvaro - x</title>"));

@@ -1,6 +1,6 @@
 // The libmpv backend on its own, without a sound server (audio goes to libmpv's
-// null output): what it loads, what it refuses, which failures it reports and
-// for which address.
+// null output): what it takes, that it waits paused, and that a failure is
+// reported for its own address only, never for the one that replaced it.
 #include "ToneMp3.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
@@ -24,7 +24,6 @@ private slots:
         QVERIFY(m_tone.size() > 1000);
         m_server.serve(QStringLiteral("/tone.mp3"), m_tone, "audio/mpeg");
         m_server.serve(QStringLiteral("/other.mp3"), m_tone, "audio/mpeg");
-        m_server.serve(QStringLiteral("/not audio.mp3"), QByteArray(64 * 1024, 'x'), "audio/mpeg");
         m_server.serve(QStringLiteral("/missing.mp3"), "<html>not here</html>", "text/html", 404);
         m_server.serveSilence(QStringLiteral("/silent.mp3"));
         m_server.start();
@@ -35,17 +34,10 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("http") << "http://127.0.0.1/a.mp3" << true;
-        QTest::newRow("HTTP") << "HTTP://127.0.0.1/a.mp3" << true;
-        QTest::newRow("https") << "https://127.0.0.1/a.mp3" << true;
         QTest::newRow("file") << "file:///tmp/a.mp3" << true;
-        QTest::newRow("path") << "/tmp/a b.mp3" << true;
-        QTest::newRow("path with ://") << "/tmp/a://b.mp3" << true;
+        QTest::newRow("path with blank and ://") << "/tmp/a b://c.mp3" << true;
         QTest::newRow("empty") << "" << false;
-        QTest::newRow("standard input") << "-" << false;
         QTest::newRow("edl") << "edl://http://127.0.0.1/a.mp3" << false;
-        QTest::newRow("lavfi") << "av://lavfi:sine" << false;
-        QTest::newRow("fd") << "fd://0" << false;
-        QTest::newRow("memory") << "memory://abc" << false;
         QTest::newRow("ftp") << "ftp://127.0.0.1/a.mp3" << false;
     }
     void acceptsAddress()
@@ -59,40 +51,20 @@ private slots:
         QCOMPARE(backend.address(), accepted ? address : QString());
     }
 
-    void loadsAnAddressOverHttp()
-    {
-        MpvBackend backend(silentOutput());
-        QSignalSpy loaded(&backend, &MpvBackend::loaded);
-        QSignalSpy failed(&backend, &MpvBackend::failed);
-        const QString address = m_server.url(QStringLiteral("/tone.mp3"));
-        QVERIFY(backend.open(address));
-        QVERIFY(loaded.wait(10000));
-        QCOMPARE(loaded.first().first().toString(), address);
-        QVERIFY(failed.isEmpty());
-        QVERIFY(m_server.requestCount(QStringLiteral("/tone.mp3")) > 0);
-    }
-
+    // Loaded paused at the start; plays only when asked, and from the start
+    // again once it has reached its end.
     void opensPausedAndPlaysOnlyWhenAsked()
     {
         MpvBackend backend(silentOutput());
         QSignalSpy loaded(&backend, &MpvBackend::loaded);
         QSignalSpy ended(&backend, &MpvBackend::reachedEnd);
-        QVERIFY(backend.open(m_server.url(QStringLiteral("/tone.mp3"))));
+        const QString address = m_server.url(QStringLiteral("/tone.mp3"));
+        QVERIFY(backend.open(address));
         QVERIFY(loaded.wait(10000));
+        QCOMPARE(loaded.first().first().toString(), address);
         QTRY_VERIFY(backend.position() >= 0);
-        // Paused at the start: a second of waiting moves nothing.
-        QVERIFY(!ended.wait(1000));
+        QVERIFY(!ended.wait(1000)); // a second of waiting moves nothing
         QVERIFY2(qAbs(backend.position()) < 0.01, qPrintable(QString::number(backend.position())));
-        backend.play();
-        QVERIFY(ended.wait(10000));
-        QTRY_VERIFY(backend.position() > 0.5);
-    }
-
-    void playAfterTheEndStartsOver()
-    {
-        MpvBackend backend(silentOutput());
-        QSignalSpy ended(&backend, &MpvBackend::reachedEnd);
-        QVERIFY(backend.open(m_server.url(QStringLiteral("/tone.mp3"))));
         backend.play();
         QVERIFY(ended.wait(10000));
         backend.play();
@@ -106,14 +78,12 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::newRow("connection refused")
             << QStringLiteral("http://127.0.0.1:%1/x.mp3").arg(TestServer::refusingPort());
-        QTest::newRow("not audio") << QStringLiteral("/not audio.mp3");
         QTest::newRow("404") << QStringLiteral("/missing.mp3");
-        QTest::newRow("no such file") << QStringLiteral("/nonexistent/kelvaro/x.mp3");
     }
     void failuresAreReportedForTheirAddress()
     {
         QFETCH(QString, address);
-        if (address.startsWith(u'/') && !address.startsWith(QLatin1String("/nonexistent")))
+        if (address.startsWith(u'/'))
             address = m_server.url(address);
         MpvBackend backend(silentOutput());
         QSignalSpy failed(&backend, &MpvBackend::failed);
@@ -129,18 +99,6 @@ private slots:
         QVERIFY(backend.open(m_server.url(QStringLiteral("/tone.mp3"))));
         QVERIFY(loaded.wait(10000));
         QCOMPARE(failed.size(), 1);
-    }
-
-    void noSoundServerIsAFailureToo()
-    {
-        MpvBackend backend({{"ao", "pulse"}, {"pulse-host", "unix:/nonexistent/kelvaro/pulse.sock"}});
-        QSignalSpy failed(&backend, &MpvBackend::failed);
-        const QString address = m_server.url(QStringLiteral("/tone.mp3"));
-        QVERIFY(backend.open(address));
-        backend.play();
-        QVERIFY(failed.wait(10000));
-        QCOMPARE(failed.first().at(0).toString(), address);
-        QCOMPARE(failed.first().at(1).toString(), QStringLiteral("audio output initialization failed"));
     }
 
     void aReplacedAddressFailsQuietly()
@@ -159,24 +117,6 @@ private slots:
         QCOMPARE(loaded.size(), 1);
         QCOMPARE(loaded.first().first().toString(), second);
         QVERIFY(failed.isEmpty());
-        // Replacing a refused address right away: its failure is not reported either.
-        QVERIFY(backend.open(QStringLiteral("http://127.0.0.1:%1/x.mp3").arg(TestServer::refusingPort())));
-        backend.close();
-        QVERIFY(backend.open(second));
-        QVERIFY(loaded.wait(10000));
-        QCOMPARE(loaded.last().first().toString(), second);
-        QVERIFY(failed.isEmpty());
-    }
-
-    void closeWithoutDeviceDoesNothing()
-    {
-        MpvBackend backend(silentOutput());
-        QSignalSpy failed(&backend, &MpvBackend::failed);
-        backend.close();
-        backend.play();
-        backend.setVolume(500);
-        QCOMPARE(backend.address(), QString());
-        QVERIFY(!failed.wait(300));
     }
 
     void destroyingWhileLoadingIsSafe()
