@@ -132,12 +132,6 @@ Signed readLeadingNumber(QStringView text)
 
 namespace AudioAddress {
 
-QString leadingNumber(QStringView text)
-{
-    const Signed number = readLeadingNumber(text);
-    return format(number.negative, number.magnitude);
-}
-
 QString hostNumber(QStringView piece)
 {
     QString kept = piece.toString();

@@ -8,15 +8,10 @@
 // recording whose own address does not play.
 namespace AudioAddress {
 
-// The number at the start of `text`, read the forgiving way: blanks skipped,
-// then an optional sign, digits and at most one decimal point, up to the first
-// character that does not fit; no digits at all reads as 0. Returned as plain
-// decimal text without exponent, leading zeros or trailing fraction zeros
-// ("-0012.50x" -> "-12.5", "abc" -> "0"), so that no digit is lost.
-QString leadingNumber(QStringView text);
-
 // The media host number named by a piece of an audio address: every lower-case
-// "a" removed, the leading number read, 108 taken off. Exact decimal, a minus
+// "a" removed, the number at its start read the forgiving way (blanks skipped,
+// then an optional sign, digits and at most one decimal point, up to the first
+// character that does not fit; no digits reads as 0), 108 taken off. Exact decimal, a minus
 // sign when negative, a fraction only if the piece held one ("a115" -> "7",
 // "100" -> "-8", "115.5" -> "7.5").
 QString hostNumber(QStringView piece);

@@ -16,11 +16,52 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 
 namespace {
 // The connect limit is shorter than the idle one, so a fetch that takes the
 // idle limit shows that the connect limit stopped once the request was out.
 const FetchLimits ShortLimits{300, 600};
+
+// A listening socket whose accept queue is full: a further connection attempt
+// is never answered, so connecting hangs as it does with an unreachable host.
+class FullListener {
+public:
+    FullListener()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        ::listen(m_listener, 0);
+        for (int &filler : m_fillers) {
+            filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        }
+    }
+    ~FullListener()
+    {
+        for (const int filler : m_fillers)
+            ::close(filler);
+        ::close(m_listener);
+    }
+    FullListener(const FullListener &) = delete;
+    FullListener &operator=(const FullListener &) = delete;
+    int port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_fillers[3] = {-1, -1, -1};
+    int m_port = 0;
+};
 } // namespace
 
 class PageFetcherTest : public QObject {
@@ -127,6 +168,7 @@ private slots:
     {
         QTest::addColumn<QString>("route");
         QTest::newRow("connection refused") << "refused";
+        QTest::newRow("connecting hangs") << "hanging";
         QTest::newRow("dropped mid-body") << "/cut";
         QTest::newRow("stalled mid-body") << "/stalled";
         QTest::newRow("never answers") << "/silence";
@@ -139,6 +181,9 @@ private slots:
         FetchLimits limits = ShortLimits;
         if (route == "/huge")
             limits.maxBytes = 10000;
+        FullListener full;
+        if (route == "hanging")
+            limits.idleMs = 60000; // only the connect limit can end it in time
         int ticks = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
@@ -146,7 +191,9 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         const std::optional<QString> result =
-            get(route == "refused" ? QStringLiteral("http://127.0.0.1:%1/").arg(TestServer::refusingPort()) : route,
+            get(route == "refused"   ? QStringLiteral("http://127.0.0.1:%1/").arg(TestServer::refusingPort())
+                : route == "hanging" ? QStringLiteral("http://127.0.0.1:%1/").arg(full.port())
+                                     : route,
                 limits);
         const qint64 elapsed = clock.elapsed();
         QVERIFY2(!result, qPrintable(result.value_or(QString()).left(40)));
