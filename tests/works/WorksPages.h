@@ -14,7 +14,6 @@ struct PageRow {
     Title form = InSpan;
     bool hasIdOpener = true; // "goPlay(" (else the marker runs on without "(")
     bool hasIdCloser = true; // ")" after the id
-    bool hasTitleCell = true;
 };
 
 inline QString workRowMarkup(const PageRow &row, int number)
@@ -25,7 +24,7 @@ inline QString workRowMarkup(const PageRow &row, int number)
     else
         html += QStringLiteral("Later");
     html += QStringLiteral("\">\n  <td class=\"_col _col_num\">%1</td>\n").arg(number);
-    html += row.hasTitleCell ? QStringLiteral("  <td class=\"_col _col_left\">") : QStringLiteral("  <td>");
+    html += QStringLiteral("  <td class=\"_col _col_left\">");
     switch (row.form) {
     case PageRow::InSpan:
         html += QStringLiteral("<span>") + row.title + QStringLiteral("</span>");

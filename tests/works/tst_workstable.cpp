@@ -3,18 +3,13 @@
 // fetch failure, the double-click through the real parse action (nested ones
 // included), clearing and pasting.
 #include "WorksPages.h"
-#include "app/ColumnLock.h"
-#include "app/Form1.h"
-#include "common/Fakes.h"
+#include "WorksWindow.h"
 #include "common/TestEnvironment.h"
-#include "lookup/SongLookup.h"
 #include "lookup/SongPages.h"
 #include "platform/Network.h"
-#include "works/WorksTable.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
-#include <QHeaderView>
 #include <QNetworkProxy>
 #include <QtTest>
 
@@ -38,6 +33,11 @@ struct ServedPages {
     }
 };
 
+QString recordingAddress(const QString &token)
+{
+    return recordingPagePrefix() + token;
+}
+
 // A recording page whose lookup shows `song` and derives the id `audioId`.
 QString recordingPage(const QString &song, const QString &audioId)
 {
@@ -48,49 +48,23 @@ QString recordingPage(const QString &song, const QString &audioId)
     return songPage(fields);
 }
 
-QString recordingAddress(const QString &token)
-{
-    return recordingPagePrefix() + token;
-}
-
 } // namespace
 
 class WorksTableTest : public QObject {
     Q_OBJECT
 
-private:
-    std::unique_ptr<Form1> m_form;
-    SongState m_song;
-    ScriptedDialogs m_dialogs;
-    RecordingMediaControl m_media;
     ServedPages m_pages;
-    std::unique_ptr<SongLookup> m_lookup;
-    std::unique_ptr<WorksTable> m_works;
-
-    QStringList rowTexts(int row) const
-    {
-        const QTreeWidgetItem *item = m_form->ListView1->topLevelItem(row);
-        return {item->text(0), item->text(1), item->text(2), item->text(3)};
-    }
-    int rowCount() const { return m_form->ListView1->topLevelItemCount(); }
-    bool idle() const { return m_form->Command10->isEnabled() && m_form->Text2->isEnabled(); }
+    std::unique_ptr<WorksWindow> m_window;
 
     // A whole crawl of `page`, up to the row-building tick.
     void crawl(const QString &page)
     {
         m_pages.answers[SingerAddress] = page;
-        m_form->Text2->setText(SingerAddress);
-        QTest::mouseClick(m_form->Command10, Qt::LeftButton);
-        QTRY_COMPARE(m_form->status(), WorksTable::DoneStatus);
+        m_window->form.Text2->setText(SingerAddress);
+        QTest::mouseClick(m_window->form.Command10, Qt::LeftButton);
+        QTRY_COMPARE(m_window->form.status(), WorksTable::DoneStatus);
     }
-
-    void doubleClickRow(int row)
-    {
-        QWidget *viewport = m_form->ListView1->viewport();
-        const QPoint at = m_form->ListView1->visualItemRect(m_form->ListView1->topLevelItem(row)).center();
-        QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
-        QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
-    }
+    bool timersOff() const { return !m_window->form.Timer3->isActive() && !m_window->form.Timer4->isActive(); }
 
 private slots:
     void initTestCase()
@@ -103,159 +77,101 @@ private slots:
 
     void init()
     {
-        m_form = std::make_unique<Form1>();
-        Form1 *f = m_form.get();
-        m_song = SongState{};
-        m_dialogs = ScriptedDialogs{};
-        m_media.commands.clear();
         m_pages = ServedPages{};
-        const PageFetch fetch = [this](const QString &url) { return m_pages.fetch(url); };
-        const auto setStatus = [f](const QString &text) { f->setStatus(text); };
-        m_lookup = std::make_unique<SongLookup>(
-            SongLookup::Controls{f->Text1, f->aicAlphaImage3, f->Command13, f->Command9, f->Label1, f->Label4,
-                                 f->Label10, f->Label2, f->Label5, f->Label6, f->Label7, f->Label9, f->Image1,
-                                 f->Image2, f->aicAlphaImage2, setStatus},
-            m_song, fetch);
-        m_works = std::make_unique<WorksTable>(
-            WorksTable::Controls{f, f->Text2, f->Command10, f->Command11, f->Command12, f->ListView1, f->Timer3,
-                                 f->Timer4, f->Text1, f->Command7, setStatus},
-            m_song, [lookup = m_lookup.get()] { lookup->aicAlphaImage3_Click(); }, m_media, m_dialogs, fetch);
-        // What start-up and the version check do before the user comes.
-        HookListView(f->ListView1);
-        f->Text1->setEnabled(true);
-        f->Text2->setEnabled(true);
-        f->Command10->setEnabled(true);
-        f->Command12->setEnabled(true);
-        f->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f));
+        m_window = std::make_unique<WorksWindow>([this](const QString &url) { return m_pages.fetch(url); });
+        QVERIFY(QTest::qWaitForWindowExposed(&m_window->form));
     }
 
-    void cleanup()
-    {
-        m_works.reset();
-        m_lookup.reset();
-        m_form.reset();
-    }
+    void cleanup() { m_window.reset(); }
 
     void addressRefused_data()
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("status");
         QTest::newRow("empty") << QString() << WorksTable::EnterAddressStatus;
-        QTest::newRow("upper-case /U/") << QStringLiteral("http://www.kelvaro.com/U/80231547")
-                                        << WorksTable::WrongAddressStatus;
-        QTest::newRow("host without /u/") << QStringLiteral("http://www.kelvaro.com/s/80231547")
-                                          << WorksTable::WrongAddressStatus;
-        QTest::newRow("/u/ on another host") << QStringLiteral("http://kelvaro.com/u/80231547")
-                                             << WorksTable::WrongAddressStatus;
+        QTest::newRow("upper-case /U/") << "http://www.kelvaro.com/U/80231547" << WorksTable::WrongAddressStatus;
+        QTest::newRow("no /u/") << "http://www.kelvaro.com/s/80231547" << WorksTable::WrongAddressStatus;
     }
     void addressRefused()
     {
         QFETCH(QString, address);
         QFETCH(QString, status);
-        crawl(singerPage(ordinaryRows(3)));
-        m_pages.asked.clear();
-        m_form->Text2->setText(address);
-        QTest::mouseClick(m_form->Command10, Qt::LeftButton);
-        QCOMPARE(m_form->status(), status);
+        m_window->form.Text2->setText(address);
+        QTest::mouseClick(m_window->form.Command10, Qt::LeftButton);
+        QCOMPARE(m_window->form.status(), status);
         QVERIFY(m_pages.asked.isEmpty());
-        QCOMPARE(rowCount(), 2);
-        QVERIFY(idle());
-        QVERIFY(!m_form->Timer3->isActive() && !m_form->Timer4->isActive());
+        QVERIFY(m_window->idle());
+        QVERIFY(timersOff());
     }
 
-    void crawlFillsTheTable_data()
-    {
-        QTest::addColumn<int>("works");
-        QTest::newRow("ten works, nine rows") << 10;
-        QTest::newRow("two works, one row") << 2;
-    }
     void crawlFillsTheTable()
     {
-        QFETCH(int, works);
-        crawl(singerPage(ordinaryRows(2))); // rows of an earlier crawl
-        const QString page = singerPage(ordinaryRows(works));
+        Form1 &f = m_window->form;
+        crawl(singerPage(ordinaryRows(2))); // a row of an earlier crawl
+        const QString page = singerPage(ordinaryRows(3));
         m_pages.answers[SingerAddress] = page;
-        QString statusWhileFetching;
-        int rowsWhileFetching = -1;
-        bool idleWhileFetching = true;
+        QStringList whileFetching;
         m_pages.whileFetching[SingerAddress] = [&] {
-            statusWhileFetching = m_form->status();
-            rowsWhileFetching = rowCount();
-            idleWhileFetching = m_form->Command10->isEnabled() || m_form->Text2->isEnabled();
+            whileFetching = {f.status(), QString::number(m_window->rowCount()),
+                             QString::number(f.Command10->isEnabled() || f.Text2->isEnabled())};
         };
-        m_form->Text2->setText(SingerAddress);
-        QTest::mouseClick(m_form->Command10, Qt::LeftButton);
-        QCOMPARE(statusWhileFetching, WorksTable::FetchingStatus);
-        QCOMPARE(rowsWhileFetching, 1);
-        QVERIFY(!idleWhileFetching);
+        QTest::mouseClick(f.Command10, Qt::LeftButton);
+        QCOMPARE(whileFetching, (QStringList{WorksTable::FetchingStatus, "1", "0"}));
         // Scanned: the table is empty until the rows' tick, both timers run.
-        QCOMPARE(rowCount(), 0);
-        QVERIFY(m_form->Timer3->isActive() && m_form->Timer4->isActive());
-        QCOMPARE(m_works->crawlState().Seg[0], page);
-        QCOMPARE(int(m_works->crawlState().Hits[0]), works);
+        QCOMPARE(m_window->rowCount(), 0);
+        QVERIFY(f.Timer3->isActive() && f.Timer4->isActive());
+        QCOMPARE(int(m_window->works.crawlState().Hits[0]), 3);
 
-        QTRY_COMPARE(m_form->status(), WorksTable::DoneStatus);
-        QCOMPARE(rowCount(), works - 1);
-        for (int i = 0; i < works - 1; ++i) {
-            const QString id = QString::number(1000001 + i);
-            QCOMPARE(rowTexts(i), (QStringList{QString::number(i + 1), id, QStringLiteral("Song %1").arg(i + 1),
-                                               QStringLiteral("http://www.kelvaro.com/member/personcenter/"
-                                                              "loadplayurl.php?wid=")
-                                                   + id}));
-        }
-        QVERIFY(idle());
-        QVERIFY(!m_form->Timer3->isActive() && !m_form->Timer4->isActive());
-        QVERIFY(m_dialogs.shown.isEmpty());
+        QTRY_COMPARE(f.status(), WorksTable::DoneStatus);
+        QCOMPARE(m_window->rowCount(), 2);
+        const QString service = QStringLiteral("http://www.kelvaro.com/member/personcenter/loadplayurl.php?wid=");
+        QCOMPARE(m_window->rowTexts(0), (QStringList{"1", "1000001", "Song 1", service + "1000001"}));
+        QCOMPARE(m_window->rowTexts(1), (QStringList{"2", "1000002", "Song 2", service + "1000002"}));
+        QVERIFY(m_window->idle());
+        QVERIFY(timersOff());
+        QVERIFY(m_window->dialogs.shown.isEmpty());
         QCOMPARE(m_pages.asked, QStringList(2, SingerAddress)); // one request per crawl
         // The service address column stays out of sight.
-        const QHeaderView *header = m_form->ListView1->header();
-        QVERIFY(header->isSectionHidden(3) || header->sectionSize(3) == 0);
-        QCOMPARE(m_form->ListView1->visualRect(m_form->ListView1->model()->index(0, 3)).width(), 0);
+        QCOMPARE(f.ListView1->visualRect(f.ListView1->model()->index(0, 3)).width(), 0);
     }
 
     // One marker: no row, and the report timer is off before it could fire.
     void oneWorkGivesNoRow()
     {
-        QSignalSpy reports(m_form->Timer4, &QTimer::timeout);
+        QSignalSpy reports(m_window->form.Timer4, &QTimer::timeout);
         crawl(singerPage(ordinaryRows(1)));
-        QCOMPARE(rowCount(), 0);
-        QVERIFY(idle());
-        QVERIFY(!m_form->Timer4->isActive());
+        QCOMPARE(m_window->rowCount(), 0);
+        QVERIFY(m_window->idle());
+        QVERIFY(!m_window->form.Timer4->isActive());
         QCOMPARE(reports.size(), 0);
-        QVERIFY(m_dialogs.shown.isEmpty());
+        QVERIFY(m_window->dialogs.shown.isEmpty());
     }
 
     void noWorksIsReportedAfterTwoSeconds()
     {
-        bool idleWhileShown = true;
-        bool reportTimerWhileShown = true;
-        QString statusWhileShown;
-        m_dialogs.whileShown = [&] {
-            idleWhileShown = m_form->Command10->isEnabled() || m_form->Text2->isEnabled();
-            reportTimerWhileShown = m_form->Timer4->isActive();
-            statusWhileShown = m_form->status();
+        Form1 &f = m_window->form;
+        QStringList whileShown;
+        m_window->dialogs.whileShown = [&] {
+            whileShown = {f.status(), QString::number(f.Command10->isEnabled() || f.Text2->isEnabled()),
+                          QString::number(f.Timer4->isActive())};
         };
         m_pages.answers[SingerAddress] = singerPage({});
-        m_form->Text2->setText(SingerAddress);
+        f.Text2->setText(SingerAddress);
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(m_form->Command10, Qt::LeftButton);
-        QVERIFY(!m_form->Timer3->isActive());
-        QVERIFY(m_form->Timer4->isActive());
-        QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.shown.size(), 1, 10000);
+        QTest::mouseClick(f.Command10, Qt::LeftButton);
+        QVERIFY(!f.Timer3->isActive() && f.Timer4->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->dialogs.shown.size(), 1, 10000);
         QVERIFY(clock.elapsed() >= 1800);
-        const ScriptedDialogs::Shown &box = m_dialogs.shown.first();
+        const ScriptedDialogs::Shown &box = m_window->dialogs.shown.first();
         QCOMPARE(box.text, WorksTable::NoWorksMessage);
         QCOMPARE(box.title, QStringLiteral("Ulvaren系列软件"));
         QCOMPARE(box.icon, MessageIcon::Information);
         QCOMPARE(box.buttons, MessageButtons::Ok);
-        QCOMPARE(statusWhileShown, WorksTable::NoWorksStatus);
-        QVERIFY(!idleWhileShown);         // enabled once the box is closed
-        QVERIFY(!reportTimerWhileShown);  // no second box from a further tick
-        QVERIFY(idle());
-        QCOMPARE(m_form->status(), WorksTable::NoWorksStatus);
-        QCOMPARE(rowCount(), 0);
+        // Controls come back once the box is closed; no second box from a further tick.
+        QCOMPARE(whileShown, (QStringList{WorksTable::NoWorksStatus, "0", "0"}));
+        QVERIFY(m_window->idle());
+        QCOMPARE(f.status(), WorksTable::NoWorksStatus);
     }
 
     // Without a page no timer would end the crawl: the window goes back to
@@ -273,71 +189,60 @@ private slots:
         QFETCH(int, rowsAfter);
         crawl(singerPage(ordinaryRows(3)));
         m_pages.answers[SingerAddress] = answered ? std::optional<QString>(QString()) : std::nullopt;
-        QTest::mouseClick(m_form->Command10, Qt::LeftButton);
-        QCOMPARE(m_form->status(), WorksTable::FetchFailedStatus);
-        QVERIFY(idle());
-        QCOMPARE(rowCount(), rowsAfter);
-        QCOMPARE(int(m_works->crawlState().Hits[0]), answered ? 0 : 3);
-        QVERIFY(!m_form->Timer3->isActive() && !m_form->Timer4->isActive());
-        QVERIFY(m_dialogs.shown.isEmpty());
+        QTest::mouseClick(m_window->form.Command10, Qt::LeftButton);
+        QCOMPARE(m_window->form.status(), WorksTable::FetchFailedStatus);
+        QVERIFY(m_window->idle());
+        QCOMPARE(m_window->rowCount(), rowsAfter);
+        QVERIFY(timersOff());
+        QVERIFY(m_window->dialogs.shown.isEmpty());
     }
 
     void doubleClickLooksTheWorkUp_data()
     {
         QTest::addColumn<bool>("serviceAnswers");
-        QTest::addColumn<QString>("serviceAnswer");
-        QTest::addColumn<bool>("pageServed");
         QTest::addColumn<QString>("text1");
         QTest::addColumn<QString>("songCaption");
         QTest::addColumn<QString>("status");
-        const QString page = recordingAddress("w2");
-        const QString unchanged = WorksTable::DoneStatus; // a lookup that finds its page writes no status
-        QTest::newRow("a recording page") << true << page << true << page << "演唱歌曲：Second" << unchanged;
-        QTest::newRow("recording page unreachable") << true << page << false << page << "演唱歌曲：未查询" << unchanged;
-        QTest::newRow("answer is no page address") << true << "<html>gone</html>" << false << "<html>gone</html>"
-                                                   << "演唱歌曲：未查询" << "地址错误,请您检查 ..";
-        // Seg(5) then still holds the last row's title.
-        QTest::newRow("service unreachable") << false << QString() << false << "Song 3" << "演唱歌曲：未查询"
-                                             << "地址错误,请您检查 ..";
+        // A lookup that finds its page writes no status.
+        QTest::newRow("a recording page") << true << recordingAddress("w2") << "演唱歌曲：Second"
+                                          << WorksTable::DoneStatus;
+        // Seg(5) then still holds the last row's title, and the lookup fails.
+        QTest::newRow("service unreachable") << false << "Song 3" << "演唱歌曲：未查询" << "地址错误,请您检查 ..";
     }
     void doubleClickLooksTheWorkUp()
     {
         QFETCH(bool, serviceAnswers);
-        QFETCH(QString, serviceAnswer);
-        QFETCH(bool, pageServed);
         QFETCH(QString, text1);
         QFETCH(QString, songCaption);
         QFETCH(QString, status);
+        Form1 &f = m_window->form;
         crawl(singerPage(ordinaryRows(4)));
-        const QString service = rowTexts(1)[3];
+        const QString service = m_window->rowTexts(1)[3];
         if (serviceAnswers)
-            m_pages.answers[service] = serviceAnswer;
-        if (pageServed)
-            m_pages.answers[recordingAddress("w2")] = recordingPage(QStringLiteral("Second"), QStringLiteral("99999"));
-        m_form->Command7->setText(QStringLiteral("停止播放"));
+            m_pages.answers[service] = recordingAddress("w2");
+        m_pages.answers[recordingAddress("w2")] = recordingPage(QStringLiteral("Second"), QStringLiteral("99999"));
+        f.Command7->setText(QStringLiteral("停止播放"));
 
-        doubleClickRow(1);
+        m_window->doubleClickRow(1);
         QCOMPARE(m_pages.asked.mid(1, 1), QStringList{service});
-        QCOMPARE(m_form->Text1->text(), text1);
-        QCOMPARE(m_form->Label2->text(), songCaption);
-        QCOMPARE(m_form->status(), status);
-        QCOMPARE(m_song.WorkId, QStringLiteral("1000002")); // the row's, not the audio address's 99999
-        QCOMPARE(m_form->Command7->text(), QStringLiteral("在线播放"));
-        QCOMPARE(m_media.commands, QStringList{QStringLiteral("close all")});
-        QCOMPARE(m_works->crawlState().Seg[5], text1);
+        QCOMPARE(f.Text1->text(), text1);
+        QCOMPARE(f.Label2->text(), songCaption);
+        QCOMPARE(f.status(), status);
+        QCOMPARE(m_window->song.WorkId, QStringLiteral("1000002")); // the row's, not the audio address's 99999
+        QCOMPARE(f.Command7->text(), QStringLiteral("在线播放"));
+        QCOMPARE(m_window->media.commands, QStringList{QStringLiteral("close all")});
     }
 
     void doubleClickOnAnEmptyTableAfterStartUp()
     {
-        m_song.WorkId = QStringLiteral("kept");
-        m_form->Text1->setText(QStringLiteral("typed"));
-        QTest::mouseDClick(m_form->ListView1->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
-        QCOMPARE(m_form->Text1->text(), QString());
-        QCOMPARE(m_form->status(), QStringLiteral("请输入Kelvaro网页地址 "));
+        m_window->song.WorkId = QStringLiteral("kept");
+        m_window->form.Text1->setText(QStringLiteral("typed"));
+        QTest::mouseDClick(m_window->form.ListView1->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+        QCOMPARE(m_window->form.Text1->text(), QString());
+        QCOMPARE(m_window->form.status(), QStringLiteral("请输入Kelvaro网页地址 "));
         QVERIFY(m_pages.asked.isEmpty());
-        QCOMPARE(m_song.WorkId, QStringLiteral("kept"));
-        QCOMPARE(m_form->Command7->text(), QStringLiteral("在线播放"));
-        QCOMPARE(m_media.commands, QStringList{QStringLiteral("close all")});
+        QCOMPARE(m_window->song.WorkId, QStringLiteral("kept"));
+        QCOMPARE(m_window->media.commands, QStringList{QStringLiteral("close all")});
     }
 
     // A second double-click while the first one waits for the service: the
@@ -352,58 +257,36 @@ private slots:
     void nestedDoubleClick()
     {
         QFETCH(bool, clearBeforeInner);
+        Form1 &f = m_window->form;
         crawl(singerPage(ordinaryRows(4)));
-        const QString outerService = rowTexts(0)[3];
-        const QString innerService = rowTexts(2)[3];
+        const QString outerService = m_window->rowTexts(0)[3];
         m_pages.answers[outerService] = recordingAddress("outer");
-        m_pages.answers[innerService] = recordingAddress("inner");
+        m_pages.answers[m_window->rowTexts(2)[3]] = recordingAddress("inner");
         m_pages.answers[recordingAddress("outer")] = recordingPage(QStringLiteral("Outer"), QStringLiteral("111"));
         m_pages.answers[recordingAddress("inner")] = recordingPage(QStringLiteral("Inner"), QStringLiteral("333"));
 
         QStringList afterInner;
         m_pages.whileFetching[outerService] = [&] {
             if (clearBeforeInner) {
-                QTest::mouseClick(m_form->Command12, Qt::LeftButton);
+                QTest::mouseClick(f.Command12, Qt::LeftButton);
                 // Nothing is selected now: Text1 gets Seg(5) as it was.
-                QTest::mouseDClick(m_form->ListView1->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+                QTest::mouseDClick(f.ListView1->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
             } else {
-                doubleClickRow(2);
+                m_window->doubleClickRow(2);
             }
-            afterInner = {m_form->Text1->text(), m_form->Label2->text(), m_song.WorkId};
+            afterInner = {f.Text1->text(), f.Label2->text(), m_window->song.WorkId};
         };
-        doubleClickRow(0);
+        m_window->doubleClickRow(0);
 
         if (clearBeforeInner)
             QCOMPARE(afterInner, (QStringList{"Song 3", "演唱歌曲：未查询", ""}));
         else
             QCOMPARE(afterInner, (QStringList{recordingAddress("inner"), "演唱歌曲：Inner", "1000003"}));
-        QCOMPARE(m_form->Text1->text(), recordingAddress("outer"));
-        QCOMPARE(m_form->Label2->text(), QStringLiteral("演唱歌曲：Outer"));
-        QCOMPARE(m_song.WorkId, QStringLiteral("1000001"));
-        QCOMPARE(m_media.commands, QStringList(2, QStringLiteral("close all")));
-        QCOMPARE(rowCount(), clearBeforeInner ? 0 : 3);
-    }
-
-    void clear_data()
-    {
-        QTest::addColumn<bool>("crawlFirst");
-        QTest::newRow("empty table") << false;
-        QTest::newRow("after a crawl") << true;
-    }
-    void clear()
-    {
-        QFETCH(bool, crawlFirst);
-        if (crawlFirst)
-            crawl(singerPage(ordinaryRows(3)));
-        const WorksCrawlState before = m_works->crawlState();
-        const QString status = m_form->status();
-        m_form->Text2->setText(QStringLiteral("typed"));
-        QTest::mouseClick(m_form->Command12, Qt::LeftButton);
-        QCOMPARE(rowCount(), 0);
-        QVERIFY(m_works->crawlState().Seg == before.Seg);
-        QVERIFY(m_works->crawlState().Hits == before.Hits);
-        QCOMPARE(m_form->status(), status);
-        QCOMPARE(m_form->Text2->text(), QStringLiteral("typed"));
+        QCOMPARE(f.Text1->text(), recordingAddress("outer"));
+        QCOMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：Outer"));
+        QCOMPARE(m_window->song.WorkId, QStringLiteral("1000001"));
+        QCOMPARE(m_window->media.commands, QStringList(2, QStringLiteral("close all")));
+        QCOMPARE(m_window->rowCount(), clearBeforeInner ? 0 : 3);
     }
 
     // The rows vanish at the click; the crawl goes on and empties the table
@@ -414,56 +297,29 @@ private slots:
         int rowsAfterClear = -1;
         m_pages.answers[SingerAddress] = singerPage(ordinaryRows(4));
         m_pages.whileFetching[SingerAddress] = [&] {
-            QTest::mouseClick(m_form->Command12, Qt::LeftButton);
-            rowsAfterClear = rowCount();
+            QTest::mouseClick(m_window->form.Command12, Qt::LeftButton);
+            rowsAfterClear = m_window->rowCount();
             // Something else put in meanwhile goes as well.
-            m_form->ListView1->addTopLevelItem(new QTreeWidgetItem(QStringList{QStringLiteral("x")}));
+            m_window->form.ListView1->addTopLevelItem(new QTreeWidgetItem(QStringList{QStringLiteral("x")}));
         };
-        QTest::mouseClick(m_form->Command10, Qt::LeftButton);
+        QTest::mouseClick(m_window->form.Command10, Qt::LeftButton);
         QCOMPARE(rowsAfterClear, 0);
-        QCOMPARE(rowCount(), 0);
-        QTRY_COMPARE(m_form->status(), WorksTable::DoneStatus);
-        QCOMPARE(rowCount(), 3);
+        QCOMPARE(m_window->rowCount(), 0);
+        QTRY_COMPARE(m_window->form.status(), WorksTable::DoneStatus);
+        QCOMPARE(m_window->rowCount(), 3);
     }
 
-    void paste_data()
+    // The paste button fills the field even while a crawl has it disabled.
+    void pasteIntoTheDisabledField()
     {
-        QTest::addColumn<bool>("hasText");
-        QTest::addColumn<bool>("fieldEnabled");
-        QTest::newRow("text") << true << true;
-        QTest::newRow("text into the disabled field") << true << false;
-        QTest::newRow("no text") << false << true;
-    }
-    void paste()
-    {
-        QFETCH(bool, hasText);
-        QFETCH(bool, fieldEnabled);
         const QString text = QStringLiteral(" http://www.kelvaro.com/u/80231547 歌手");
-        if (hasText)
-            QGuiApplication::clipboard()->setText(text);
-        else
-            QGuiApplication::clipboard()->clear();
-        m_form->Text2->setText(QStringLiteral("old"));
-        m_form->Text2->setEnabled(fieldEnabled);
-        const QString status = m_form->status();
-        QTest::mouseClick(m_form->Command11, Qt::LeftButton);
-        QCOMPARE(m_form->Text2->text(), hasText ? text : QString());
-        QCOMPARE(m_form->status(), status);
-        QCOMPARE(m_form->Text2->isEnabled(), fieldEnabled);
+        QGuiApplication::clipboard()->setText(text);
+        m_window->form.Text2->setText(QStringLiteral("old"));
+        m_window->form.Text2->setEnabled(false);
+        QTest::mouseClick(m_window->form.Command11, Qt::LeftButton);
+        QCOMPARE(m_window->form.Text2->text(), text);
+        QVERIFY(!m_window->form.Text2->isEnabled());
         QVERIFY(m_pages.asked.isEmpty());
-        QVERIFY(!m_form->Timer3->isActive() && !m_form->Timer4->isActive());
-    }
-
-    // 40000 markers through the window: 32766 rows, in one tick.
-    void countLimitFillsTheTable()
-    {
-        QElapsedTimer clock;
-        clock.start();
-        crawl(singerPage(ordinaryRows(40000)));
-        qInfo("crawl of 40000 works: %lld ms, rows built in one tick", qlonglong(clock.elapsed()));
-        QCOMPARE(rowCount(), 32766);
-        QCOMPARE(rowTexts(32765).mid(0, 3), (QStringList{"32766", "1032766", "Song 32766"}));
-        QCOMPARE(int(m_works->crawlState().Hits[0]), 32767);
     }
 };
 
