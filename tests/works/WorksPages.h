@@ -7,36 +7,28 @@
 #include <QString>
 #include <QStringList>
 
+// Where the play-address service answers, up to the work id.
+inline const QString ServicePrefix = QStringLiteral("http://www.kelvaro.com/member/personcenter/loadplayurl.php?wid=");
+
 struct PageRow {
     enum Title { InSpan, InDiv, Bare };
+    enum Id { Closed, Unclosed, NoOpener }; // "goPlay(id)", "goPlay(id", "goPlayLater"
     QString id;
     QString title;
     Title form = InSpan;
-    bool hasIdOpener = true; // "goPlay(" (else the marker runs on without "(")
-    bool hasIdCloser = true; // ")" after the id
+    Id idForm = Closed;
 };
 
 inline QString workRowMarkup(const PageRow &row, int number)
 {
-    QString html = WorksMarkup::WorkRowMarker;
-    if (row.hasIdOpener)
-        html += QStringLiteral("(") + row.id + (row.hasIdCloser ? QStringLiteral(")") : QString());
-    else
-        html += QStringLiteral("Later");
-    html += QStringLiteral("\">\n  <td class=\"_col _col_num\">%1</td>\n").arg(number);
-    html += QStringLiteral("  <td class=\"_col _col_left\">");
-    switch (row.form) {
-    case PageRow::InSpan:
-        html += QStringLiteral("<span>") + row.title + QStringLiteral("</span>");
-        break;
-    case PageRow::InDiv:
-        html += QStringLiteral("<div class=\"song_title\">") + row.title + QStringLiteral("</div>");
-        break;
-    case PageRow::Bare:
-        html += row.title;
-        break;
-    }
-    return html + QStringLiteral("</td>\n  <td class=\"_col\">12</td>\n</tr>\n");
+    static const QString opens[] = {WorksMarkup::TitleSpan, WorksMarkup::TitleDiv, QString()};
+    static const QString closes[] = {QStringLiteral("</span>"), QStringLiteral("</div>"), QString()};
+    const QString id = row.idForm == PageRow::NoOpener
+        ? QStringLiteral("Later")
+        : QStringLiteral("(") + row.id + (row.idForm == PageRow::Closed ? QStringLiteral(")") : QString());
+    return WorksMarkup::WorkRowMarker + id
+        + QStringLiteral("\">\n  <td class=\"_col _col_num\">%1</td>\n  <td class=\"_col _col_left\">").arg(number)
+        + opens[row.form] + row.title + closes[row.form] + QStringLiteral("</td>\n  <td class=\"_col\">12</td>\n</tr>\n");
 }
 
 inline QString singerPage(const QList<PageRow> &rows)

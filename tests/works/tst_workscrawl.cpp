@@ -2,7 +2,6 @@
 // scan counts them, the rows with their carry-over of failed steps, and the
 // incremental cutting checked against the steps read literally.
 #include "WorksPages.h"
-#include "app/Endpoints.h"
 #include "common/TestEnvironment.h"
 #include "works/WorksCrawl.h"
 
@@ -12,15 +11,10 @@
 
 namespace {
 
-QString serviceAddress(const QString &id)
+PageRow row(const QString &id, const QString &title, PageRow::Title form = PageRow::InSpan,
+            PageRow::Id idForm = PageRow::Closed)
 {
-    return QStringLiteral("http://") + QString::fromUtf8(Endpoints::WebHost)
-        + QStringLiteral("/member/personcenter/loadplayurl.php?wid=") + id;
-}
-
-PageRow row(const QString &id, const QString &title, PageRow::Title form = PageRow::InSpan)
-{
-    return {id, title, form};
+    return {id, title, form, idForm};
 }
 
 } // namespace
@@ -29,59 +23,45 @@ class WorksCrawlTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void countWorkRows_data()
-    {
-        QTest::addColumn<QString>("page");
-        QTest::addColumn<int>("hits");
-        QTest::newRow("no work") << singerPage({}) << 0;
-        QTest::newRow("one work") << singerPage(ordinaryRows(1)) << 1;
-        QTest::newRow("ten works") << singerPage(ordinaryRows(10)) << 10;
-        QTest::newRow("marker at the very end") << QStringLiteral("x") + WorksMarkup::WorkRowMarker << 1;
-    }
-    void countWorkRows()
-    {
-        QFETCH(QString, page);
-        QFETCH(int, hits);
-        WorksCrawlState state;
-        state.Seg[0] = page;
-        QCOMPARE(::countWorkRows(state), hits > 0);
-        QCOMPARE(int(state.Hits[0]), hits);
-    }
-
     void rows_data()
     {
         QTest::addColumn<QString>("page");
+        QTest::addColumn<int>("hits");
         QTest::addColumn<QStringList>("expected"); // "id|title" for rows 1..n
-        QTest::newRow("one work gives no row") << singerPage(ordinaryRows(1)) << QStringList();
+        QTest::newRow("no work") << singerPage({}) << 0 << QStringList();
+        QTest::newRow("one work gives no row") << singerPage(ordinaryRows(1)) << 1 << QStringList();
+        QTest::newRow("marker at the very end") << "x" + WorksMarkup::WorkRowMarker << 1 << QStringList();
         QTest::newRow("the last marker's work is left out")
-            << singerPage({row("11", "甲"), row("22", "乙", PageRow::InDiv), row("33", "丙")})
+            << singerPage({row("11", "甲"), row("22", "乙", PageRow::InDiv), row("33", "丙")}) << 3
             << QStringList{"11|甲", "22|乙"};
-        PageRow unclosed = row("77", "开");
-        unclosed.hasIdCloser = false;
-        QTest::newRow("id without closer is empty") << singerPage({unclosed, row("5", "b")}) << QStringList{"|开"};
+        QTest::newRow("id without closer is empty")
+            << singerPage({row("77", "开", PageRow::InSpan, PageRow::Unclosed), row("5", "b")}) << 2
+            << QStringList{"|开"};
         QTest::newRow("title in neither form repeats the previous")
-            << singerPage({row("1", "A"), row("2", "B", PageRow::Bare), row("3", "C")}) << QStringList{"1|A", "2|A"};
+            << singerPage({row("1", "A"), row("2", "B", PageRow::Bare), row("3", "C")}) << 3
+            << QStringList{"1|A", "2|A"};
         // Only rows 1, 4 and 5 hold "goPlay(": ids pair by number, and the
         // pieces run out before the last rows.
-        PageRow noOpener = row("2", "B");
-        noOpener.hasIdOpener = false;
+        const PageRow noOpener = row("2", "B", PageRow::InSpan, PageRow::NoOpener);
         QTest::newRow("missing id pieces repeat the previous id")
-            << singerPage({row("1", "A"), noOpener, noOpener, row("4", "D"), row("5", "E")})
+            << singerPage({row("1", "A"), noOpener, noOpener, row("4", "D"), row("5", "E")}) << 5
             << QStringList{"1|A", "4|B", "5|B", "5|D"};
     }
     void rows()
     {
         QFETCH(QString, page);
+        QFETCH(int, hits);
         QFETCH(QStringList, expected);
         WorksCrawlState state;
         state.Seg[0] = page;
-        ::countWorkRows(state);
+        QCOMPARE(::countWorkRows(state), hits > 0);
+        QCOMPARE(int(state.Hits[0]), hits);
         const QList<WorkRow> built = buildWorkRows(state);
         QStringList shown;
         for (int i = 0; i < built.size(); ++i) {
             shown.append(built[i].id + QLatin1Char('|') + built[i].title);
             QCOMPARE(built[i].number, i + 1);
-            QCOMPARE(built[i].serviceAddress, serviceAddress(built[i].id));
+            QCOMPARE(built[i].serviceAddress, ServicePrefix + built[i].id);
         }
         QCOMPARE(shown, expected);
     }
@@ -131,7 +111,7 @@ private slots:
         QVERIFY2(clock.elapsed() < 10000, "row building grows faster than the page");
         QCOMPARE(state.Hits[0], qint16(32767));
         QCOMPARE(built.size(), 32766);
-        QCOMPARE(built.last(), (WorkRow{32766, "32766", "32766", serviceAddress("32766")}));
+        QCOMPARE(built.last(), (WorkRow{32766, "32766", "32766", ServicePrefix + "32766"}));
     }
 };
 

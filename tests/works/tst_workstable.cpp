@@ -84,32 +84,20 @@ private slots:
 
     void cleanup() { m_window.reset(); }
 
-    void addressRefused_data()
+    // One marker: no row, and the report timer is off before it could fire.
+    void crawlFillsTheTable_data()
     {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("empty") << QString() << WorksTable::EnterAddressStatus;
-        QTest::newRow("upper-case /U/") << "http://www.kelvaro.com/U/80231547" << WorksTable::WrongAddressStatus;
-        QTest::newRow("no /u/") << "http://www.kelvaro.com/s/80231547" << WorksTable::WrongAddressStatus;
+        QTest::addColumn<int>("works");
+        QTest::newRow("three works, two rows") << 3;
+        QTest::newRow("one work, no row") << 1;
     }
-    void addressRefused()
-    {
-        QFETCH(QString, address);
-        QFETCH(QString, status);
-        m_window->form.Text2->setText(address);
-        QTest::mouseClick(m_window->form.Command10, Qt::LeftButton);
-        QCOMPARE(m_window->form.status(), status);
-        QVERIFY(m_pages.asked.isEmpty());
-        QVERIFY(m_window->idle());
-        QVERIFY(timersOff());
-    }
-
     void crawlFillsTheTable()
     {
+        QFETCH(int, works);
         Form1 &f = m_window->form;
+        QSignalSpy reports(f.Timer4, &QTimer::timeout);
         crawl(singerPage(ordinaryRows(2))); // a row of an earlier crawl
-        const QString page = singerPage(ordinaryRows(3));
-        m_pages.answers[SingerAddress] = page;
+        m_pages.answers[SingerAddress] = singerPage(ordinaryRows(works));
         QStringList whileFetching;
         m_pages.whileFetching[SingerAddress] = [&] {
             whileFetching = {f.status(), QString::number(m_window->rowCount()),
@@ -120,31 +108,22 @@ private slots:
         // Scanned: the table is empty until the rows' tick, both timers run.
         QCOMPARE(m_window->rowCount(), 0);
         QVERIFY(f.Timer3->isActive() && f.Timer4->isActive());
-        QCOMPARE(int(m_window->works.crawlState().Hits[0]), 3);
+        QCOMPARE(int(m_window->works.crawlState().Hits[0]), works);
 
         QTRY_COMPARE(f.status(), WorksTable::DoneStatus);
-        QCOMPARE(m_window->rowCount(), 2);
-        const QString service = QStringLiteral("http://www.kelvaro.com/member/personcenter/loadplayurl.php?wid=");
-        QCOMPARE(m_window->rowTexts(0), (QStringList{"1", "1000001", "Song 1", service + "1000001"}));
-        QCOMPARE(m_window->rowTexts(1), (QStringList{"2", "1000002", "Song 2", service + "1000002"}));
+        QCOMPARE(m_window->rowCount(), works - 1);
+        for (int i = 0; i < works - 1; ++i) {
+            const QString id = QString::number(1000001 + i);
+            QCOMPARE(m_window->rowTexts(i), (QStringList{QString::number(i + 1), id, "Song " + QString::number(i + 1),
+                                                         ServicePrefix + id}));
+        }
         QVERIFY(m_window->idle());
         QVERIFY(timersOff());
+        QCOMPARE(reports.size(), 0);
         QVERIFY(m_window->dialogs.shown.isEmpty());
         QCOMPARE(m_pages.asked, QStringList(2, SingerAddress)); // one request per crawl
         // The service address column stays out of sight.
         QCOMPARE(f.ListView1->visualRect(f.ListView1->model()->index(0, 3)).width(), 0);
-    }
-
-    // One marker: no row, and the report timer is off before it could fire.
-    void oneWorkGivesNoRow()
-    {
-        QSignalSpy reports(m_window->form.Timer4, &QTimer::timeout);
-        crawl(singerPage(ordinaryRows(1)));
-        QCOMPARE(m_window->rowCount(), 0);
-        QVERIFY(m_window->idle());
-        QVERIFY(!m_window->form.Timer4->isActive());
-        QCOMPARE(reports.size(), 0);
-        QVERIFY(m_window->dialogs.shown.isEmpty());
     }
 
     void noWorksIsReportedAfterTwoSeconds()
@@ -174,23 +153,31 @@ private slots:
         QCOMPARE(f.status(), WorksTable::NoWorksStatus);
     }
 
-    // Without a page no timer would end the crawl: the window goes back to
-    // idle at once and says so.
-    void fetchFailureEndsTheCrawl_data()
+    // A refused address, or a fetch that brings no page: no timer would end
+    // the crawl, so the window goes back to idle at once and says why.
+    void crawlEndsAtOnce_data()
     {
-        QTest::addColumn<bool>("answered");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("status");
         QTest::addColumn<int>("rowsAfter");
-        QTest::newRow("no answer: the earlier rows stay") << false << 2;
-        QTest::newRow("empty page: the table is emptied") << true << 0;
+        const QString refused = WorksTable::WrongAddressStatus;
+        QTest::newRow("empty") << QString() << WorksTable::EnterAddressStatus << 2;
+        QTest::newRow("upper-case /U/") << "http://www.kelvaro.com/U/80231547" << refused << 2;
+        QTest::newRow("no /u/") << "http://www.kelvaro.com/s/80231547" << refused << 2;
+        QTest::newRow("no answer: the earlier rows stay") << SingerAddress + "1" << WorksTable::FetchFailedStatus << 2;
+        QTest::newRow("empty page: the table is emptied") << SingerAddress << WorksTable::FetchFailedStatus << 0;
     }
-    void fetchFailureEndsTheCrawl()
+    void crawlEndsAtOnce()
     {
-        QFETCH(bool, answered);
+        QFETCH(QString, address);
+        QFETCH(QString, status);
         QFETCH(int, rowsAfter);
         crawl(singerPage(ordinaryRows(3)));
-        m_pages.answers[SingerAddress] = answered ? std::optional<QString>(QString()) : std::nullopt;
+        m_pages.answers[SingerAddress] = QString();
+        m_window->form.Text2->setText(address);
         QTest::mouseClick(m_window->form.Command10, Qt::LeftButton);
-        QCOMPARE(m_window->form.status(), WorksTable::FetchFailedStatus);
+        QCOMPARE(m_window->form.status(), status);
+        QCOMPARE(m_pages.asked.size(), status == WorksTable::FetchFailedStatus ? 2 : 1);
         QVERIFY(m_window->idle());
         QCOMPARE(m_window->rowCount(), rowsAfter);
         QVERIFY(timersOff());
