@@ -33,9 +33,8 @@ inline QString workRowMarkup(const PageRow &row, int number)
 
 inline QString singerPage(const QList<PageRow> &rows)
 {
-    QString html = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
-                                  "<title>歌手的个人主页 - Kelvaro</title>\n</head>\n<body>\n"
-                                  "<table class=\"song_list\">\n<tbody>\n");
+    QString html = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>歌手的个人主页 - "
+                                  "Kelvaro</title>\n</head>\n<body>\n<table class=\"song_list\">\n<tbody>\n");
     for (int i = 0; i < rows.size(); ++i)
         html += workRowMarkup(rows[i], i + 1);
     return html + QStringLiteral("</tbody>\n</table>\n</body>\n</html>\n");
