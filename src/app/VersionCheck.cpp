@@ -1,6 +1,7 @@
 #include "app/VersionCheck.h"
 
 #include "app/Endpoints.h"
+#include "lookup/TextOps.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 
@@ -9,15 +10,11 @@
 
 QString versionEntry(const QString &text)
 {
-    static const QString key = QStringLiteral("kv:");
-    const qsizetype start = text.indexOf(key);
-    if (start < 0)
+    // Element 1 of the text split at "kv:", cut before its first "|".
+    const std::optional<QStringView> entry = TextOps::after(text, u"kv:");
+    if (!entry)
         return {};
-    const qsizetype from = start + key.size();
-    const qsizetype next = text.indexOf(key, from);
-    const QString entry = text.mid(from, next < 0 ? -1 : next - from);
-    const qsizetype bar = entry.indexOf(QLatin1Char('|'));
-    return bar < 0 ? QString() : entry.left(bar);
+    return TextOps::remove(TextOps::upto(*entry, u"|"), u"|");
 }
 
 VersionVerdict judgeVersionFile(const std::optional<QString> &text, const QString &buildVersion)
