@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 
 #include "download/Cls_DownLoad.h"
+#include "download/DownloadPanelLogic.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -46,20 +47,16 @@ QString humanBytes(qint64 bytes)
 }
 
 // The last segment of the address's path, made safe to use as a file name in
-// the current folder: no separators, no control characters, no leading dots
-// (so neither ".." nor a hidden file), not too long; "download" when nothing
-// usable is left.
+// the current folder: no leading dots (so neither ".." nor a hidden file),
+// then the download panel's rules (no separators or control characters, not
+// too long); "download" when nothing usable is left.
 QString fileNameFor(const QUrl &address)
 {
     QString name = address.path(QUrl::FullyDecoded);
-    name = name.section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1);
-    name.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
-    name = name.trimmed();
+    name = name.section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1).trimmed();
     while (name.startsWith(QLatin1Char('.')))
         name.remove(0, 1);
-    while (name.toUtf8().size() > 200)
-        name.chop(1);
-    return name.isEmpty() ? QStringLiteral("download") : name;
+    return name.isEmpty() ? QStringLiteral("download") : safeFileName(name);
 }
 
 // One line on stderr, redrawn in place a few times a second.
