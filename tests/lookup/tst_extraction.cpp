@@ -215,50 +215,6 @@ private slots:
         QCOMPARE(lookup.pieces.fansCut.toString(), QStringLiteral("有1234<"));
     }
 
-    // A good lookup, then one of another page: a page without audio never
-    // leaves the first song to be played or saved under its name, and a fetch
-    // that brings no page says so and leaves everything as it was.
-    void afterAGoodLookup_data()
-    {
-        QTest::addColumn<QString>("second"); // the second page; "<none>": the fetch fails
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("musicUrl"); // "<first>": the first page's
-        QTest::addColumn<QString>("songShown");
-        const QString withdrawn = QStringLiteral("<title>Gone - Bob Kelvaro - x</title><p>作品已删除</p>");
-        SongPageFields emptyAudio;
-        emptyAudio.title = QStringLiteral("Gone - Bob Kelvaro - x");
-        emptyAudio.audio = QString();
-        const QString noAudio = QStringLiteral("未找到音乐地址,作品可能已删除..");
-        const QString failed = QStringLiteral("抱歉!页面获取失败,请检查地址或稍后再试..");
-        QTest::newRow("withdrawn page") << withdrawn << noAudio << "" << "Gone";
-        QTest::newRow("empty audio field") << songPage(emptyAudio) << noAudio << "" << "Gone";
-        QTest::newRow("fetch failed") << "<none>" << failed << "<first>" << "Song";
-        QTest::newRow("empty answer") << "" << failed << "<first>" << "Song";
-    }
-    void afterAGoodLookup()
-    {
-        QFETCH(QString, second);
-        QFETCH(QString, status);
-        QFETCH(QString, musicUrl);
-        QFETCH(QString, songShown);
-        Lookup lookup;
-        lookup.run("first", songPage({}));
-        const SongState first = lookup.state;
-        lookup.panel.calls.clear();
-        if (second != "<none>")
-            lookup.pages[address("second")] = second;
-        lookup.run(address("second"));
-
-        QCOMPARE(lookup.panel.status, status);
-        QCOMPARE(lookup.panel.shown.songName, songShown);
-        const bool fetchFailed = musicUrl == "<first>";
-        QCOMPARE(lookup.state.MusicUrl, fetchFailed ? first.MusicUrl : musicUrl);
-        QCOMPARE(lookup.state.WorkId, fetchFailed ? first.WorkId : QString());
-        QCOMPARE(lookup.state.PageHtml, fetchFailed ? first.PageHtml : second);
-        if (fetchFailed) // nothing else touched
-            QCOMPARE(lookup.panel.calls, QStringList{"status " + status});
-    }
-
     // A lookup clicked while another one waits wins: whatever the older one
     // would write after its wait is dropped. One that gets no page
     // supersedes nothing: the older one finishes as if alone.
