@@ -17,8 +17,8 @@ struct DownloadResult {
 
     Ending ending = Ending::Finished;
     // Bytes received and written (to the target's ".part" file): the count
-    // the caller acts on. 0 when no session, the address was refused or the
-    // call was refused as busy.
+    // the caller acts on. 0 when no session, the address was refused, the
+    // file failed (its ".part" is gone) or the call was refused as busy.
     qint64 bytes = 0;
     // The announced size (Content-Length), 0 when absent or unreadable.
     qint64 announced = 0;
@@ -42,8 +42,9 @@ struct DownloadResult {
 };
 
 // Copies the resource at an http address into a local file in chunks of at
-// most 512 bytes (over libcurl, driven by the calling thread's event loop), on the calling (GUI) thread, reporting each stage through
-// DLFileStatus and each chunk through DLFileDowning. Between chunks it
+// most 512 bytes, on the calling (GUI) thread, over libcurl driven by that
+// thread's event loop, reporting each stage through DLFileStatus and each
+// chunk through DLFileDowning. Between chunks it
 // delivers the window's pending events once, so the window stays usable and a
 // stop button can call DLFileStop from inside the transfer. While the server
 // has sent nothing new it waits in an event loop, for at most the stall limit.
