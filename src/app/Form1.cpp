@@ -1,5 +1,7 @@
 #include "app/Form1.h"
 
+#include "app/Endpoints.h"
+
 #include <QHeaderView>
 #include <QPaintEvent>
 #include <QPainter>
@@ -52,7 +54,7 @@ QPixmap asset(const char *name)
 Form1::Form1(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Kelvaro辅助工具 V3.0"));
+    setWindowTitle(QStringLiteral("Kelvaro辅助工具 ") + QLatin1String(Endpoints::TitleVersion));
     // No system frame: the window paints its own.
     setWindowFlag(Qt::FramelessWindowHint);
     setFixedSize(ClientWidth, ClientHeight);

@@ -105,6 +105,14 @@ public:
     enum class ButtonLook { Normal, Hover, Pressed };
     static QRect minimiseButtonRect(int SW) { return {SW - 80, 2, 29, 20}; }
     static QRect closeButtonRect(int SW) { return {SW - 51, 2, 41, 20}; }
+    // Whether the mouse at X, Y is on a title button: its rectangle with
+    // the right and bottom edges included, so the two buttons share the
+    // column x = SW - 51.
+    static bool onTitleButton(const QRect &button, double X, double Y)
+    {
+        return button.left() <= X && X <= button.left() + button.width() && button.top() <= Y &&
+               Y <= button.top() + button.height();
+    }
     void drawTitleButtons(ButtonLook minimise, ButtonLook close);
     ButtonLook minimiseLook() const { return m_minimiseLook; }
     ButtonLook closeLook() const { return m_closeLook; }

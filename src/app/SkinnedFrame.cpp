@@ -18,14 +18,12 @@ SkinnedFrame::SkinnedFrame(Form1 &form, MediaControl &media, std::function<void(
 
 bool SkinnedFrame::inMinimise(double X, double Y) const
 {
-    const int SW = m_form.width();
-    return SW - 80 <= X && X <= SW - 51 && 2 <= Y && Y <= 22;
+    return Form1::onTitleButton(Form1::minimiseButtonRect(m_form.width()), X, Y);
 }
 
 bool SkinnedFrame::inClose(double X, double Y) const
 {
-    const int SW = m_form.width();
-    return SW - 51 <= X && X <= SW - 10 && 2 <= Y && Y <= 22;
+    return Form1::onTitleButton(Form1::closeButtonRect(m_form.width()), X, Y);
 }
 
 void SkinnedFrame::Form_MouseDown(int button, double X, double Y)
@@ -45,12 +43,9 @@ void SkinnedFrame::Form_MouseDown(int button, double X, double Y)
 void SkinnedFrame::Form_MouseMove(int, double X, double Y)
 {
     using Look = Form1::ButtonLook;
-    const int SW = m_form.width();
-    if (Y < 2 || Y > 22)
-        m_form.drawTitleButtons(Look::Normal, Look::Normal);
-    else if (SW - 80 <= X && X <= SW - 51)
+    if (inMinimise(X, Y))
         m_form.drawTitleButtons(Look::Hover, Look::Normal);
-    else if (SW - 51 <= X && X <= SW - 10)
+    else if (inClose(X, Y))
         m_form.drawTitleButtons(Look::Normal, Look::Hover);
     else
         m_form.drawTitleButtons(Look::Normal, Look::Normal);
@@ -58,8 +53,6 @@ void SkinnedFrame::Form_MouseMove(int, double X, double Y)
 
 void SkinnedFrame::Form_MouseUp(int, double X, double Y)
 {
-    if (Y < 2 || Y > 22)
-        return;
     if (inMinimise(X, Y)) {
         m_form.setWindowState(m_form.windowState() | Qt::WindowMinimized);
     } else if (inClose(X, Y)) {

@@ -202,7 +202,7 @@ int runDownload(const QStringList &args)
     qint64 lastDone = 0;
     qint64 lastTotal = 0;
     QObject::connect(&engine, &Cls_DownLoad::DLFileStatus, [&](int state) {
-        if (state == 4)
+        if (state == DownloadStatus::Receiving)
             progress.start();
     });
     QObject::connect(&engine, &Cls_DownLoad::DLFileDowning,

@@ -1,4 +1,6 @@
 #include "download/Cls_DownLoad.h"
+#include "download/DownloadStatus.h"
+#include "platform/Network.h"
 
 #include <curl/curl.h>
 
@@ -24,21 +26,10 @@
 
 namespace {
 
+using namespace DownloadStatus;
+
 // How often, at most, a transfer polls for window events between chunks.
 constexpr qint64 FullDeliveryIntervalNs = 1000000;
-
-// Status codes of DLFileStatus, in the order a transfer passes them.
-enum Status : int {
-    Connecting = 1,     // first thing in every call
-    SessionOpen = 2,    // a network session is at hand
-    Answered = 3,       // the server answered with an HTTP status, whatever it was
-    Receiving = 4,      // size read, about to open the target file
-    StoppedOnRequest = 5,
-    HandlesClosed = 6,  // last event of every call that had a session
-    NoSession = 7,
-    NoAnswer = 8,       // refused, unknown host, no connection, silent server
-    DataEnded = 9,      // the data ended, or a read failed
-};
 
 // What libcurl reads from the socket at once.
 constexpr long ReceiveBufferBytes = 64 * 1024;
@@ -590,6 +581,8 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
                                                                   : net->errorText();
         return refuse(why);
     }
+    if (judgeNetworkEnd(int(net->httpStatus()), false) == NetworkOutcome::Refused)
+        return refuse(QStringLiteral("the proxy refused the request (%1)").arg(net->httpStatus()));
     emit DLFileStatus(Answered);
     result.httpStatus = int(net->httpStatus());
 
@@ -670,7 +663,7 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
 
     result.bytes = lDownLoaded;
     result.ending = finalStatus == StoppedOnRequest ? DownloadResult::Ending::Stopped : DownloadResult::Ending::Finished;
-    if (finalStatus == DataEnded && readFailed) {
+    if (finalStatus == DataEnded && judgeNetworkEnd(result.httpStatus, readFailed) == NetworkOutcome::Broken) {
         result.shortTransfer = true;
         result.error = readError;
     } else if (finalStatus == DataEnded && lFilesize > 0 && lDownLoaded < lFilesize) {

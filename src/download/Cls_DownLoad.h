@@ -1,4 +1,6 @@
 #pragma once
+#include "download/DownloadStatus.h"
+
 #include <QObject>
 #include <QString>
 
@@ -54,7 +56,7 @@ struct DownloadResult {
 // rename. Every other ending removes the ".part" (there is no resume) and
 // leaves an earlier target file untouched.
 //
-// Status codes: 1 start; 2 session open; 3 the server answered (any HTTP
+// Status codes (DownloadStatus): 1 start; 2 session open; 3 the server answered (any HTTP
 // status); 4 about to open the target file; then progress events; 9 the data
 // ended or a read failed, or 5 a stop was acted on; 6 all closed. 7 (no
 // session) ends a call at once; 8 (no answer) is followed by 6.

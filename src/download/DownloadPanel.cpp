@@ -3,6 +3,7 @@
 #include "download/Cls_DownLoad.h"
 #include "download/DownloadPanelLogic.h"
 #include "lookup/SongState.h"
+#include "lookup/StatusLine.h"
 #include "platform/AlphaImageButton.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
@@ -61,7 +62,7 @@ void DownloadPanel::Command2_Click()
         panel.move(int(std::nearbyint(left)), int(std::nearbyint(top)));
         panel.show();
     } else {
-        m_c.setStatus(QStringLiteral("请先进行解析.."));
+        m_c.setStatus(StatusTexts::LookUpFirst);
     }
     m_downPath = defaultDownloadPath(m_programFolder, title, m_song.UserName);
     m_c.ProgressBar1->setValue(0);
@@ -227,7 +228,7 @@ void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
     const QString text = downloadStatusText(TmpState);
     if (!text.isEmpty())
         m_c.setStatus(text);
-    if (TmpState == 6)
+    if (TmpState == DownloadStatus::HandlesClosed)
         m_c.Command6->setText(StartCaption);
 }
 

@@ -1,4 +1,5 @@
 #include "download/DownloadPanelLogic.h"
+#include "download/DownloadStatus.h"
 
 #include <QByteArray>
 
@@ -90,23 +91,23 @@ int progressPercentage(qint64 downloaded, qint64 filesize)
 QString downloadStatusText(int state)
 {
     switch (state) {
-    case 1:
+    case DownloadStatus::Connecting:
         return QStringLiteral("正在连接服务器...");
-    case 2:
+    case DownloadStatus::SessionOpen:
         return QStringLiteral("正在发送请求...");
-    case 3:
+    case DownloadStatus::Answered:
         return QStringLiteral("获取远程文件信息...");
-    case 4:
+    case DownloadStatus::Receiving:
         return QStringLiteral("正在下载音乐数据...");
-    case 5:
+    case DownloadStatus::StoppedOnRequest:
         return QStringLiteral("停止音乐下载");
-    case 6:
+    case DownloadStatus::HandlesClosed:
         return QStringLiteral("音乐下载完成");
-    case 7:
+    case DownloadStatus::NoSession:
         return QStringLiteral("抱歉!连接服务器失败..");
-    case 8:
+    case DownloadStatus::NoAnswer:
         return QStringLiteral("抱歉!发送请求失败..");
-    case 9:
+    case DownloadStatus::DataEnded:
         return QStringLiteral("正在连接服务器..");
     default:
         return {};

@@ -67,9 +67,10 @@ std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchL
         return std::nullopt;
     }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() || tooLarge || transferBroke(reply->error()))
+    const int httpStatus = status.isValid() ? status.toInt() : 0;
+    if (tooLarge || judgeNetworkEnd(httpStatus, transferBroke(reply->error())) != NetworkOutcome::Answered)
         return std::nullopt;
-    return HttpAnswer{status.toInt(), reply->rawHeader("Content-Type"), reply->readAll()};
+    return HttpAnswer{httpStatus, reply->rawHeader("Content-Type"), reply->readAll()};
 }
 
 QString decodeBody(const QByteArray &body, const QByteArray &contentType)

@@ -146,7 +146,7 @@ void runParseAction(QString address, SongState &state, ExtractionPieces &pieces,
         return;
     }
     if (!address.contains(recordingPagePrefix())) {
-        panel.setStatus(SongLookupTexts::WrongAddress);
+        panel.setStatus(StatusTexts::WrongAddress);
         return;
     }
 

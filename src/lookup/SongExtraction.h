@@ -1,5 +1,6 @@
 #pragma once
 #include "lookup/SongState.h"
+#include "lookup/StatusLine.h"
 #include "lookup/TextSlice.h"
 
 #include <QString>
@@ -79,7 +80,6 @@ using PageFetch = std::function<std::optional<QString>(const QString &address)>;
 
 namespace SongLookupTexts {
 inline const QString EmptyAddress = QStringLiteral("请输入Kelvaro网页地址 ");
-inline const QString WrongAddress = QStringLiteral("地址错误,请您检查 ..");
 // No page came: no answer, an HTTP error status or an empty body.
 inline const QString FetchFailed = QStringLiteral("抱歉!页面获取失败,请检查地址或稍后再试..");
 // The page names no audio file: the work was withdrawn.

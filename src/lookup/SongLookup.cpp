@@ -1,9 +1,9 @@
 #include "lookup/SongLookup.h"
+#include "lookup/StatusLine.h"
 
 #include "platform/AlphaImageButton.h"
+#include "platform/Clipboard.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -33,21 +33,14 @@ void SongLookup::aicAlphaImage3_Click()
 void SongLookup::Command13_Click()
 {
     if (m_state.MusicUrl.isEmpty()) {
-        m_setStatus(QStringLiteral("请先进行解析.."));
+        m_setStatus(StatusTexts::LookUpFirst);
         return;
     }
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(m_state.MusicUrl);
+    copyToClipboard(m_state.MusicUrl);
     m_setStatus(QStringLiteral("音乐地址已复制.."));
 }
 
 void SongLookup::Command9_Click()
 {
-    if (!m_Text1)
-        return;
-    // setText works on a disabled field too: the address can be pasted before
-    // the version check has enabled it.
-    m_Text1->setText(QString());
-    m_Text1->setText(QGuiApplication::clipboard()->text());
+    pasteInto(m_Text1);
 }

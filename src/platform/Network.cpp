@@ -4,6 +4,16 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
 
+NetworkOutcome judgeNetworkEnd(int httpStatus, bool transferFailed)
+{
+    constexpr int ProxyAuthenticationRequired = 407;
+    if (httpStatus == ProxyAuthenticationRequired)
+        return NetworkOutcome::Refused;
+    if (httpStatus == 0)
+        return NetworkOutcome::NoAnswer;
+    return transferFailed ? NetworkOutcome::Broken : NetworkOutcome::Answered;
+}
+
 QNetworkAccessManager &networkManager()
 {
     static QNetworkAccessManager *manager = [] {

@@ -76,7 +76,7 @@ void PlayCommands::playbackEnded(PlaybackEnd end)
 void PlayCommands::Command7_Click()
 {
     if (m_state.MusicUrl.isEmpty()) {
-        m_setStatus(LookUpFirstStatus);
+        m_setStatus(StatusTexts::LookUpFirst);
         return;
     }
     const QString caption = m_Command7->text();
@@ -96,7 +96,7 @@ void PlayCommands::Command16_Click()
     const std::optional<QString> rebuilt = AudioAddress::rebuild(m_state.MusicUrl, m_state.WorkId,
                                                                       QString::fromUtf8(Endpoints::MediaHostTail));
     if (!rebuilt) {
-        m_setStatus(LookUpFirstStatus);
+        m_setStatus(StatusTexts::LookUpFirst);
         return;
     }
     m_Command7->setText(StopCaption);

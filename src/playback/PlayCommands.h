@@ -1,4 +1,5 @@
 #pragma once
+#include "lookup/StatusLine.h"
 #include "playback/PlaybackEnd.h"
 
 #include <QObject>
@@ -23,7 +24,6 @@ public:
 
     static inline const QString PlayCaption = QStringLiteral("在线播放");
     static inline const QString StopCaption = QStringLiteral("停止播放");
-    static inline const QString LookUpFirstStatus = QStringLiteral("请先进行解析..");
     static inline const QString PlayingStatus = QStringLiteral("正在进行在线试播放..");
     static inline const QString RebuiltStatus = QStringLiteral("为您重新解析后,正在进行在线试播放..");
     static inline const QString FinishedStatus = QStringLiteral("播放结束..");

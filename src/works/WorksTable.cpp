@@ -2,13 +2,12 @@
 
 #include "lookup/PageFetcher.h"
 #include "lookup/SongState.h"
+#include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "playback/MediaCommands.h"
 #include "playback/MediaControl.h"
 #include "playback/PlayCommands.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -70,7 +69,7 @@ void WorksTable::Command10_Click()
         return;
     }
     if (!address.contains(singerAddressMarker())) {
-        m_setStatus(WrongAddressStatus);
+        m_setStatus(StatusTexts::WrongAddress);
         return;
     }
     // Both stay disabled until the crawl ends: no second crawl meanwhile.
@@ -176,8 +175,6 @@ void WorksTable::Command12_Click()
 
 void WorksTable::Command11_Click()
 {
-    // setText works on a disabled field too: an address can be pasted during
-    // a crawl or before the version check has enabled the field.
-    m_Text2->setText(QString());
-    m_Text2->setText(QGuiApplication::clipboard()->text());
+    // Works during a crawl too, while the field is disabled.
+    pasteInto(m_Text2);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "lookup/SongExtraction.h"
+#include "lookup/StatusLine.h"
 #include "works/WorksCrawl.h"
 
 #include <QObject>
@@ -29,7 +30,6 @@ public:
     using ParseAction = std::function<void()>;
 
     static inline const QString EnterAddressStatus = QStringLiteral("请输入歌手主页地址 ..");
-    static inline const QString WrongAddressStatus = QStringLiteral("地址错误,请您检查 ..");
     static inline const QString FetchingStatus = QStringLiteral("正在进行获取..");
     static inline const QString DoneStatus = QStringLiteral("获取完毕..");
     static inline const QString NoWorksStatus = QStringLiteral("当前歌手没有音乐作品或未开通Kelvaro会员无法获取");

@@ -1,5 +1,6 @@
 // Start-up in its order, the version check's outcomes, the skin, the column
 // lock, the buttons' wiring and the ways the program ends.
+#include "app/Endpoints.h"
 #include "app/Program.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
@@ -18,7 +19,7 @@ struct Harness {
     RecordingMediaControl media;
     int ended = 0;
     QStringList fetched;
-    std::optional<QString> answer = QStringLiteral("kv:V3.0.83|");
+    std::optional<QString> answer = QStringLiteral("kv:%1|").arg(QLatin1String(Endpoints::BuildVersion));
     std::function<void()> whileFetching;
     QString folder = QStringLiteral(KELVARO_SOURCE_DIR "/assets");
     std::unique_ptr<Program> program;
@@ -106,13 +107,15 @@ private slots:
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("outcome"); // "current", "update" or "none"
         QTest::addColumn<QString>("shownVersion");
-        QTest::newRow("current") << "kv:V3.0.83|" << "current" << "";
-        QTest::newRow("no closing bar") << "kv:V3.0.83" << "update" << "";
-        QTest::newRow("prefix before the key") << "xx:V9|kv:V3.0.83|" << "current" << "";
-        QTest::newRow("next version") << "kv:V3.0.84|" << "update" << "V3.0.84";
-        QTest::newRow("lower-case letter") << "kv:v3.0.83|" << "update" << "v3.0.83";
-        QTest::newRow("second entry") << "kv:V3.0.83|kv:V1|" << "current" << "";
-        QTest::newRow("second entry without bar") << "kv:V3.0.83kv:V1|" << "update" << "";
+        // This build's version, e.g. "V3.0.83".
+        const QString v = QString::fromLatin1(Endpoints::BuildVersion);
+        QTest::newRow("current") << "kv:" + v + "|" << "current" << "";
+        QTest::newRow("no closing bar") << "kv:" + v << "update" << "";
+        QTest::newRow("prefix before the key") << "xx:V9|kv:" + v + "|" << "current" << "";
+        QTest::newRow("next version") << "kv:" + v + "1|" << "update" << v + "1";
+        QTest::newRow("lower-case letter") << "kv:" + v.toLower() + "|" << "update" << v.toLower();
+        QTest::newRow("second entry") << "kv:" + v + "|kv:V1|" << "current" << "";
+        QTest::newRow("second entry without bar") << "kv:" + v + "kv:V1|" << "update" << "";
         QTest::newRow("error page") << "<html><body>404 Not Found</body></html>" << "update" << "";
         QTest::newRow("empty answer") << "" << "none" << "";
     }

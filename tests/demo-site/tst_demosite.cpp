@@ -193,7 +193,7 @@ private slots:
         QTest::newRow("play service") << qs(playServiceAddress(first.id)) << 200 << "" << qs(pageAddress(first)).toUtf8() << true;
         QTest::newRow("play service, unknown id") << qs(playServiceAddress("999")) << 200 << "" << QByteArray() << true;
         QTest::newRow("version file") << QString::fromLatin1(Endpoints::VersionFileUrl) << 200
-                                      << "text/plain; charset=utf-8" << QByteArray("kv:V3.0.83|") << true;
+                                      << "text/plain; charset=utf-8" << QByteArray(DefaultVersionText.data()) << true;
         QTest::newRow("forum") << QString::fromLatin1(Endpoints::ForumUrl) << 200 << html << QByteArray("</html>") << false;
         QTest::newRow("site") << QString::fromLatin1(Endpoints::SiteUrl) << 200 << html << QByteArray("</html>") << false;
         QTest::newRow("video player") << qs(playerScriptAddress(video)) << 200 << "application/javascript"

@@ -162,9 +162,9 @@ private slots:
         QByteArray targetWhileReceiving;
         QByteArray onDiskAtTheEnd;
         seen.onStatus = [&](int state) {
-            if (state == 4)
+            if (state == DownloadStatus::Receiving)
                 partBeforeOpening = QFileInfo::exists(part);
-            if (state == 9)
+            if (state == DownloadStatus::DataEnded)
                 onDiskAtTheEnd = readFile(path);
         };
         seen.onProgress = [&](const Progress &event) {

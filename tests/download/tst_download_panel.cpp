@@ -19,10 +19,12 @@
 
 namespace {
 
+using namespace DownloadStatus;
+
 const QString Start = QStringLiteral("开始下载");
 const QString Stop = QStringLiteral("停止下载");
 
-QStringList texts(std::initializer_list<int> states)
+QStringList texts(std::initializer_list<DownloadStatus::Code> states)
 {
     QStringList out;
     for (const int state : states)
@@ -210,7 +212,7 @@ private slots:
         QTest::addColumn<QByteArray>("file");     // what the target holds afterwards; null: none
         QTest::addColumn<int>("lastBar");
         QTest::addColumn<bool>("shown");
-        const QStringList through = texts({1, 2, 3, 4, 9, 6});
+        const QStringList through = texts({Connecting, SessionOpen, Answered, Receiving, DataEnded, HandlesClosed});
         const QByteArray earlier = patterned(6000, 12);
         QTest::newRow("whole file") << "/song.mp3" << false << QByteArray() << through << m_song << 100 << true;
         QTest::newRow("whole file over an earlier one")
@@ -225,13 +227,15 @@ private slots:
                                     << through + QStringList{"抱歉!服务器返回错误(404),音乐下载失败.."} << earlier
                                     << 100 << false;
         QTest::newRow("empty answer") << "/empty.mp3" << false << earlier
-                                      << texts({1, 2, 3, 4, 9, 6}) + QStringList{"抱歉!服务器没有返回数据,音乐下载失败.."}
+                                      << through + QStringList{"抱歉!服务器没有返回数据,音乐下载失败.."}
                                       << earlier << 0 << false;
         QTest::newRow("refused") << "refused" << false << earlier
-                                 << texts({1, 2, 8, 6}) + QStringList{"抱歉!无法连接服务器,音乐下载失败.."} << earlier
-                                 << 0 << false;
+                                 << texts({Connecting, SessionOpen, NoAnswer, HandlesClosed}) +
+                                        QStringList{"抱歉!无法连接服务器,音乐下载失败.."}
+                                 << earlier << 0 << false;
         QTest::newRow("target not writable") << "/song.mp3" << true << QByteArray()
-                                             << texts({1, 2, 3, 4}) + QStringList{"抱歉!下载文件无法写入.."}
+                                             << texts({Connecting, SessionOpen, Answered, Receiving}) +
+                                                    QStringList{"抱歉!下载文件无法写入.."}
                                              << QByteArray() << 0 << false;
     }
     void transfers()
@@ -326,11 +330,12 @@ private slots:
         }
         QCOMPARE(whileAsking, QStringList(answers.size(), Start));
         if (stopped) { // not complete: nothing saved, nothing shown
-            QCOMPARE(r.statuses.mid(r.statuses.size() - 3), texts({5, 6}) + QStringList{"下载已停止.."});
+            QCOMPARE(r.statuses.mid(r.statuses.size() - 3),
+                     texts({StoppedOnRequest, HandlesClosed}) + QStringList{"下载已停止.."});
             QVERIFY(!QFileInfo::exists(path) && !QFileInfo::exists(Cls_DownLoad::partPath(path)));
             QCOMPARE(r.desktop.shownInFileManager, QStringList());
         } else { // the transfer went on, and the button kept offering to stop it
-            QCOMPARE(r.statuses.mid(r.statuses.size() - 2), texts({9, 6}));
+            QCOMPARE(r.statuses.mid(r.statuses.size() - 2), texts({DataEnded, HandlesClosed}));
             QCOMPARE(readFile(path), m_big);
             QCOMPARE(r.captions, QStringList(r.captions.size(), Stop));
             QCOMPARE(r.desktop.shownInFileManager, QStringList{path});

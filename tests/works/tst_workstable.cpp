@@ -177,7 +177,7 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("status");
         QTest::addColumn<int>("rowsAfter");
-        const QString refused = WorksTable::WrongAddressStatus;
+        const QString refused = StatusTexts::WrongAddress;
         QTest::newRow("empty") << QString() << WorksTable::EnterAddressStatus << 2;
         QTest::newRow("upper-case /U/") << "http://www.kelvaro.com/U/80231547" << refused << 2;
         QTest::newRow("no /u/") << "http://www.kelvaro.com/s/80231547" << refused << 2;

@@ -86,7 +86,7 @@ inline constexpr std::string_view NoWorksSinger = "80377102";
 inline constexpr std::string_view OneWorkSinger = "80459316";
 
 // The version file's body when nothing else is asked for.
-inline constexpr std::string_view DefaultVersionText = "kv:V3.0.83|";
+inline constexpr std::string_view DefaultVersionText = "kv:" KELVARO_BUILD_VERSION "|";
 
 const Singer *findSinger(std::string_view uid);
 const Work *findWork(std::string_view id);
