@@ -18,7 +18,7 @@ Program::Program(QApplication &app, ProgramServices services)
 {
     Form1 &f = *m_form;
     f.installEventFilter(this);
-    f.Label15->setText(m_locations.downloadExplanation());
+    f.setDownloadExplanation(m_locations.downloadExplanation());
 
     connect(f.Command5, &QPushButton::clicked, this, &Program::Command5_Click);
     connect(f.Command3, &QPushButton::clicked, this, &Program::Command3_Click);

@@ -5,7 +5,6 @@
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -44,7 +43,7 @@ void MusicVideo::Command8_Click()
         m_form2->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_form2->Command1, &QPushButton::clicked, this, &MusicVideo::Form2_Command1_Click);
         if (!m_folderNote.isEmpty())
-            m_form2->Label3->setText(m_folderNote);
+            m_form2->setPageNote(m_folderNote);
     }
     m_form2->Text1->setText(m_song.MvUrl);
     m_form2->Text2->setText(MvHtml);

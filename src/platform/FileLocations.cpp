@@ -7,11 +7,12 @@
 namespace {
 
 const QString SkinName = QStringLiteral("skinh.she");
-// The installation's data folder below a prefix, and below XDG data folders.
+// The installation's data folder below its prefix, and the user's data
+// folder below XDG_DATA_HOME.
 const QString DataFolderName = QStringLiteral("kelvaro-helper");
 
 // bin/../share/kelvaro-helper/skinh.she: found wherever the prefix was
-// installed, also outside the XDG data folders.
+// installed (the program's own path has its links resolved).
 QString skinUnderPrefix(const QString &programFolder)
 {
     return QDir::cleanPath(programFolder + QStringLiteral("/../share/") + DataFolderName + QLatin1Char('/') +
@@ -24,11 +25,7 @@ QString skinFor(const QString &programFolder)
     if (QFileInfo::exists(beside))
         return beside;
     const QString underPrefix = skinUnderPrefix(programFolder);
-    if (QFileInfo::exists(underPrefix))
-        return underPrefix;
-    const QString shared =
-        QStandardPaths::locate(QStandardPaths::GenericDataLocation, DataFolderName + QLatin1Char('/') + SkinName);
-    return shared.isEmpty() ? beside : shared;
+    return QFileInfo::exists(underPrefix) ? underPrefix : beside;
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "mv/Form2.h"
 
 #include <QDirIterator>
+#include <QGroupBox>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -89,7 +90,8 @@ private slots:
         m_installed = tree(m_prefix);
 
         // The user's folders: nothing set but HOME, as on a fresh account.
-        m_home = m_root.filePath("home");
+        // A long one: the download panel's explanation must still fit.
+        m_home = m_root.filePath("home/a-listener-with-a-rather-long-name");
         QVERIFY(QDir().mkpath(m_home));
         qputenv("HOME", m_home.toLocal8Bit());
         for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
@@ -210,6 +212,7 @@ private slots:
 
         const QString music = m_home + "/Music/Kelvaro";
         QCOMPARE(f.Label15->text(), "默认路径：“" + music + "”文件夹中( 音乐名称自动填写 )");
+        QVERIFY(f.Picture6->rect().contains(f.Label15->geometry()));
         w.program.song().MusicUrl = m_server.url("/song.mp3");
         w.program.song().UserName = QStringLiteral("小鹿");
         f.Label2->setText(QStringLiteral("演唱歌曲：夜曲"));
@@ -222,15 +225,19 @@ private slots:
         const QString data = m_home + "/.local/share/kelvaro-helper";
         w.program.song().MvUrl = QStringLiteral("http://a/1.js");
         QString note;
+        bool noteFits = false;
         QTimer::singleShot(0, &f, [&] {
             if (Form2 *dialog = f.findChild<Form2 *>()) {
                 note = dialog->Label3->text();
+                noteFits = dialog->Frame2->rect().contains(dialog->Label3->geometry()) &&
+                           dialog->Label3->geometry().bottom() < dialog->Command1->y();
                 dialog->reject();
             }
         });
         f.Command8->click();
         QVERIFY(readFile(data + "/video.htm").contains("http://a/1.js"));
         QCOMPARE(note, "已在“" + data + "”下生成名为“video.htm”");
+        QVERIFY(noteFits);
     }
 
     // The volume and the folder last browsed to are there again in the next run.

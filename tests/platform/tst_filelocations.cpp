@@ -8,8 +8,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <unistd.h>
-
 class FileLocationsTest : public QObject {
     Q_OBJECT
 
@@ -86,21 +84,6 @@ private slots:
         }
     }
 
-    // A copy in a folder the user cannot write behaves as installed, skin beside it.
-    void readOnlyCopy()
-    {
-        if (geteuid() == 0)
-            QSKIP("root writes every folder");
-        const QString copy = make("readonly");
-        make("readonly/skinh.she", true);
-        QVERIFY(QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        const FileLocations where = FileLocations::forProgramFolder(copy);
-        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QVERIFY(!where.portable);
-        QCOMPARE(where.skinFile, copy + "/skinh.she");
-        QCOMPARE(where.musicFolder, m_root.filePath("home/音乐/Kelvaro"));
-    }
-
     void volumeIsKeptWithinTheSlider_data()
     {
         QTest::addColumn<QVariant>("stored");
@@ -124,20 +107,6 @@ private slots:
                 file.setValue("playback/volume", stored);
         }
         QCOMPARE(UserSettings().volume(), volume);
-    }
-
-    // What one run keeps, the next run reads, from the XDG configuration folder.
-    void rememberedBetweenRuns()
-    {
-        {
-            UserSettings first;
-            first.setVolume(250);
-            first.setLastDownloadFolder("/srv/lieder");
-        }
-        const UserSettings next;
-        QCOMPARE(next.volume(), 250);
-        QCOMPARE(next.lastDownloadFolder(), QStringLiteral("/srv/lieder"));
-        QVERIFY(QFileInfo::exists(m_root.filePath("home/config/kelvaro-helper/kelvaro-helper.conf")));
     }
 };
 
