@@ -35,6 +35,9 @@ struct ProgramServices {
     // The folder of the program file: where the program keeps its files
     // when it may write there (see FileLocations).
     QString programFolder;
+    // The song lookup's recording page fetch, which takes no error page for a
+    // page; the page fetch above when none is given.
+    VersionCheck::Fetch recordingPageFetch = {};
 };
 
 // The main window with everything it owns, wired together: the make-up,
