@@ -4,6 +4,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 
 QLabel *label(const QString &text, QWidget *parent, int x, int y)
@@ -350,4 +352,17 @@ void Form1::paintEvent(QPaintEvent *event)
     painter.drawPixmap(closeButtonRect(SW), buttons, QRect(29, row(m_closeLook, 42), 41, 20));
 
     painter.drawPixmap(10, 16, Image8->pixmap()); // title banner
+}
+
+void Form1::setDownloadExplanation(const QString &text)
+{
+    Label15->setText(text);
+    Label15->setWordWrap(false);
+    Label15->adjustSize();
+    const int room = Picture6->width() - 2 * Label15->x();
+    if (Label15->width() <= room)
+        return;
+    Label15->setWordWrap(true);
+    Label15->resize(room, Label15->heightForWidth(room));
+    Label15->move(Label15->x(), std::max(0, (Picture6->height() - Label15->height()) / 2));
 }

@@ -8,13 +8,17 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QIcon>
 
 Program::Program(QApplication &app, ProgramServices services)
-    : m_app(app), m_services(std::move(services)), m_skin(app), m_form(std::make_unique<Form1>())
+    : m_app(app), m_services(std::move(services)),
+      m_locations(FileLocations::forProgramFolder(m_services.programFolder)), m_skin(app),
+      m_form(std::make_unique<Form1>())
 {
     Form1 &f = *m_form;
     f.installEventFilter(this);
+    f.setDownloadExplanation(m_locations.downloadExplanation());
 
     connect(f.Command5, &QPushButton::clicked, this, &Program::Command5_Click);
     connect(f.Command3, &QPushButton::clicked, this, &Program::Command3_Click);
@@ -39,8 +43,11 @@ Program::Program(QApplication &app, ProgramServices services)
         m_song, [lookup = m_songLookup.get()] { lookup->aicAlphaImage3_Click(); }, m_services.media,
         m_services.dialogs, m_services.fetch);
 
+    // The page's folder is made on first use, before the click writes into
+    // it (connections run in the order they were made).
+    connect(f.Command8, &QPushButton::clicked, this, [folder = m_locations.videoPageFolder] { QDir().mkpath(folder); });
     m_musicVideo = std::make_unique<MusicVideo>(&f, setStatus(), m_song, m_services.dialogs, m_services.desktop,
-                                                m_services.programFolder);
+                                                m_locations.videoPageFolder, m_locations.videoPageNote());
     connect(f.Command8, &QPushButton::clicked, m_musicVideo.get(), &MusicVideo::Command8_Click);
 
     m_playCommands = std::make_unique<PlayCommands>(f.Command7, f.Command16, f.Slider1, setStatus(), m_song,
@@ -63,18 +70,22 @@ void Program::Form_Load()
     Form1 &f = *m_form;
     f.setWindowIcon(QIcon());
     // The skin's results are not looked at: a missing skin leaves the plain look.
-    m_skin.attachEx(m_services.programFolder + QStringLiteral("/skinh.she"), QString());
+    m_skin.attachEx(m_locations.skinFile, QString());
     m_skin.adjustHsv(140, 0, 0);
     f.Image3->setGeometry(2, f.Image3->y(), f.width() - 3, f.Image3->height());
     f.show();
-    f.Slider1->setValue(1000);
+    // The volume the user left it at; full the first time.
+    f.Slider1->setValue(m_settings.volume());
+    connect(f.Slider1, &QSlider::valueChanged, this, [this](int volume) { m_settings.setVolume(volume); });
     HookListView(f.ListView1);
     f.ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Cdf_ent = std::make_unique<Cls_DownLoad>();
     m_downloadPanel = std::make_unique<DownloadPanel>(
         DownloadPanel::Controls{&f, f.Picture3, f.Command2, f.Command1, f.Command6, f.ProgressBar1, f.Label16,
                                 f.Label17, f.aicAlphaImage4, f.Label2, setStatus()},
-        m_song, *Cdf_ent, m_services.dialogs, m_services.desktop, m_services.programFolder);
+        m_song, *Cdf_ent, m_services.dialogs, m_services.desktop, m_locations.musicFolder);
+    m_downloadPanel->rememberFolders(m_settings.lastDownloadFolder(),
+                                     [this](const QString &folder) { m_settings.setLastDownloadFolder(folder); });
     f.show();
     m_versionCheck->gx();
 }

@@ -30,9 +30,9 @@ constexpr qint32 TimeOutMs = 10000;
 } // namespace
 
 DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &Cdf_ent, DialogService &dialogs,
-                             Desktop &desktop, QString programFolder, QObject *parent)
+                             Desktop &desktop, QString musicFolder, QObject *parent)
     : QObject(parent), m_c(std::move(controls)), m_song(song), m_engine(Cdf_ent), m_dialogs(dialogs),
-      m_desktop(desktop), m_programFolder(std::move(programFolder))
+      m_desktop(desktop), m_musicFolder(std::move(musicFolder))
 {
     connect(m_c.Command2, &QPushButton::clicked, this, &DownloadPanel::Command2_Click);
     connect(m_c.Command1, &QPushButton::clicked, this, &DownloadPanel::Command1_Click);
@@ -63,18 +63,30 @@ void DownloadPanel::Command2_Click()
     } else {
         m_c.setStatus(QStringLiteral("请先进行解析.."));
     }
-    m_downPath = defaultDownloadPath(m_programFolder, title, m_song.UserName);
+    m_downPath = defaultDownloadPath(m_musicFolder, title, m_song.UserName);
     m_c.ProgressBar1->setValue(0);
+}
+
+void DownloadPanel::rememberFolders(QString lastFolder, std::function<void(const QString &)> keep)
+{
+    m_lastFolder = std::move(lastFolder);
+    m_keepFolder = std::move(keep);
 }
 
 void DownloadPanel::Command1_Click()
 {
+    QString suggested = suggestedFileName(songTitle(), m_song.UserName);
+    if (!m_lastFolder.isEmpty() && QFileInfo(m_lastFolder).isDir())
+        suggested = m_lastFolder + QLatin1Char('/') + suggested;
     const std::optional<QString> chosen =
         m_dialogs.saveFileName(m_c.window, QStringLiteral("选择要下载的路径"), QStringLiteral("MP3音乐文件"),
-                               QStringLiteral("*.mp3"), suggestedFileName(songTitle(), m_song.UserName));
+                               QStringLiteral("*.mp3"), suggested);
     if (!chosen || chosen->isEmpty())
         return; // cancelled: the target stays what it was
     m_downPath = *chosen;
+    m_lastFolder = QFileInfo(m_downPath).absolutePath();
+    if (m_keepFolder)
+        m_keepFolder(m_lastFolder);
     m_c.setStatus(QStringLiteral("已更换下载路径：") + m_downPath);
 }
 
@@ -107,7 +119,7 @@ void DownloadPanel::startTransfer()
     // The default target's folder is ours to make; the first download into
     // it would fail without it. A folder the user picked already exists.
     const QString target = m_downPath;
-    const QString music = QDir::cleanPath(QDir(musicFolder(m_programFolder)).absolutePath());
+    const QString music = QDir::cleanPath(QDir(m_musicFolder).absolutePath());
     if (QDir::cleanPath(QFileInfo(target).absolutePath()) == music)
         QDir().mkpath(music);
 

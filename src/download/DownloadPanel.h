@@ -44,8 +44,13 @@ public:
         std::function<void(const QString &)> setStatus;
     };
 
+    // `musicFolder` is the folder of the default target file.
     DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &Cdf_ent, DialogService &dialogs, Desktop &desktop,
-                  QString programFolder, QObject *parent = nullptr);
+                  QString musicFolder, QObject *parent = nullptr);
+
+    // The browse dialog opens in `lastFolder` (when not empty), and the
+    // folder of every file chosen there is handed to `keep`.
+    void rememberFolders(QString lastFolder, std::function<void(const QString &)> keep);
 
     // The target file; empty until Command2 or Command1 sets it.
     const QString &DownPath() const { return m_downPath; }
@@ -80,7 +85,9 @@ private:
     Cls_DownLoad &m_engine;
     DialogService &m_dialogs;
     Desktop &m_desktop;
-    const QString m_programFolder;
+    const QString m_musicFolder;
+    QString m_lastFolder;
+    std::function<void(const QString &)> m_keepFolder;
 
     QString m_downPath;
     bool m_transferRunning = false;

@@ -9,15 +9,15 @@
 #include <QPushButton>
 
 MusicVideo::MusicVideo(QWidget *window, std::function<void(const QString &)> setStatus, const SongState &song,
-                       DialogService &dialogs, Desktop &desktop, QString programFolder)
+                       DialogService &dialogs, Desktop &desktop, QString folder, QString folderNote)
     : m_window(window), m_setStatus(std::move(setStatus)), m_song(song), m_dialogs(dialogs), m_desktop(desktop),
-      m_programFolder(std::move(programFolder))
+      m_folder(std::move(folder)), m_folderNote(std::move(folderNote))
 {
 }
 
 QString MusicVideo::videoPagePath() const
 {
-    return m_programFolder + QStringLiteral("/video.htm");
+    return m_folder + QStringLiteral("/video.htm");
 }
 
 void MusicVideo::Command8_Click()
@@ -42,6 +42,8 @@ void MusicVideo::Command8_Click()
         m_form2 = new Form2(m_window);
         m_form2->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_form2->Command1, &QPushButton::clicked, this, &MusicVideo::Form2_Command1_Click);
+        if (!m_folderNote.isEmpty())
+            m_form2->setPageNote(m_folderNote);
     }
     m_form2->Text1->setText(m_song.MvUrl);
     m_form2->Text2->setText(MvHtml);
