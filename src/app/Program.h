@@ -66,6 +66,9 @@ private:
     void Form_QueryUnload();
     // Writes the status line, Label8(1).
     std::function<void(const QString &)> setStatus();
+    // The page fetch with the busy cursor for the wait; when `waitingText`
+    // gives a text for the address, the status line shows it while waiting.
+    PageFetch waitingFetch(std::function<QString(const QString &)> waitingText);
 
     QApplication &m_app;
     ProgramServices m_services;
