@@ -26,12 +26,15 @@ void AlphaImageButton::paintEvent(QPaintEvent *)
     painter.setOpacity(m_pressed ? 0.7 : (m_hovered ? 1.0 : 0.92));
     painter.drawPixmap(rect(), m_picture);
     if (hasFocus()) {
-        // The pictures are round: the ring follows their outline.
+        // The pictures are round: the ring follows their outline, a dark
+        // line with a light one inside, seen on any picture colour.
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setOpacity(1.0);
-        painter.setPen(QPen(palette().color(QPalette::Highlight), 2.5));
         painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
+        painter.setPen(QPen(palette().color(QPalette::WindowText), 2));
+        painter.drawEllipse(QRectF(rect()).adjusted(1, 1, -1, -1));
+        painter.setPen(QPen(palette().color(QPalette::Base), 1.5));
+        painter.drawEllipse(QRectF(rect()).adjusted(2.75, 2.75, -2.75, -2.75));
     }
 }
 
