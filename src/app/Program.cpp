@@ -34,22 +34,23 @@ Program::Program(QApplication &app, ProgramServices services)
 
     m_versionCheck = std::make_unique<VersionCheck>(
         VersionCheck::Controls{&f, f.Text1, f.Text2, f.Command10, f.Command12, setStatus()},
-        m_services.dialogs, m_services.desktop, m_services.endProgram, waitingFetch({}));
-    m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram);
+        m_services.dialogs, m_services.desktop, m_services.endProgram, waitingFetch(m_services.fetch, {}));
+    m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram, [this] { return mayQuit(); });
 
     // The lookup connects its own buttons (the lookup image, copy and paste).
     m_songLookup = std::make_unique<SongLookup>(
         SongLookup::Controls{f.Text1, f.aicAlphaImage3, f.Command13, f.Command9, f.Label1, f.Label4, f.Label10,
                              f.Label2, f.Label5, f.Label6, f.Label7, f.Label9, f.Image1, f.Image2,
                              f.aicAlphaImage2, setStatus()},
-        m_song, waitingFetch([](const QString &) { return LookupWaitStatus; }));
+        m_song, waitingFetch(m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch,
+                             [](const QString &) { return LookupWaitStatus; }));
     // The works table connects its own buttons, timers and double-click; a
     // double-click runs the lookup above.
     m_worksTable = std::make_unique<WorksTable>(
         WorksTable::Controls{&f, f.Text2, f.Command10, f.Command11, f.Command12, f.ListView1, f.Timer3, f.Timer4,
                              f.Text1, f.Command7, setStatus()},
         m_song, [lookup = m_songLookup.get()] { lookup->aicAlphaImage3_Click(); }, m_services.media,
-        m_services.dialogs, waitingFetch([](const QString &address) {
+        m_services.dialogs, waitingFetch(m_services.fetch, [](const QString &address) {
             // The table fetches the singer page (the crawl says so itself) and
             // the service address of a row.
             return address.startsWith(playServiceAddress(QString())) ? WorkAddressWaitStatus : QString();
@@ -67,19 +68,19 @@ Program::Program(QApplication &app, ProgramServices services)
                        [this] { return m_downloadPanel && m_downloadPanel->transferRunning(); }});
 }
 
-PageFetch Program::waitingFetch(std::function<QString(const QString &)> waitingText)
+PageFetch Program::waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText)
 {
-    return [this, waitingText = std::move(waitingText)](const QString &address) {
+    return [this, fetch = std::move(fetch), waitingText = std::move(waitingText)](const QString &address) {
         const BusyCursor busy;
         const QString text = waitingText ? waitingText(address) : QString();
         if (text.isEmpty())
-            return m_services.fetch(address);
+            return fetch(address);
         // The wait's text gives way to the one that stood before, unless a
         // handler wrote its own meanwhile (a refusal, say, of a lookup that
         // ran inside this wait).
         const QString before = m_form->status();
         m_form->setStatus(text);
-        std::optional<QString> page = m_services.fetch(address);
+        std::optional<QString> page = fetch(address);
         if (m_form->status() == text)
             m_form->setStatus(before);
         return page;
@@ -138,9 +139,20 @@ void Program::Form_QueryUnload()
     m_services.media.send(MediaCommands::closeAll());
 }
 
+bool Program::mayQuit()
+{
+    return !m_downloadPanel || m_downloadPanel->mayQuit();
+}
+
 bool Program::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_form.get() && event->type() == QEvent::Close)
-        Form_QueryUnload(); // never cancels the close
+    if (watched == m_form.get() && event->type() == QEvent::Close) {
+        // Only a running download, on No, keeps the window open.
+        if (!mayQuit()) {
+            event->ignore();
+            return true;
+        }
+        Form_QueryUnload();
+    }
     return QObject::eventFilter(watched, event);
 }

@@ -32,6 +32,9 @@ struct ProgramServices {
     VersionCheck::Fetch fetch;
     // The folder of the program file: the skin file lives there.
     QString programFolder;
+    // The song lookup's recording page fetch, which takes no error page for a
+    // page; the page fetch above when none is given.
+    VersionCheck::Fetch recordingPageFetch = {};
 };
 
 // The main window with everything it owns, wired together: the make-up,
@@ -64,11 +67,13 @@ protected:
 private:
     // Any request to close the window stops whatever is playing.
     void Form_QueryUnload();
+    // Every way out asks this first: a running download may keep the program.
+    bool mayQuit();
     // Writes the status line, Label8(1).
     std::function<void(const QString &)> setStatus();
-    // The page fetch with the busy cursor for the wait; when `waitingText`
+    // `fetch` with the busy cursor for the wait; when `waitingText`
     // gives a text for the address, the status line shows it while waiting.
-    PageFetch waitingFetch(std::function<QString(const QString &)> waitingText);
+    PageFetch waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText);
 
     QApplication &m_app;
     ProgramServices m_services;

@@ -52,6 +52,10 @@ public:
     // A transfer started here is running (Command6_Click has not returned).
     bool transferRunning() const { return m_transferRunning; }
 
+    // Quitting while a transfer runs: asks whether to stop it and quit. True
+    // when nothing runs, or on Yes (the transfer is then asked to stop).
+    bool mayQuit();
+
     void Command2_Click();
     void Command1_Click();
     void Command6_Click();
@@ -80,6 +84,7 @@ private:
 
     QString m_downPath;
     bool m_transferRunning = false;
+    bool m_askingToQuit = false;
 
     // Dragging Picture3: where it was pressed inside the panel, the point
     // that stays under the mouse until the button is released.
