@@ -2,6 +2,8 @@
 
 #include "app/ColumnLock.h"
 #include "app/Endpoints.h"
+#include "app/WindowKeys.h"
+#include "platform/BusyCursor.h"
 #include "platform/Desktop.h"
 #include "playback/MediaCommands.h"
 #include "playback/MediaControl.h"
@@ -10,6 +12,16 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QIcon>
+
+namespace {
+
+// What the status line says while the window waits for a recording page, and
+// for the address of a works row's recording page. The crawl and the version
+// check say it themselves before they fetch.
+const QString LookupWaitStatus = QStringLiteral("正在获取歌曲信息..");
+const QString WorkAddressWaitStatus = QStringLiteral("正在获取作品地址..");
+
+} // namespace
 
 Program::Program(QApplication &app, ProgramServices services)
     : m_app(app), m_services(std::move(services)),
@@ -26,7 +38,7 @@ Program::Program(QApplication &app, ProgramServices services)
 
     m_versionCheck = std::make_unique<VersionCheck>(
         VersionCheck::Controls{&f, f.Text1, f.Text2, f.Command10, f.Command12, setStatus()},
-        m_services.dialogs, m_services.desktop, m_services.endProgram, m_services.fetch);
+        m_services.dialogs, m_services.desktop, m_services.endProgram, waitingFetch(m_services.fetch, {}));
     m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram, [this] { return mayQuit(); });
 
     // The lookup connects its own buttons (the lookup image, copy and paste).
@@ -34,14 +46,19 @@ Program::Program(QApplication &app, ProgramServices services)
         SongLookup::Controls{f.Text1, f.aicAlphaImage3, f.Command13, f.Command9, f.Label1, f.Label4, f.Label10,
                              f.Label2, f.Label5, f.Label6, f.Label7, f.Label9, f.Image1, f.Image2,
                              f.aicAlphaImage2, setStatus()},
-        m_song, m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch);
+        m_song, waitingFetch(m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch,
+                             [](const QString &) { return LookupWaitStatus; }));
     // The works table connects its own buttons, timers and double-click; a
     // double-click runs the lookup above.
     m_worksTable = std::make_unique<WorksTable>(
         WorksTable::Controls{&f, f.Text2, f.Command10, f.Command11, f.Command12, f.ListView1, f.Timer3, f.Timer4,
                              f.Text1, f.Command7, setStatus()},
         m_song, [lookup = m_songLookup.get()] { lookup->aicAlphaImage3_Click(); }, m_services.media,
-        m_services.dialogs, m_services.fetch);
+        m_services.dialogs, waitingFetch(m_services.fetch, [](const QString &address) {
+            // The table fetches the singer page (the crawl says so itself) and
+            // the service address of a row.
+            return address.startsWith(playServiceAddress(QString())) ? WorkAddressWaitStatus : QString();
+        }));
 
     // The page's folder is made on first use, before the click writes into
     // it (connections run in the order they were made).
@@ -52,6 +69,29 @@ Program::Program(QApplication &app, ProgramServices services)
 
     m_playCommands = std::make_unique<PlayCommands>(f.Command7, f.Command16, f.Slider1, setStatus(), m_song,
                                                     m_services.media);
+
+    // The keyboard goes through the same controls and handlers as the mouse.
+    new WindowKeys(f, {[table = m_worksTable.get()] { table->ListView1_DblClick(); },
+                       [this] { return m_downloadPanel && m_downloadPanel->transferRunning(); }});
+}
+
+PageFetch Program::waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText)
+{
+    return [this, fetch = std::move(fetch), waitingText = std::move(waitingText)](const QString &address) {
+        const BusyCursor busy;
+        const QString text = waitingText ? waitingText(address) : QString();
+        if (text.isEmpty())
+            return fetch(address);
+        // The wait's text gives way to the one that stood before, unless a
+        // handler wrote its own meanwhile (a refusal, say, of a lookup that
+        // ran inside this wait).
+        const QString before = m_form->status();
+        m_form->setStatus(text);
+        std::optional<QString> page = fetch(address);
+        if (m_form->status() == text)
+            m_form->setStatus(before);
+        return page;
+    };
 }
 
 std::function<void(const QString &)> Program::setStatus()

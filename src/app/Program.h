@@ -74,6 +74,9 @@ private:
     bool mayQuit();
     // Writes the status line, Label8(1).
     std::function<void(const QString &)> setStatus();
+    // `fetch` with the busy cursor for the wait; when `waitingText`
+    // gives a text for the address, the status line shows it while waiting.
+    PageFetch waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText);
 
     QApplication &m_app;
     ProgramServices m_services;

@@ -32,7 +32,9 @@ void MusicVideo::Command8_Click()
     const QString failure = VideoPage::write(videoPagePath(), line);
     if (!failure.isEmpty()) {
         // No page, no dialog: say where it could not be written.
-        m_dialogs.messageBox(m_window, QStringLiteral("无法生成视频页面：") + videoPagePath() + QStringLiteral("\n") + failure,
+        m_dialogs.messageBox(m_window,
+                             QStringLiteral("无法生成视频页面：") + videoPagePath()
+                                 + QStringLiteral("\n请检查程序所在文件夹是否可以写入!"),
                              MessageBoxTitle, MessageIcon::Exclamation, MessageButtons::Ok);
         return;
     }
@@ -47,6 +49,9 @@ void MusicVideo::Command8_Click()
     }
     m_form2->Text1->setText(m_song.MvUrl);
     m_form2->Text2->setText(MvHtml);
+    // Both start at their beginning: the scheme and host say what the address is.
+    m_form2->Text1->setCursorPosition(0);
+    m_form2->Text2->setCursorPosition(0);
     emit dialogReady(m_form2);
     if (m_form2)
         m_form2->exec();
