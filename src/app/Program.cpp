@@ -75,6 +75,9 @@ void Program::Form_Load()
         DownloadPanel::Controls{&f, f.Picture3, f.Command2, f.Command1, f.Command6, f.ProgressBar1, f.Label16,
                                 f.Label17, f.aicAlphaImage4, f.Label2, setStatus()},
         m_song, *Cdf_ent, m_services.dialogs, m_services.desktop, m_services.programFolder);
+    // The works table's menu saves works through the download panel.
+    m_worksTable->setDownloadWorks(
+        [panel = m_downloadPanel.get()](const QList<WorkRow> &rows) { panel->downloadWorks(rows); });
     f.show();
     m_versionCheck->gx();
 }
