@@ -121,14 +121,15 @@ void DownloadPanel::Command1_Click()
 
 void DownloadPanel::Command6_Click()
 {
+    // While a batch runs the button only ever stops it; the batch has its
+    // own targets, whatever DownPath holds.
+    if (m_batch->isRunning()) {
+        askToStop();
+        return;
+    }
     if (m_downPath.isEmpty()) {
         m_dialogs.messageBox(m_c.window, QStringLiteral("请先选择要下载的文件路径!"), MessageBoxTitle,
                              MessageIcon::Exclamation, MessageButtons::Ok);
-        return;
-    }
-    // While a batch runs the button only ever stops it.
-    if (m_batch->isRunning()) {
-        askToStop();
         return;
     }
     const QString caption = m_c.Command6->text();

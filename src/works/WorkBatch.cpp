@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -191,6 +192,7 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
         }
     }
 
+    const bool hadFile = QFileInfo::exists(outcome.file);
     DownloadResult result;
     {
         m_transferring = true;
@@ -214,8 +216,12 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
     }
     // The engine saves whatever the server sends: an error page or a file
     // that broke off is not the music.
-    if (result.httpStatus >= 400)
+    if (result.httpStatus >= 400) {
+        // An error page under a song's name would pass for the song.
+        if (!hadFile)
+            QFile::remove(outcome.file);
         return failed(outcome, BatchOutcome::Failure::Transfer, QStringLiteral("HTTP %1").arg(result.httpStatus));
+    }
     if (result.shortTransfer)
         return failed(outcome, BatchOutcome::Failure::Transfer, result.error);
     outcome.kind = BatchOutcome::Kind::Downloaded;
