@@ -183,6 +183,8 @@ private slots:
         QCOMPARE(window.works.downloadAllAction()->text(), QStringLiteral("下载全部作品"));
         QVERIFY(!window.works.downloadThisAction()->isEnabled());
         QVERIFY(window.works.downloadAllAction()->isEnabled());
+        if (const QByteArray shots = qgetenv("KELVARO_SCREENSHOT_DIR"); !shots.isEmpty())
+            menu->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/works-menu.png"));
         menu->hide();
 
         // One work: the third row.
