@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <vector>
@@ -67,9 +68,21 @@ private:
     std::thread m_thread;
 };
 
-// Seconds the command took, or -1 when it failed; `out` gets its stdout when given.
-double timed(const QString &program, const QStringList &args, const QString &proxy, QByteArray *out)
+// CPU seconds of the finished child processes so far.
+double childCpuSeconds()
 {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Seconds the command took, or -1 when it failed; `out` gets its stdout when
+// given, `cpu` the CPU seconds it used.
+double timed(const QString &program, const QStringList &args, const QString &proxy, QByteArray *out,
+             double *cpu = nullptr)
+{
+    const double cpuBefore = childCpuSeconds();
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("http_proxy"), proxy);
@@ -88,6 +101,8 @@ double timed(const QString &program, const QStringList &args, const QString &pro
         return -1;
     if (out)
         *out = process.readAllStandardOutput();
+    if (cpu)
+        *cpu = childCpuSeconds() - cpuBefore;
     return seconds;
 }
 
@@ -129,19 +144,22 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    std::vector<double> ours;
-    std::vector<double> theirs;
+    std::vector<double> ours, theirs, oursCpu, theirsCpu;
     for (int run = 0; run < runs; ++run) {
-        theirs.push_back(timed(QStringLiteral("curl"), curlArgs, proxy.address(), nullptr));
-        ours.push_back(timed(kelvaro, worksArgs, proxy.address(), nullptr));
+        double cpu = 0;
+        theirs.push_back(timed(QStringLiteral("curl"), curlArgs, proxy.address(), nullptr, &cpu));
+        theirsCpu.push_back(cpu);
+        ours.push_back(timed(kelvaro, worksArgs, proxy.address(), nullptr, &cpu));
+        oursCpu.push_back(cpu);
     }
     const double curlMs = median(theirs) * 1000.0;
     const double oursMs = median(ours) * 1000.0;
     const double goalMs = 1.5 * curlMs + 50.0;
     std::printf("singer page: %d works, %.1f MiB, %d runs each, medians\n", works,
                 double(page.size()) / (1024.0 * 1024.0), runs);
-    std::printf("curl (fetch only)        %8.1f ms\n", curlMs);
-    std::printf("kelvaro works            %8.1f ms  (%.2fx curl)\n", oursMs, oursMs / curlMs);
+    std::printf("curl (fetch only)        %8.1f ms wall, %6.1f ms CPU\n", curlMs, median(theirsCpu) * 1000.0);
+    std::printf("kelvaro works            %8.1f ms wall, %6.1f ms CPU  (%.2fx curl)\n", oursMs,
+                median(oursCpu) * 1000.0, oursMs / curlMs);
     std::printf("goal: 1.5x curl + 50 ms  %8.1f ms  -> %s\n", goalMs, oursMs <= goalMs ? "met" : "NOT met");
     return 0;
 }
