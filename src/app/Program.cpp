@@ -23,7 +23,7 @@ Program::Program(QApplication &app, ProgramServices services)
     m_versionCheck = std::make_unique<VersionCheck>(
         VersionCheck::Controls{&f, f.Text1, f.Text2, f.Command10, f.Command12, setStatus()},
         m_services.dialogs, m_services.desktop, m_services.endProgram, m_services.fetch);
-    m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram);
+    m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram, [this] { return mayQuit(); });
 
     // The lookup connects its own buttons (the lookup image, copy and paste).
     m_songLookup = std::make_unique<SongLookup>(
@@ -102,9 +102,20 @@ void Program::Form_QueryUnload()
     m_services.media.send(MediaCommands::closeAll());
 }
 
+bool Program::mayQuit()
+{
+    return !m_downloadPanel || m_downloadPanel->mayQuit();
+}
+
 bool Program::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_form.get() && event->type() == QEvent::Close)
-        Form_QueryUnload(); // never cancels the close
+    if (watched == m_form.get() && event->type() == QEvent::Close) {
+        // Only a running download, on No, keeps the window open.
+        if (!mayQuit()) {
+            event->ignore();
+            return true;
+        }
+        Form_QueryUnload();
+    }
     return QObject::eventFilter(watched, event);
 }

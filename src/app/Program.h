@@ -64,6 +64,8 @@ protected:
 private:
     // Any request to close the window stops whatever is playing.
     void Form_QueryUnload();
+    // Every way out asks this first: a running download may keep the program.
+    bool mayQuit();
     // Writes the status line, Label8(1).
     std::function<void(const QString &)> setStatus();
 

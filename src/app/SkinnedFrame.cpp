@@ -8,8 +8,9 @@
 #include <QMouseEvent>
 #include <QWindow>
 
-SkinnedFrame::SkinnedFrame(Form1 &form, MediaControl &media, std::function<void()> endProgram)
-    : m_form(form), m_media(media), m_endProgram(std::move(endProgram))
+SkinnedFrame::SkinnedFrame(Form1 &form, MediaControl &media, std::function<void()> endProgram,
+                           std::function<bool()> mayEnd)
+    : m_form(form), m_media(media), m_endProgram(std::move(endProgram)), m_mayEnd(std::move(mayEnd))
 {
     m_form.setMouseTracking(true); // hover looks need moves without a button held
     m_form.installEventFilter(this);
@@ -62,6 +63,8 @@ void SkinnedFrame::Form_MouseUp(int, double X, double Y)
     if (inMinimise(X, Y)) {
         m_form.setWindowState(m_form.windowState() | Qt::WindowMinimized);
     } else if (inClose(X, Y)) {
+        if (m_mayEnd && !m_mayEnd())
+            return;
         m_media.send(MediaCommands::closeAll());
         m_endProgram(); // at once: the window's close path does not run
     }

@@ -14,7 +14,10 @@ class SkinnedFrame : public QObject {
     Q_OBJECT
 public:
     // Mouse buttons as a bit set: 1 left, 2 right, 4 middle.
-    SkinnedFrame(Form1 &form, MediaControl &media, std::function<void()> endProgram);
+    // `mayEnd` is asked before the close button ends the program; false
+    // leaves everything running.
+    SkinnedFrame(Form1 &form, MediaControl &media, std::function<void()> endProgram,
+                 std::function<bool()> mayEnd = {});
 
     void Form_MouseDown(int button, double X, double Y);
     void Form_MouseMove(int button, double X, double Y);
@@ -31,6 +34,7 @@ private:
     Form1 &m_form;
     MediaControl &m_media;
     std::function<void()> m_endProgram;
+    std::function<bool()> m_mayEnd;
     // Moving by hand, where no window manager moves the window for us.
     bool m_dragging = false;
     QPoint m_dragOffset;

@@ -17,7 +17,8 @@ namespace {
 constexpr char DownloadUsage[] = "Usage: kelvaro download URL [-o FILE]\n"
                                  "\n"
                                  "Saves the resource at URL to FILE, or to the last part of the address\n"
-                                 "in the current folder. Ctrl-C stops the transfer and keeps what arrived.\n";
+                                 "in the current folder. Only a complete download replaces an existing\n"
+                                 "FILE; Ctrl-C stops the transfer and leaves it as it was.\n";
 
 // The last segment of the address's path, made safe to use as a file name in
 // the current folder: no leading dots (so neither ".." nor a hidden file),
@@ -111,23 +112,26 @@ int runDownload(const QStringList &args)
         say(result.error);
         return ExitFailed;
     case Ending::Stopped:
-        say(QStringLiteral("stopped; the %1 bytes received are in %2").arg(result.bytes).arg(target));
+        say(QStringLiteral("stopped after %1 bytes; %2 was left as it was").arg(result.bytes).arg(target));
         return interrupted ? ExitStopped : ExitFailed;
     case Ending::Finished:
         break;
     }
     if (result.shortTransfer) {
-        say(QStringLiteral("the transfer ended short (%1); the %2 bytes received are in %3")
+        say(QStringLiteral("the transfer ended short (%1) after %2 bytes; %3 was left as it was")
                 .arg(result.error)
                 .arg(result.bytes)
                 .arg(target));
         return ExitFailed;
     }
-    if (result.httpStatus >= 400) {
-        say(QStringLiteral("the server answered with status %1; its %2-byte answer is in %3")
+    if (result.httpStatus / 100 != 2) {
+        say(QStringLiteral("the server answered with status %1; %2 was left as it was")
                 .arg(result.httpStatus)
-                .arg(result.bytes)
                 .arg(target));
+        return ExitFailed;
+    }
+    if (!result.complete()) {
+        say(QStringLiteral("the server sent no data; %1 was left as it was").arg(target));
         return ExitFailed;
     }
     std::printf("Saved %s (%lld bytes)\n", qPrintable(target), static_cast<long long>(result.bytes));

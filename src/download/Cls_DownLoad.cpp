@@ -1,23 +1,26 @@
 #include "download/Cls_DownLoad.h"
 
-#include "platform/Network.h"
+#include <curl/curl.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QFileInfo>
 #include <QScopeGuard>
-#include <QThread>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -37,10 +40,8 @@ enum Status : int {
     DataEnded = 9,      // the data ended, or a read failed
 };
 
-// The reply keeps at most this much of the body that we have not read yet;
-// Qt stops reading from the socket while it is full, so memory stays flat
-// whatever the size of the file.
-constexpr qint64 ReplyBufferBytes = 64 * 1024;
+// What libcurl reads from the socket at once.
+constexpr long ReceiveBufferBytes = 64 * 1024;
 
 double roundHalfEven(double value)
 {
@@ -70,9 +71,15 @@ double secondsSinceMidnight()
     return double(ofDay) + double(now.tv_nsec) / 1e9;
 }
 
-QNetworkAccessManager *applicationSession()
+bool applicationSession()
 {
-    return QCoreApplication::instance() ? &networkManager() : nullptr;
+    return QCoreApplication::instance() != nullptr;
+}
+
+bool curlReady()
+{
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
 }
 
 // Names under the reserved top-level domain "invalid" never resolve, and a
@@ -86,28 +93,34 @@ bool isReservedInvalidHost(const QUrl &address)
     return host == QLatin1String("invalid") || host.endsWith(QLatin1String(".invalid"));
 }
 
-// Qt turns 4xx and 5xx answers into reply errors too, but those answers are
-// data like any other: only a broken or abandoned transfer is a failed read.
-bool isAnswerStatusError(QNetworkReply::NetworkError error)
-{
-    return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
-        || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError)
-        || error == QNetworkReply::ProxyAuthenticationRequiredError;
-}
-
-// The target file. Chunks are handed over one by one as they arrive and
-// reach the file in batches: whenever the batch is full, whenever the reply
-// has nothing more for the moment, and before the final status. A system
-// call per 512 bytes would cost more than everything else per chunk
-// together; this way the file is current whenever the engine waits for the
-// network, and complete before the transfer reports its end.
+// The target's ".part" file. Chunks are handed over one by one as they
+// arrive and reach the file in batches: whenever the batch is full,
+// whenever nothing more has arrived for the moment, and before the final
+// status. A system call per 512 bytes would cost more than everything else
+// per chunk together; this way the file is current whenever the engine
+// waits for the network. Only commit() puts it in the target's place; gone
+// without that, it removes itself, so an earlier target stays as it was.
 class TargetFile {
 public:
-    explicit TargetFile(const QString &path) : m_file(path) {}
+    explicit TargetFile(const QString &target) : m_target(target), m_file(Cls_DownLoad::partPath(target)) {}
+    ~TargetFile() { discard(); }
+    TargetFile(const TargetFile &) = delete;
+    TargetFile &operator=(const TargetFile &) = delete;
 
-    // Emptied on opening: whatever an older, longer file held beyond what
-    // this transfer writes must not survive.
-    bool open() { return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered); }
+    bool open()
+    {
+        // A folder where the file should go could never be replaced by it.
+        const QFileInfo existing(m_target);
+        if (existing.exists() && !existing.isFile()) {
+            m_error = QStringLiteral("not a file");
+            return false;
+        }
+        // Emptied on opening: a ".part" left by someone else is not ours to extend.
+        m_opened = m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+        if (!m_opened)
+            m_error = m_file.errorString();
+        return m_opened;
+    }
 
     bool append(const char *data, qint64 size)
     {
@@ -123,111 +136,350 @@ public:
         if (m_pending == 0)
             return true;
         const qint64 written = m_file.write(m_batch, m_pending);
-        m_written += std::max<qint64>(written, 0);
         const bool ok = written == m_pending;
+        if (!ok)
+            m_error = m_file.errorString();
         m_pending = 0;
         return ok;
     }
 
-    // Bytes that reached the file.
-    qint64 written() const { return m_written; }
-    QString errorString() const { return m_file.errorString(); }
+    // Moves the finished file over the target in one step: whoever looks
+    // sees the old file or the new one, never a part of either.
+    bool commit()
+    {
+        if (!flush())
+            return false;
+        m_file.close();
+        if (std::rename(QFile::encodeName(m_file.fileName()).constData(), QFile::encodeName(m_target).constData()) != 0) {
+            m_error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        m_committed = true;
+        return true;
+    }
+
+    // Closes and removes the ".part"; the target is not touched.
+    void discard()
+    {
+        if (!m_opened || m_committed)
+            return;
+        m_file.close();
+        QFile::remove(m_file.fileName());
+        m_opened = false;
+    }
+
+    QString errorString() const { return m_error; }
 
 private:
+    const QString m_target;
     QFile m_file;
+    QString m_error;
+    bool m_opened = false;
+    bool m_committed = false;
     char m_batch[16 * 1024];
     qint64 m_pending = 0;
-    qint64 m_written = 0;
 };
 
-struct ReplyRelease {
-    void operator()(QNetworkReply *reply) const
-    {
-        if (!reply->isFinished())
-            reply->abort();
-        // Not from inside one of the reply's own signals, so deleting it now
-        // is safe, and the connection is gone before DLFile returns.
-        delete reply;
-    }
-};
-using ReplyHandle = std::unique_ptr<QNetworkReply, ReplyRelease>;
-
-// Waits in an event loop until the reply has something new to say, so the
-// window stays live and no CPU is spent while the server is quiet.
-class ReplyWaiter {
+// One libcurl transfer, driven by the event loop of the calling thread:
+// libcurl says which sockets to watch and when to call it back, socket
+// notifiers and a timer do so. What arrives is held until the engine takes
+// it in chunks; while too much is held the transfer is paused, so libcurl
+// stops reading and the server waits. Unlike a reply that keeps a bounded
+// read buffer on another thread, nothing received is ever dropped when the
+// server closes the connection early.
+class CurlTransfer {
 public:
-    ReplyWaiter(QNetworkReply *reply, int limitMs) : m_limitMs(limitMs)
+    explicit CurlTransfer(int stallLimitMs) : m_stallLimitMs(stallLimitMs)
     {
-        m_limit.setSingleShot(true);
-        QObject::connect(reply, &QNetworkReply::readyRead, &m_loop, &QEventLoop::quit);
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, &m_loop, [this] {
-            m_followingRedirect = false;
-            m_loop.quit();
-        });
-        QObject::connect(reply, &QNetworkReply::redirected, &m_loop, [this] { m_followingRedirect = true; });
-        QObject::connect(reply, &QNetworkReply::finished, &m_loop, &QEventLoop::quit);
-        QObject::connect(&m_limit, &QTimer::timeout, &m_loop, &QEventLoop::quit);
+        m_curlTimer.setSingleShot(true);
+        QObject::connect(&m_curlTimer, &QTimer::timeout, &m_context, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+        m_multi = curl_multi_init();
+        m_easy = curl_easy_init();
+        m_errorText[0] = '\0';
+    }
+    ~CurlTransfer() { close(); }
+    CurlTransfer(const CurlTransfer &) = delete;
+    CurlTransfer &operator=(const CurlTransfer &) = delete;
+
+    bool ready() const { return m_multi && m_easy; }
+
+    void start(const QByteArray &url)
+    {
+        for (const char *header : {"Cache-Control: no-cache", "Pragma: no-cache", "Accept-Encoding: identity"})
+            m_headers = curl_slist_append(m_headers, header);
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocket);
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimer);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+        curl_easy_setopt(m_easy, CURLOPT_URL, url.constData());
+        curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, 50L);
+        curl_easy_setopt(m_easy, CURLOPT_USERAGENT, "VB Http");
+        // Uncached, and the body as the server has it: no compression that
+        // would change the bytes and hide the Content-Length.
+        curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_headers);
+        curl_easy_setopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
+        curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
+        curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CurlTransfer::onHeader);
+        curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::onBody);
+        curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+        m_added = curl_multi_add_handle(m_multi, m_easy) == CURLM_OK;
+        if (!m_added) {
+            m_done = true;
+            m_result = CURLE_FAILED_INIT;
+        }
+    }
+
+    // Closes the connection and lets go of every handle; safe to repeat.
+    void close()
+    {
+        if (m_added)
+            curl_multi_remove_handle(m_multi, m_easy);
+        m_added = false;
+        if (m_easy)
+            curl_easy_cleanup(std::exchange(m_easy, nullptr));
+        if (m_multi)
+            curl_multi_cleanup(std::exchange(m_multi, nullptr));
+        curl_slist_free_all(std::exchange(m_headers, nullptr));
+        m_curlTimer.stop();
+        m_watches.clear(); // not from inside a notifier's signal: gone at once
     }
 
     enum class Woken { News, Stalled, Leaving };
 
+    // Runs the event loop until the final answer, data or the end arrive,
+    // or nothing has for the stall limit.
     Woken wait()
     {
-        m_limit.start(m_limitMs);
+        QEventLoop loop;
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        limit.start(m_stallLimitMs);
+        m_loop = &loop;
         // A loop that cannot run because the application is leaving returns
         // at once with -1: give up instead of spinning.
-        const int code = m_loop.exec();
-        const bool stalled = !m_limit.isActive();
-        m_limit.stop();
+        const int code = loop.exec();
+        m_loop = nullptr;
+        const bool stalled = !limit.isActive();
         if (code != 0)
             return Woken::Leaving;
         return stalled ? Woken::Stalled : Woken::News;
     }
 
-    // Qt took the last answer's Location and asked again: the answer that
-    // counts is still to come.
-    bool followingRedirect() const { return m_followingRedirect; }
+    bool answered() const { return m_answered; }
+    long httpStatus() const { return m_httpStatus; }
+    const QByteArray &contentLength() const { return m_contentLength; }
+    bool done() const { return m_done; }
+    bool failed() const { return m_done && m_result != CURLE_OK; }
+    QString errorText() const
+    {
+        return QString::fromUtf8(m_errorText[0] ? m_errorText : curl_easy_strerror(m_result));
+    }
+
+    qint64 available() const { return qint64(m_held.size() - m_readAt); }
+    qint64 take(char *into, qint64 most)
+    {
+        const qint64 n = std::min(most, available());
+        std::memcpy(into, m_held.data() + m_readAt, size_t(n));
+        m_readAt += size_t(n);
+        if (m_readAt == m_held.size()) {
+            m_held.clear(); // keeps its capacity
+            m_readAt = 0;
+        }
+        return n;
+    }
+    // Everything held has been taken: let libcurl go on reading.
+    void resume()
+    {
+        if (!m_paused || !m_easy)
+            return;
+        m_paused = false;
+        curl_easy_pause(m_easy, CURLPAUSE_CONT); // may hand over what it kept at once
+        collectDone();
+    }
 
 private:
-    QEventLoop m_loop;
-    QTimer m_limit;
-    int m_limitMs;
-    bool m_followingRedirect = false;
+    struct Watch {
+        std::unique_ptr<QSocketNotifier> read, write;
+        // Removed from inside its own signal: disabled now, deleted later.
+        void forget()
+        {
+            for (auto *notifier : {read.release(), write.release()}) {
+                if (notifier) {
+                    notifier->setEnabled(false);
+                    notifier->deleteLater();
+                }
+            }
+        }
+    };
+
+    void news()
+    {
+        if (m_loop)
+            m_loop->quit();
+    }
+
+    void act(curl_socket_t socket, int events)
+    {
+        if (!m_multi)
+            return;
+        int running = 0;
+        curl_multi_socket_action(m_multi, socket, events, &running);
+        collectDone();
+    }
+
+    void collectDone()
+    {
+        if (!m_multi)
+            return;
+        int left = 0;
+        while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
+            if (message->msg != CURLMSG_DONE || message->easy_handle != m_easy)
+                continue;
+            m_done = true;
+            m_result = message->data.result;
+            // A redirect libcurl would not follow (too many) is the answer.
+            if (!m_answered) {
+                long status = 0;
+                curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+                if (status > 0) {
+                    m_answered = true;
+                    m_httpStatus = status;
+                }
+            }
+            news();
+        }
+    }
+
+    void watch(curl_socket_t socket, int what)
+    {
+        if (what == CURL_POLL_REMOVE) {
+            if (const auto found = m_watches.find(socket); found != m_watches.end()) {
+                found->second.forget();
+                m_watches.erase(found);
+            }
+            return;
+        }
+        Watch &watched = m_watches[socket];
+        const auto need = [&](std::unique_ptr<QSocketNotifier> &notifier, QSocketNotifier::Type type, bool wanted,
+                              int event) {
+            if (!notifier && wanted) {
+                notifier = std::make_unique<QSocketNotifier>(qintptr(socket), type);
+                QObject::connect(notifier.get(), &QSocketNotifier::activated, &m_context,
+                                 [this, socket, event] { act(socket, event); });
+            }
+            if (notifier)
+                notifier->setEnabled(wanted);
+        };
+        need(watched.read, QSocketNotifier::Read, what & CURL_POLL_IN, CURL_CSELECT_IN);
+        need(watched.write, QSocketNotifier::Write, what & CURL_POLL_OUT, CURL_CSELECT_OUT);
+    }
+
+    // A header line of the answer. The final answer's headers end with an
+    // empty line; answers that only lead to another (1xx, a redirect that
+    // libcurl follows) are not the answer.
+    void header(const QByteArray &line)
+    {
+        if (m_answered)
+            return; // trailers of a chunked body
+        if (line.startsWith("HTTP/")) {
+            m_location = false;
+            m_contentLength.clear();
+            return;
+        }
+        if (line == "\r\n" || line == "\n") {
+            long status = 0;
+            curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+            static constexpr long followed[] = {301, 302, 303, 305, 307, 308};
+            const bool redirecting =
+                m_location && std::find(std::begin(followed), std::end(followed), status) != std::end(followed);
+            if (status < 200 || redirecting)
+                return;
+            m_answered = true;
+            m_httpStatus = status;
+            news();
+            return;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            return;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "location")
+            m_location = true;
+        else if (name == "content-length") // a repeated header is read as Qt joins them
+            m_contentLength = m_contentLength.isEmpty() ? value : m_contentLength + ", " + value;
+    }
+
+    // Takes all of a piece or, while enough is held already, none: libcurl
+    // keeps it and pauses until resume().
+    size_t body(const char *data, size_t size)
+    {
+        if (available() > 0 && available() + qint64(size) > Cls_DownLoad::HeldBytes) {
+            m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        if (m_readAt > 0) {
+            m_held.erase(m_held.begin(), m_held.begin() + qsizetype(m_readAt));
+            m_readAt = 0;
+        }
+        m_held.insert(m_held.end(), data, data + size);
+        news();
+        return size;
+    }
+
+    static int onSocket(CURL *, curl_socket_t socket, int what, void *self, void *)
+    {
+        static_cast<CurlTransfer *>(self)->watch(socket, what);
+        return 0;
+    }
+    static int onTimer(CURLM *, long timeoutMs, void *self)
+    {
+        QTimer &timer = static_cast<CurlTransfer *>(self)->m_curlTimer;
+        if (timeoutMs < 0)
+            timer.stop();
+        else
+            timer.start(int(std::min<long>(timeoutMs, 24L * 3600 * 1000)));
+        return 0;
+    }
+    static size_t onHeader(char *data, size_t size, size_t count, void *self)
+    {
+        static_cast<CurlTransfer *>(self)->header(QByteArray(data, qsizetype(size * count)));
+        return size * count;
+    }
+    static size_t onBody(char *data, size_t size, size_t count, void *self)
+    {
+        return static_cast<CurlTransfer *>(self)->body(data, size * count);
+    }
+
+    QObject m_context; // receives the notifiers' and the timer's signals
+    const int m_stallLimitMs;
+    CURLM *m_multi = nullptr;
+    CURL *m_easy = nullptr;
+    curl_slist *m_headers = nullptr;
+    bool m_added = false;
+    char m_errorText[CURL_ERROR_SIZE];
+    QTimer m_curlTimer;
+    std::map<curl_socket_t, Watch> m_watches;
+    QEventLoop *m_loop = nullptr;
+
+    bool m_answered = false;
+    long m_httpStatus = 0;
+    bool m_location = false;
+    QByteArray m_contentLength;
+    bool m_done = false;
+    CURLcode m_result = CURLE_OK;
+
+    std::vector<char> m_held;
+    size_t m_readAt = 0;
+    bool m_paused = false;
 };
-
-// Until the final answer is in: a redirect that Qt is about to follow is
-// not an answer yet. Its headers arrive before Qt says it follows it; when
-// Qt declines to (too many, or to a less safe address), the reply finishes
-// with the redirect as the answer.
-bool hasFinalAnswer(const QNetworkReply &reply, bool followingRedirect)
-{
-    if (reply.isFinished())
-        return true;
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() || followingRedirect)
-        return false;
-    static constexpr int followed[] = {301, 302, 303, 305, 307, 308};
-    const bool redirecting = std::find(std::begin(followed), std::end(followed), status.toInt()) != std::end(followed)
-        && reply.hasRawHeader("Location");
-    return !redirecting;
-}
-
-QNetworkRequest requestFor(const QUrl &address)
-{
-    QNetworkRequest request(address);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("VB Http"));
-    // From the server, never from a cache: Qt also sends "no-cache" to any
-    // proxy on the way.
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    // Left alone, Qt offers gzip and unpacks the answer itself; the body we
-    // get is then not the server's bytes and Content-Length is dropped, so
-    // the size would read 0. Asking for the plain body keeps both.
-    request.setRawHeader("Accept-Encoding", "identity");
-    return request;
-}
 
 } // namespace
 
@@ -239,6 +491,8 @@ Cls_DownLoad::Cls_DownLoad(QObject *parent)
 bool Cls_DownLoad::DLFileStop()
 {
     m_bStop = true;
+    if (m_running)
+        m_stopWhileRunning = true;
     return false;
 }
 
@@ -278,7 +532,15 @@ DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sL
         return refused;
     }
     m_running = true;
-    const auto notRunning = qScopeGuard([this] { m_running = false; });
+    m_stopWhileRunning = false;
+    const auto notRunning = qScopeGuard([this] {
+        m_running = false;
+        // A stop asked for during this transfer belongs to it: when it came
+        // too late to act on (the data had ended), it must not cut the next
+        // transfer short.
+        if (std::exchange(m_stopWhileRunning, false))
+            m_bStop = false;
+    });
     return transfer(sRemoteURL, sLocalFilePath);
 }
 
@@ -288,10 +550,11 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
     emit DLFileStatus(Connecting);
 
     // The session stands for the platform's root handle: without an
-    // application object, or with a manager that belongs to another thread
-    // (which this thread may not use), there is no session to open.
-    QNetworkAccessManager *session = m_session ? m_session() : nullptr;
-    if (!session || session->thread() != QThread::currentThread()) {
+    // application object to run the event loop there is none.
+    std::unique_ptr<CurlTransfer> net;
+    if (m_session && m_session() && curlReady())
+        net = std::make_unique<CurlTransfer>(m_stallLimitMs);
+    if (!net || !net->ready()) {
         emit DLFileStatus(NoSession);
         result.ending = DownloadResult::Ending::NoSession;
         result.error = QStringLiteral("no network session");
@@ -301,48 +564,51 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
 
     const QUrl address(url);
     const auto refuse = [&](const QString &why) {
+        net->close();
         emit DLFileStatus(NoAnswer);
         emit DLFileStatus(HandlesClosed);
         result.ending = DownloadResult::Ending::AddressRefused;
         result.error = why;
         return result;
     };
+    const QString scheme = address.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return refuse(QStringLiteral("not an http address: %1").arg(url));
     if (isReservedInvalidHost(address))
         return refuse(QStringLiteral("Host %1 not found").arg(address.host()));
 
-    ReplyHandle reply(session->get(requestFor(address)));
-    reply->setReadBufferSize(ReplyBufferBytes);
-    ReplyWaiter waiter(reply.get(), m_stallLimitMs);
+    net->start(address.toEncoded());
     const QString stallMessage = QStringLiteral("nothing received for %1 s").arg(m_stallLimitMs / 1000.0);
+    const QString leavingMessage = QStringLiteral("the application is closing");
 
-    ReplyWaiter::Woken woken = ReplyWaiter::Woken::News;
-    while (!hasFinalAnswer(*reply, waiter.followingRedirect()) && woken == ReplyWaiter::Woken::News)
-        woken = waiter.wait();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
-        const QString why = woken == ReplyWaiter::Woken::Stalled ? QStringLiteral("no answer: ") + stallMessage
-                                                                 : reply->errorString();
-        reply.reset();
+    CurlTransfer::Woken woken = CurlTransfer::Woken::News;
+    while (!net->answered() && !net->done() && woken == CurlTransfer::Woken::News)
+        woken = net->wait();
+    if (!net->answered()) {
+        const QString why = woken == CurlTransfer::Woken::Stalled ? QStringLiteral("no answer: ") + stallMessage
+                          : woken == CurlTransfer::Woken::Leaving ? leavingMessage
+                                                                  : net->errorText();
         return refuse(why);
     }
     emit DLFileStatus(Answered);
-    result.httpStatus = status.toInt();
+    result.httpStatus = int(net->httpStatus());
 
-    const qint64 lFilesize = announcedSize(reply->rawHeader("Content-Length"));
+    const qint64 lFilesize = announcedSize(net->contentLength());
     result.announced = lFilesize;
     char chunk[ChunkSize];
     const qint64 startSecond = qint64(roundHalfEven(m_clock()));
     emit DLFileStatus(Receiving);
 
-    const auto fileFailed = [&](const TargetFile &file) {
+    TargetFile file(path);
+    const auto fileFailed = [&] {
+        // The connection and the ".part" go with their owners; no status follows.
         result.ending = DownloadResult::Ending::FileError;
-        result.bytes = file.written();
+        result.bytes = 0;
         result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return result; // the reply and the file go with their handles; no status follows
+        return result;
     };
-    auto file = std::make_unique<TargetFile>(path);
-    if (!file->open())
-        return fileFailed(*file);
+    if (!file.open())
+        return fileFailed();
 
     qint64 lDownLoaded = 0;
     QElapsedTimer sinceDelivery;
@@ -351,43 +617,39 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
     bool readFailed = false;
     QString readError;
     for (;;) {
-        if (reply->bytesAvailable() <= 0) {
-            // Reading an empty reply would only ask Qt's network thread for
-            // more; wait for it to deliver instead.
-            if (!file->flush())
-                return fileFailed(*file);
-            if (reply->isFinished()) {
-                readFailed = reply->error() != QNetworkReply::NoError && !isAnswerStatusError(reply->error());
+        if (net->available() <= 0) {
+            if (!file.flush())
+                return fileFailed();
+            net->resume();
+            if (net->available() > 0)
+                continue;
+            if (net->done()) {
+                readFailed = net->failed();
                 if (readFailed)
-                    readError = reply->errorString();
+                    readError = net->errorText();
                 break;
             }
-            woken = waiter.wait();
-            if (woken == ReplyWaiter::Woken::Stalled && reply->bytesAvailable() <= 0 && !reply->isFinished()) {
+            woken = net->wait();
+            if (woken == CurlTransfer::Woken::Stalled && net->available() <= 0 && !net->done()) {
                 readFailed = true;
                 readError = stallMessage;
                 break;
             }
-            if (woken == ReplyWaiter::Woken::Leaving) {
+            if (woken == CurlTransfer::Woken::Leaving) {
                 readFailed = true;
-                readError = QStringLiteral("the application is closing");
+                readError = leavingMessage;
                 break;
             }
             continue;
         }
-        const qint64 got = reply->read(chunk, ChunkSize);
-        if (got <= 0) {
-            readFailed = got < 0;
-            if (readFailed)
-                readError = reply->errorString();
-            break;
-        }
-        if (!file->append(chunk, got))
-            return fileFailed(*file);
+        const qint64 got = net->take(chunk, ChunkSize);
+        if (!file.append(chunk, got))
+            return fileFailed();
         lDownLoaded += got;
         emit DLFileDowning(url, lDownLoaded, lFilesize, speedFor(lDownLoaded, startSecond, m_clock()));
         if (m_bStop) {
             m_bStop = false;
+            m_stopWhileRunning = false;
             finalStatus = StoppedOnRequest;
             break;
         }
@@ -404,26 +666,23 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
             QCoreApplication::sendPostedEvents();
         }
     }
-
-    if (!file->flush())
-        return fileFailed(*file);
-    emit DLFileStatus(finalStatus);
-    file.reset();
-    reply.reset();
-    emit DLFileStatus(HandlesClosed);
+    net->close();
 
     result.bytes = lDownLoaded;
-    if (finalStatus == StoppedOnRequest) {
-        result.ending = DownloadResult::Ending::Stopped;
-        return result;
-    }
-    result.ending = DownloadResult::Ending::Finished;
-    if (readFailed) {
+    result.ending = finalStatus == StoppedOnRequest ? DownloadResult::Ending::Stopped : DownloadResult::Ending::Finished;
+    if (finalStatus == DataEnded && readFailed) {
         result.shortTransfer = true;
         result.error = readError;
-    } else if (lFilesize > 0 && lDownLoaded < lFilesize) {
+    } else if (finalStatus == DataEnded && lFilesize > 0 && lDownLoaded < lFilesize) {
         result.shortTransfer = true;
         result.error = QStringLiteral("received %1 of %2 bytes").arg(lDownLoaded).arg(lFilesize);
     }
+    // Only now may the old target go; anything less than a complete answer
+    // leaves it, and the ".part" is removed with `file`.
+    if (result.complete() && !file.commit())
+        return fileFailed();
+    file.discard();
+    emit DLFileStatus(finalStatus);
+    emit DLFileStatus(HandlesClosed);
     return result;
 }

@@ -4,8 +4,6 @@
 
 #include <functional>
 
-class QNetworkAccessManager;
-
 // How one DLFile call ended, beyond the byte count the status events imply.
 struct DownloadResult {
     enum class Ending {
@@ -13,13 +11,14 @@ struct DownloadResult {
         Stopped,        // status 5: a stop request was acted on
         NoSession,      // status 7: no network session could be had
         AddressRefused, // status 8: the server gave no answer
-        FileError,      // the target file could not be opened or written; no status after that
+        FileError,      // the target file could not be written or put in place; no status after that
         Busy,           // refused at once: this engine is already running a transfer
     };
 
     Ending ending = Ending::Finished;
-    // Bytes written to the target file: the count the caller acts on. 0 when
-    // no session, the address was refused or the call was refused as busy.
+    // Bytes received and written (to the target's ".part" file): the count
+    // the caller acts on. 0 when no session, the address was refused, the
+    // file failed (its ".part" is gone) or the call was refused as busy.
     qint64 bytes = 0;
     // The announced size (Content-Length), 0 when absent or unreadable.
     qint64 announced = 0;
@@ -33,38 +32,54 @@ struct DownloadResult {
     // NoSession and short transfers; empty otherwise.
     QString error;
 
-    // Every byte the server meant to send is in the file.
-    bool complete() const { return ending == Ending::Finished && !shortTransfer; }
+    // A successful answer (2xx) with a body, every byte of it received: the
+    // only ending that replaces the target file. Any other one leaves
+    // whatever file was there as it was.
+    bool complete() const
+    {
+        return ending == Ending::Finished && !shortTransfer && httpStatus / 100 == 2 && bytes > 0;
+    }
 };
 
 // Copies the resource at an http address into a local file in chunks of at
-// most 512 bytes, on the calling (GUI) thread, reporting each stage through
-// DLFileStatus and each chunk through DLFileDowning. Between chunks it
+// most 512 bytes, on the calling (GUI) thread, over libcurl driven by that
+// thread's event loop, reporting each stage through DLFileStatus and each
+// chunk through DLFileDowning. Between chunks it
 // delivers the window's pending events once, so the window stays usable and a
 // stop button can call DLFileStop from inside the transfer. While the server
 // has sent nothing new it waits in an event loop, for at most the stall limit.
+//
+// The bytes go to TARGET + ".part" beside the target; only a complete
+// transfer (DownloadResult::complete) moves it over the target, in one
+// rename. Every other ending removes the ".part" (there is no resume) and
+// leaves an earlier target file untouched.
 //
 // Status codes: 1 start; 2 session open; 3 the server answered (any HTTP
 // status); 4 about to open the target file; then progress events; 9 the data
 // ended or a read failed, or 5 a stop was acted on; 6 all closed. 7 (no
 // session) ends a call at once; 8 (no answer) is followed by 6.
 //
-// The stop request is a latch: set by DLFileStop at any time, cleared only
-// when a transfer acts on it after writing and reporting a chunk. A stop
+// The stop request is a latch: set by DLFileStop at any time, cleared when
+// a transfer acts on it after writing and reporting a chunk. A stop
 // requested while no transfer runs therefore ends the next one after its
-// first chunk.
+// first chunk; one that comes too late for the transfer it was meant for
+// (its data had ended) is dropped when that transfer returns.
 class Cls_DownLoad : public QObject {
     Q_OBJECT
 
 public:
     // Seconds since local midnight, with fraction.
     using Clock = std::function<double()>;
-    // The network session to use; nullptr when none can be had.
-    using SessionSource = std::function<QNetworkAccessManager *()>;
+    // Whether a network session can be had now; false ends a call with
+    // status 7. By default: when an application object runs the event loop.
+    using SessionSource = std::function<bool()>;
 
     static constexpr int ChunkSize = 512;
     static constexpr qint64 SpeedWhileUnmeasured = 1025;
     static constexpr int DefaultStallLimitMs = 60000;
+    // Received bytes not yet handed on as chunks are held up to about this
+    // much; the connection is paused meanwhile, so memory stays flat.
+    static constexpr qint64 HeldBytes = 256 * 1024;
 
     explicit Cls_DownLoad(QObject *parent = nullptr);
 
@@ -93,6 +108,8 @@ public:
     static qint64 speedFor(qint64 downloaded, qint64 startSecond, double now);
     // Content-Length text as a byte count; 0 when absent or unreadable.
     static qint64 announcedSize(const QByteArray &contentLength);
+    // Where a transfer into `target` writes until it is complete.
+    static QString partPath(const QString &target) { return target + QStringLiteral(".part"); }
 
 signals:
     void DLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize, qint64 lSpeed);
@@ -103,6 +120,8 @@ private:
 
     bool m_bStop = false;
     bool m_running = false;
+    // DLFileStop was called while the current transfer ran.
+    bool m_stopWhileRunning = false;
     int m_stallLimitMs = DefaultStallLimitMs;
     Clock m_clock;
     SessionSource m_session;

@@ -194,28 +194,58 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
                              MessageBoxTitle, MessageIcon::Exclamation, MessageButtons::Ok);
         return;
     case Ending::NoSession:
-    case Ending::AddressRefused:
     case Ending::Busy:
-        return; // the engine's statuses have said it; no file was written
+        return; // the engine's statuses have said it; nothing was written
+    case Ending::AddressRefused:
+        // Status 6 has just said "音乐下载完成"; nothing came.
+        m_c.setStatus(QStringLiteral("抱歉!无法连接服务器,音乐下载失败.."));
+        return;
     case Ending::Stopped:
+        m_c.setStatus(QStringLiteral("下载已停止.."));
+        return;
     case Ending::Finished:
         break;
     }
 
-    // The engine saves whatever the server sends. An error page, or a file
-    // that broke off, is not the music, whatever the statuses said.
-    if (result.httpStatus >= 400) {
-        m_c.setStatus(QStringLiteral("抱歉!服务器返回错误(%1),音乐下载失败..").arg(result.httpStatus));
-        return;
-    }
-    if (result.shortTransfer) {
-        m_c.setStatus(QStringLiteral("音乐下载未完成,文件不完整,请重试.."));
+    // Only a complete answer replaced the target; whatever was there before
+    // is still there otherwise, and the status line says why.
+    if (!result.complete()) {
+        if (result.httpStatus / 100 != 2)
+            m_c.setStatus(QStringLiteral("抱歉!服务器返回错误(%1),音乐下载失败..").arg(result.httpStatus));
+        else if (result.shortTransfer)
+            m_c.setStatus(QStringLiteral("音乐下载未完成,文件不完整,请重试.."));
+        else
+            m_c.setStatus(QStringLiteral("抱歉!服务器没有返回数据,音乐下载失败.."));
         return;
     }
     // Browsing during the transfer may have changed the target: what is
     // looked for is the current one.
-    if (result.bytes != 0 && QFileInfo(m_downPath).isFile())
+    if (QFileInfo(m_downPath).isFile())
         m_desktop.showInFileManager(m_downPath);
+}
+
+bool DownloadPanel::mayQuit()
+{
+    if (!m_transferRunning && !m_batch->isRunning())
+        return true;
+    // A second way out taken while the question is open asks nothing more.
+    if (m_askingToQuit)
+        return false;
+    m_askingToQuit = true;
+    const MessageAnswer answer =
+        m_dialogs.messageBox(m_c.window, QStringLiteral("当前正在下载中..是否停止下载并退出程序?"), MessageBoxTitle,
+                             MessageIcon::Information, MessageButtons::YesNo);
+    m_askingToQuit = false;
+    if (answer != MessageAnswer::Yes)
+        return false;
+    // The transfer ends through its stop request; what it received goes with
+    // its ".part", and an earlier file at the target stays. A batch starts
+    // no further work.
+    if (m_batch->isRunning())
+        m_batch->stop();
+    else if (m_transferRunning)
+        m_engine.DLFileStop();
+    return true;
 }
 
 void DownloadPanel::askToStop()

@@ -65,6 +65,10 @@ public:
     void downloadWorks(const QList<WorkRow> &rows);
     const WorkBatch &workBatch() const { return *m_batch; }
 
+    // Quitting while a transfer or a batch runs: asks whether to stop it and
+    // quit. True when nothing runs, or on Yes (it is then asked to stop).
+    bool mayQuit();
+
     void Command2_Click();
     void Command1_Click();
     void Command6_Click();
@@ -97,6 +101,7 @@ private:
 
     QString m_downPath;
     bool m_transferRunning = false;
+    bool m_askingToQuit = false;
     std::unique_ptr<WorkBatch> m_batch;
     QString m_batchPrefix; // "第 N/M 首：" while a batch runs
 

@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -192,7 +191,6 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
         }
     }
 
-    const bool hadFile = QFileInfo::exists(outcome.file);
     DownloadResult result;
     {
         m_transferring = true;
@@ -214,16 +212,16 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
     case Ending::Finished:
         break;
     }
-    // The engine saves whatever the server sends: an error page or a file
-    // that broke off is not the music.
-    if (result.httpStatus >= 400) {
-        // An error page under a song's name would pass for the song.
-        if (!hadFile)
-            QFile::remove(outcome.file);
-        return failed(outcome, BatchOutcome::Failure::Transfer, QStringLiteral("HTTP %1").arg(result.httpStatus));
+    // Only a complete answer replaces the target; anything else left the
+    // folder as it was.
+    if (!result.complete()) {
+        QString why = result.error;
+        if (result.httpStatus / 100 != 2)
+            why = QStringLiteral("HTTP %1").arg(result.httpStatus);
+        else if (!result.shortTransfer && result.bytes == 0)
+            why = QStringLiteral("no data");
+        return failed(outcome, BatchOutcome::Failure::Transfer, why);
     }
-    if (result.shortTransfer)
-        return failed(outcome, BatchOutcome::Failure::Transfer, result.error);
     outcome.kind = BatchOutcome::Kind::Downloaded;
     return outcome;
 }

@@ -3,6 +3,8 @@
 #include "app/Program.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
+#include "common/TestServer.h"
+#include "download/TransferBytes.h"
 
 #include <QHeaderView>
 #include <QTemporaryDir>
@@ -54,7 +56,16 @@ QString lockState(const Form1 &f)
 class StartupTest : public QObject {
     Q_OBJECT
 
+    TestServer m_server;
+    const QByteArray m_slow = patterned(100 * 1024, 4);
+
 private slots:
+    void initTestCase()
+    {
+        m_server.serveSlowly("/slow.mp3", m_slow, 4096, 10);
+        m_server.start();
+    }
+
     void cleanup()
     {
         qApp->setStyleSheet(QString());
@@ -187,25 +198,69 @@ private slots:
         QCOMPARE(table->currentItem(), item);
     }
 
-    // However the window is closed, whatever plays is closed once.
-    void closingSendsCloseAllOnce_data()
+    // However the program is left, whatever plays is closed once. During a
+    // download it first asks, once, whether to stop it: Yes stops it and
+    // leaves the earlier file at the target; No leaves everything running.
+    void leavingTheProgram_data()
     {
-        QTest::addColumn<bool>("exitButton");
-        QTest::newRow("exit button") << true;
-        QTest::newRow("any close") << false;
+        QTest::addColumn<QString>("way");     // "exit button", "window close" or "painted close"
+        QTest::addColumn<int>("downloading"); // -1 idle, else the answer: 1 Yes, 0 No
+        for (const char *way : {"exit button", "window close", "painted close"}) {
+            QTest::addRow("%s, idle", way) << way << -1;
+            QTest::addRow("%s, downloading, yes", way) << way << 1;
+            QTest::addRow("%s, downloading, no", way) << way << 0;
+        }
     }
-    void closingSendsCloseAllOnce()
+    void leavingTheProgram()
     {
-        QFETCH(bool, exitButton);
+        QFETCH(QString, way);
+        QFETCH(int, downloading);
+        QTemporaryDir folder;
         Harness h;
-        Form1 &f = h.load().form();
-        if (exitButton)
-            QTest::mouseClick(f.Command5, Qt::LeftButton);
-        else
-            f.close();
-        QVERIFY(!f.isVisible());
-        QCOMPARE(h.media.commands, QStringList{QStringLiteral("close all")});
-        QCOMPARE(h.ended, 0);
+        h.folder = folder.path();
+        Program &program = h.load();
+        Form1 &f = program.form();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        const auto leave = [&] {
+            if (way == "exit button")
+                QTest::mouseClick(f.Command5, Qt::LeftButton);
+            else if (way == "window close")
+                f.close();
+            else
+                QTest::mouseClick(&f, Qt::LeftButton, {}, Form1::closeButtonRect(f.width()).center());
+        };
+        const QByteArray earlier = "an earlier, complete download";
+        QString target;
+        if (downloading < 0) {
+            leave();
+        } else {
+            h.dialogs.answers.push_back(downloading ? MessageAnswer::Yes : MessageAnswer::No);
+            program.song().MusicUrl = m_server.url("/slow.mp3");
+            QTest::mouseClick(f.Command2, Qt::LeftButton);
+            target = program.downloadPanel()->DownPath();
+            QDir().mkpath(QFileInfo(target).path());
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+            old.close();
+            QObject::connect(program.downloadEngine(), &Cls_DownLoad::DLFileDowning, &f,
+                             [&](const QString &, qint64 done) {
+                                 if (done == 512) // as the user would, between chunks
+                                     QMetaObject::invokeMethod(&f, leave, Qt::QueuedConnection);
+                             });
+            QTest::mouseClick(f.Command6, Qt::LeftButton); // returns when the transfer has ended
+        }
+
+        const bool left = downloading != 0;
+        QCOMPARE(h.dialogs.shown.size(), downloading < 0 ? 0 : 1);
+        if (downloading >= 0) {
+            QCOMPARE(h.dialogs.shown.first().text, QStringLiteral("当前正在下载中..是否停止下载并退出程序?"));
+            QCOMPARE(h.dialogs.shown.first().buttons, MessageButtons::YesNo);
+            QCOMPARE(readFile(target), left ? earlier : m_slow);
+            QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(target)));
+        }
+        QCOMPARE(h.media.commands, left ? QStringList{QStringLiteral("close all")} : QStringList());
+        QCOMPARE(h.ended, left && way == "painted close" ? 1 : 0);
+        QCOMPARE(f.isVisible(), !left || way == "painted close"); // the fake end leaves the window
     }
 
     // The window's buttons reach the parts behind them.

@@ -5,14 +5,14 @@
 #include "common/TestEnvironment.h"
 #include "download/Cls_DownLoad.h"
 #include "common/TestServer.h"
-#include "platform/Network.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -62,7 +62,21 @@ class DownloadEngineTest : public QObject {
     const QByteArray m_big = patterned(200 * 1024, 3);
     const QByteArray m_notFound = "<html><body><h1>404 Not Found</h1><p>no such recording</p></body></html>";
 
+    // Bytes a server sends before it closes a connection that announced 64 MiB:
+    // less than a chunk, not a multiple of one, beyond what the engine holds.
+    static constexpr int CutAfter[] = {1, 511, 513, 70001, 300000, 3 << 20};
+    // A whole file that an earlier download left at the target.
+    const QByteArray m_earlier = patterned(7000, 9);
+
     QString freshPath() { return m_dir.filePath(QStringLiteral("target-%1.mp3").arg(++m_fileNumber)); }
+    QString pathWithEarlierFile()
+    {
+        const QString path = freshPath();
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(m_earlier) != m_earlier.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
 
 private slots:
     void initTestCase()
@@ -82,11 +96,14 @@ private slots:
         m_server.serveSilence("/silent");
         m_server.serveSlowly("/slow", m_big, 4096, 30);
         m_server.serveAnnouncing("/huge", Q_INT64_C(3) << 30, patterned(1000, 6));
+        for (const int sent : CutAfter)
+            m_server.serveAnnouncing(QStringLiteral("/cut%1").arg(sent), Q_INT64_C(64) << 20, patterned(sent, 10));
         m_server.start();
     }
 
-    // Status 8 ends a call the server did not answer (no file); otherwise the
-    // file holds exactly what arrived, and a short one says so.
+    // Status 8 ends a call the server did not answer. Everything that arrives
+    // goes to the ".part"; only a whole successful answer with a body replaces
+    // the complete file an earlier download left, any other ending leaves it.
     void sequences_data()
     {
         QTest::addColumn<QString>("url");
@@ -96,33 +113,34 @@ private slots:
         QTest::addColumn<bool>("shortTransfer");
         QTest::addColumn<int>("httpStatus");
         QTest::addColumn<bool>("stalls");         // ends by the stall limit
+        QTest::addColumn<bool>("replaces");       // the target holds `body` afterwards, else the earlier file
         const QString done = QStringLiteral("1,2,3,4,P,9,6");
         const QString refused = QStringLiteral("1,2,8,6");
-        QTest::newRow("whole file") << m_server.url("/plain") << done << m_plain << qint64(5000) << false << 200 << false;
+        QTest::newRow("whole file") << m_server.url("/plain") << done << m_plain << qint64(5000) << false << 200 << false << true;
         QTest::newRow("empty body: no progress") << m_server.url("/empty") << "1,2,3,4,9,6" << QByteArray() << qint64(0)
-                                                 << false << 200 << false;
+                                                 << false << 200 << false << false;
         QTest::newRow("404 with a body") << m_server.url("/missing") << done << m_notFound
-                                         << qint64(m_notFound.size()) << false << 404 << false;
+                                         << qint64(m_notFound.size()) << false << 404 << false << false;
         QTest::newRow("no Content-Length") << m_server.url("/nolength") << done << patterned(3000, 1) << qint64(0)
-                                           << false << 200 << false;
+                                           << false << 200 << false << true;
         QTest::newRow("chunked") << m_server.url("/chunked") << done << patterned(4000, 2) << qint64(0) << false
-                                 << 200 << false;
-        QTest::newRow("redirect") << m_server.url("/moved") << done << m_plain << qint64(5000) << false << 200 << false;
+                                 << 200 << false << true;
+        QTest::newRow("redirect") << m_server.url("/moved") << done << m_plain << qint64(5000) << false << 200 << false << true;
         QTest::newRow("reset mid-body") << m_server.url("/reset") << done << patterned(8000, 4).left(3000)
-                                        << qint64(8000) << true << 200 << false;
+                                        << qint64(8000) << true << 200 << false << false;
         QTest::newRow("stalled mid-body") << m_server.url("/stall") << done << patterned(8000, 5).left(2000)
-                                          << qint64(8000) << true << 200 << true;
+                                          << qint64(8000) << true << 200 << true << false;
         QTest::newRow("size beyond 32 bits") << m_server.url("/huge") << done << patterned(1000, 6)
-                                             << (Q_INT64_C(3) << 30) << true << 200 << false;
+                                             << (Q_INT64_C(3) << 30) << true << 200 << false << false;
         QTest::newRow("connection refused")
             << QStringLiteral("http://127.0.0.1:%1/song.mp3").arg(TestServer::refusingPort()) << refused
-            << QByteArray() << qint64(0) << false << 0 << false;
+            << QByteArray() << qint64(0) << false << 0 << false << false;
         QTest::newRow("unknown host") << "http://no-such-host.invalid/song.mp3" << refused << QByteArray() << qint64(0)
-                                      << false << 0 << false;
+                                      << false << 0 << false << false;
         QTest::newRow("server never answers") << m_server.url("/silent") << refused << QByteArray() << qint64(0)
-                                              << false << 0 << true;
+                                              << false << 0 << true << false;
         QTest::newRow("not an http address") << "song.mp3" << refused << QByteArray() << qint64(0) << false << 0
-                                             << false;
+                                             << false << false;
     }
     void sequences()
     {
@@ -133,17 +151,27 @@ private slots:
         QFETCH(bool, shortTransfer);
         QFETCH(int, httpStatus);
         QFETCH(bool, stalls);
+        QFETCH(bool, replaces);
         Cls_DownLoad engine;
         engine.setStallLimit(300);
         Recording seen(engine);
-        const QString path = freshPath();
-        bool fileBeforeOpening = true;
-        qint64 onDiskAtTheEnd = -1;
+        const QString path = pathWithEarlierFile();
+        const QString part = Cls_DownLoad::partPath(path);
+        bool partBeforeOpening = true;
+        bool partWhileReceiving = false;
+        QByteArray targetWhileReceiving;
+        QByteArray onDiskAtTheEnd;
         seen.onStatus = [&](int state) {
             if (state == 4)
-                fileBeforeOpening = QFileInfo::exists(path);
+                partBeforeOpening = QFileInfo::exists(part);
             if (state == 9)
-                onDiskAtTheEnd = QFileInfo(path).size();
+                onDiskAtTheEnd = readFile(path);
+        };
+        seen.onProgress = [&](const Progress &event) {
+            if (event.downloaded <= 512) {
+                partWhileReceiving = QFileInfo::exists(part);
+                targetWhileReceiving = readFile(path);
+            }
         };
         QElapsedTimer clock;
         clock.start();
@@ -158,11 +186,16 @@ private slots:
         QCOMPARE(result.error.isEmpty(), answered && !shortTransfer);
         QCOMPARE(result.httpStatus, httpStatus);
         QCOMPARE(result.announced, announced);
-        QCOMPARE(QFileInfo::exists(path), answered);
+        QCOMPARE(result.complete(), replaces);
+        QCOMPARE(readFile(path), replaces ? body : m_earlier);
+        QVERIFY(!QFileInfo::exists(part));
         if (answered) {
-            QVERIFY2(!fileBeforeOpening, "the target is opened only after status 4");
-            QCOMPARE(onDiskAtTheEnd, qint64(body.size())); // all of it is written before the end is reported
-            QCOMPARE(readFile(path), body);
+            QVERIFY2(!partBeforeOpening, "the file is opened only after status 4");
+            QCOMPARE(onDiskAtTheEnd, replaces ? body : m_earlier); // in place before the end is reported
+        }
+        if (!seen.progress.isEmpty()) { // written beside the target, which stays as it was meanwhile
+            QVERIFY(partWhileReceiving);
+            QCOMPARE(targetWhileReceiving, m_earlier);
         }
         qint64 previous = 0;
         for (const Progress &event : seen.progress) {
@@ -173,15 +206,44 @@ private slots:
             previous = event.downloaded;
         }
         QCOMPARE(previous, result.bytes);
-        QCOMPARE(networkManager().findChildren<QNetworkReply *>().size(), 0);
         QVERIFY(!engine.isRunning());
         QVERIFY2(took < 10000 && (!stalls || took >= 270), qPrintable(QString::number(took))); // timers may fire 5 % early
         if (stalls)
             QVERIFY2(result.error.contains(QLatin1String("0.3 s")), qPrintable(result.error));
     }
 
+    // A server that closes early: every byte it sent is received and
+    // counted, chunk by chunk, however many it was; the earlier file stays.
+    void cutTransferKeepsEveryByte_data()
+    {
+        QTest::addColumn<int>("sent");
+        for (const int sent : CutAfter)
+            QTest::addRow("%d bytes", sent) << sent;
+    }
+    void cutTransferKeepsEveryByte()
+    {
+        QFETCH(int, sent);
+        Cls_DownLoad engine;
+        Recording seen(engine);
+        qint64 previous = 0;
+        bool chunked = true;
+        seen.onProgress = [&](const Progress &event) {
+            chunked = chunked && event.downloaded - previous > 0 && event.downloaded - previous <= 512;
+            previous = event.downloaded;
+        };
+        const QString path = pathWithEarlierFile();
+        const DownloadResult result = engine.DLFile(m_server.url(QStringLiteral("/cut%1").arg(sent)), path, 10000);
+        QCOMPARE(seen.joined(), QStringLiteral("1,2,3,4,P,9,6"));
+        QCOMPARE(result.bytes, qint64(sent));
+        QVERIFY(chunked);
+        QCOMPARE(seen.progress.size(), (sent + 511) / 512);
+        QVERIFY(result.shortTransfer && !result.complete());
+        QCOMPARE(readFile(path), m_earlier);
+        QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(path)));
+    }
+
     // The request asks for the bytes as they are, uncached; a longer file
-    // already at the target is cut to what arrived.
+    // already at the target is replaced by what arrived.
     void requestAndTruncation()
     {
         const QString path = freshPath();
@@ -203,7 +265,9 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("trail");
         QTest::newRow("missing folder") << m_dir.filePath(QStringLiteral("no-such-folder/song.mp3")) << "1,2,3,4";
-        QTest::newRow("device that is always full") << QStringLiteral("/dev/full") << "1,2,3,4,P";
+        QTest::newRow("a folder in its place") << m_dir.path() << "1,2,3,4";
+        QTest::newRow("not a regular file") << QStringLiteral("/dev/full") << "1,2,3,4";
+        QTest::newRow("write fails") << QStringLiteral("size-limit") << "1,2,3,4,P";
     }
     void unwritableTarget()
     {
@@ -211,7 +275,18 @@ private slots:
         QFETCH(QString, trail);
         Cls_DownLoad engine;
         Recording seen(engine);
+        rlimit sizeLimit{};
+        getrlimit(RLIMIT_FSIZE, &sizeLimit);
+        const rlimit before = sizeLimit;
+        if (path == "size-limit") { // writes beyond 1000 bytes fail, as on a full disk
+            path = freshPath();
+            signal(SIGXFSZ, SIG_IGN);
+            sizeLimit.rlim_cur = 1000;
+            QVERIFY(setrlimit(RLIMIT_FSIZE, &sizeLimit) == 0);
+        }
         const DownloadResult result = engine.DLFile(m_server.url("/plain"), path, 10000);
+        setrlimit(RLIMIT_FSIZE, &before);
+        QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(path)));
         QCOMPARE(seen.joined(), trail);
         QCOMPARE(result.ending, DownloadResult::Ending::FileError);
         QCOMPARE(result.bytes, qint64(0));
@@ -225,7 +300,7 @@ private slots:
     void noSession()
     {
         Cls_DownLoad engine;
-        engine.setSessionSource([]() -> QNetworkAccessManager * { return nullptr; });
+        engine.setSessionSource([] { return false; });
         Recording seen(engine);
         const QString path = freshPath();
         const int requests = m_server.requestCount("/big");
@@ -237,7 +312,8 @@ private slots:
     }
 
     // When the stop request arrives decides how many chunks follow it; the
-    // request is used up by the transfer it stopped.
+    // request is used up by the transfer it was meant for, also when it came
+    // after the last chunk. A stopped transfer leaves no file behind.
     void stopRequests_data()
     {
         QTest::addColumn<QString>("when");
@@ -245,6 +321,7 @@ private slots:
         QTest::newRow("between chunks: one more chunk") << "delivered" << 4;
         QTest::newRow("inside the progress event: none more") << "progress" << 3;
         QTest::newRow("while idle: the first chunk") << "idle" << 1;
+        QTest::newRow("after the last chunk: dropped") << "late" << 400;
     }
     void stopRequests()
     {
@@ -252,8 +329,9 @@ private slots:
         QFETCH(int, events);
         Cls_DownLoad engine;
         Recording seen(engine);
-        seen.onProgress = [&](const Progress &) {
-            if (seen.progress.size() == 3 && when == "delivered") // as a click on the stop button would
+        seen.onProgress = [&](const Progress &event) {
+            const bool late = when == "late" && event.downloaded == m_big.size();
+            if ((seen.progress.size() == 3 && when == "delivered") || late) // as a click on the stop button would
                 QMetaObject::invokeMethod(&engine, [&] { engine.DLFileStop(); }, Qt::QueuedConnection);
             else if (seen.progress.size() == 3 && when == "progress")
                 engine.DLFileStop();
@@ -263,14 +341,18 @@ private slots:
         const QString path = freshPath();
 
         const DownloadResult result = engine.DLFile(m_server.url("/big"), path, 10000);
-        QCOMPARE(seen.joined(), QStringLiteral("1,2,3,4,P,5,6"));
+        const bool stopped = when != "late";
+        QCOMPARE(seen.joined(), stopped ? QStringLiteral("1,2,3,4,P,5,6") : QStringLiteral("1,2,3,4,P,9,6"));
         QCOMPARE(seen.progress.size(), events);
-        QCOMPARE(result.ending, DownloadResult::Ending::Stopped);
+        QCOMPARE(result.ending, stopped ? DownloadResult::Ending::Stopped : DownloadResult::Ending::Finished);
         QCOMPARE(result.bytes, seen.progress.last().downloaded);
-        QCOMPARE(readFile(path), m_big.left(int(result.bytes)));
-        QVERIFY(!result.complete() && !result.shortTransfer);
+        QCOMPARE(result.complete(), !stopped);
+        QCOMPARE(QFileInfo::exists(path), !stopped);
+        QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(path)));
         QVERIFY(!engine.stopPending());
-        QVERIFY(engine.DLFile(m_server.url("/plain"), freshPath(), 10000).complete());
+        const QString next = freshPath();
+        QVERIFY(engine.DLFile(m_server.url("/plain"), next, 10000).complete());
+        QCOMPARE(readFile(next), m_plain);
     }
 
     // The clock (seconds since midnight) answers the start time first, then
@@ -314,8 +396,8 @@ private slots:
         const DownloadResult result = engine.DLFile(m_server.url("/slow"), path, 10000);
         QCOMPARE(seen.joined(), QStringLiteral("1,2,3,4,P,9,6"));
         QVERIFY(result.shortTransfer);
-        QCOMPARE(readFile(path), m_big.left(int(result.bytes)));
         QVERIFY(result.bytes < m_big.size());
+        QVERIFY(!QFileInfo::exists(path) && !QFileInfo::exists(Cls_DownLoad::partPath(path)));
     }
 };
 

@@ -35,11 +35,13 @@ private slots:
         m_server.serve("/gone.mp3", "<html>gone</html>", "text/html", 404);
         m_server.serveCutShort("/cut.mp3", m_song, 20000);
         m_server.serveSlowly("/slow.mp3", m_slow, 2048, 20);
+        m_server.serve("/empty.mp3", QByteArray(), "audio/mpeg");
         m_server.start();
     }
 
     // `where` is the file the download must leave, relative to the folder
-    // the command runs in; "" when none.
+    // the command runs in; "" when none. `earlier` is put there first: only
+    // a complete download replaces it.
     void runs_data()
     {
         QTest::addColumn<QString>("address");
@@ -48,21 +50,28 @@ private slots:
         QTest::addColumn<QString>("where");
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("message"); // expected in stdout or stderr
+        QTest::addColumn<QByteArray>("earlier");
+        const QByteArray earlier = patterned(3000, 11);
 
         QTest::newRow("to a named file") << m_server.url("/media/a.mp3") << QStringList{"-o", "{here}/mine.mp3"} << 0
-                                         << "mine.mp3" << m_song << "Saved {here}/mine.mp3 (70000 bytes)";
+                                         << "mine.mp3" << m_song << "Saved {here}/mine.mp3 (70000 bytes)" << earlier;
         QTest::newRow("name from the address") << m_server.url("/media/track%20one.mp3") << QStringList() << 0
-                                               << "track one.mp3" << m_song << "Saved {here}/track one.mp3";
+                                               << "track one.mp3" << m_song << "Saved {here}/track one.mp3" << QByteArray();
         QTest::newRow("encoded separators stay in the folder")
             << m_server.url("/media/..%2F..%2Fescape.mp3") << QStringList() << 0 << "escape.mp3" << m_song
-            << "Saved {here}/escape.mp3";
+            << "Saved {here}/escape.mp3" << QByteArray();
         QTest::newRow("refused") << QStringLiteral("http://127.0.0.1:%1/a.mp3").arg(TestServer::refusingPort())
-                                 << QStringList() << 1 << "" << QByteArray() << "could not reach";
-        QTest::newRow("error answer") << m_server.url("/gone.mp3") << QStringList() << 1 << "gone.mp3"
-                                      << QByteArray("<html>gone</html>") << "status 404";
-        QTest::newRow("cut short") << m_server.url("/cut.mp3") << QStringList() << 1 << "cut.mp3"
-                                   << m_song.left(20000) << "ended short";
-        QTest::newRow("no address") << QString() << QStringList() << 2 << "" << QByteArray() << "Usage:";
+                                 << QStringList() << 1 << "a.mp3" << earlier << "could not reach" << earlier;
+        QTest::newRow("error answer") << m_server.url("/gone.mp3") << QStringList() << 1 << "gone.mp3" << earlier
+                                      << "status 404; {here}/gone.mp3 was left as it was" << earlier;
+        QTest::newRow("error answer, no earlier file") << m_server.url("/gone.mp3") << QStringList() << 1 << ""
+                                                       << QByteArray() << "status 404" << QByteArray();
+        QTest::newRow("cut short") << m_server.url("/cut.mp3") << QStringList() << 1 << "cut.mp3" << earlier
+                                   << "ended short" << earlier;
+        QTest::newRow("empty answer") << m_server.url("/empty.mp3") << QStringList() << 1 << "empty.mp3" << earlier
+                                      << "sent no data" << earlier;
+        QTest::newRow("no address") << QString() << QStringList() << 2 << "" << QByteArray() << "Usage:"
+                                    << QByteArray();
     }
 
     void runs()
@@ -73,8 +82,13 @@ private slots:
         QFETCH(QString, where);
         QFETCH(QByteArray, content);
         QFETCH(QString, message);
+        QFETCH(QByteArray, earlier);
 
         const QString here = rowFolder();
+        if (!earlier.isEmpty()) {
+            QFile file(QDir(here).filePath(where));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(earlier) == earlier.size());
+        }
         QStringList args{QStringLiteral("download")};
         if (!address.isEmpty())
             args << address;
@@ -97,9 +111,15 @@ private slots:
         QCOMPARE(QDir(here + QStringLiteral("/..")).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
     }
 
+    // Ctrl-C stops the transfer; the earlier file stays, no ".part" is left.
     void interruptStopsCleanly()
     {
         const QString here = rowFolder();
+        const QByteArray earlier = patterned(3000, 11);
+        {
+            QFile file(QDir(here).filePath(QStringLiteral("slow.mp3")));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(earlier) == earlier.size());
+        }
         QProcess kelvaro;
         kelvaro.setWorkingDirectory(here);
         kelvaro.start(QStringLiteral(KELVARO_CLI), {QStringLiteral("download"), m_server.url("/slow.mp3")});
@@ -113,10 +133,8 @@ private slots:
         QCOMPARE(kelvaro.exitStatus(), QProcess::NormalExit); // not killed by the signal
         QCOMPARE(kelvaro.exitCode(), 130);
         QVERIFY2(err.contains("stopped"), err);
-        const QByteArray kept = readFile(QDir(here).filePath(QStringLiteral("slow.mp3")));
-        QVERIFY(!kept.isEmpty());
-        QVERIFY(kept.size() < m_slow.size());
-        QCOMPARE(kept, m_slow.left(kept.size()));
+        QCOMPARE(QDir(here).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"slow.mp3"});
+        QCOMPARE(readFile(QDir(here).filePath(QStringLiteral("slow.mp3"))), earlier);
     }
 };
 

@@ -99,6 +99,7 @@ private slots:
         m_server.serve("/big.mp3", m_big, "audio/mpeg");
         m_server.serve("/missing.mp3", m_errorPage, "text/html", 404);
         m_server.serveCutShort("/cut.mp3", patterned(8000, 4), 3000);
+        m_server.serve("/empty.mp3", QByteArray(), "audio/mpeg");
         m_server.start();
     }
 
@@ -198,24 +199,38 @@ private slots:
     }
 
     // One transfer from the start button to its end. Only a whole file is
-    // shown in the file manager.
+    // shown in the file manager, and only it replaces an earlier file at the
+    // target; every other ending says what happened and leaves that file.
     void transfers_data()
     {
-        QTest::addColumn<QString>("route");
+        QTest::addColumn<QString>("route");       // "refused": a port nothing listens on
         QTest::addColumn<bool>("folderInTheWay"); // the chosen target is a folder
+        QTest::addColumn<QByteArray>("earlier");  // a file at the target before, if any
         QTest::addColumn<QStringList>("statuses");
-        QTest::addColumn<QByteArray>("file");     // what the target holds afterwards
+        QTest::addColumn<QByteArray>("file");     // what the target holds afterwards; null: none
         QTest::addColumn<int>("lastBar");
         QTest::addColumn<bool>("shown");
         const QStringList through = texts({1, 2, 3, 4, 9, 6});
-        QTest::newRow("whole file") << "/song.mp3" << false << through << m_song << 100 << true;
+        const QByteArray earlier = patterned(6000, 12);
+        QTest::newRow("whole file") << "/song.mp3" << false << QByteArray() << through << m_song << 100 << true;
+        QTest::newRow("whole file over an earlier one")
+            << "/song.mp3" << false << earlier << through << m_song << 100 << true;
         QTest::newRow("connection cut: not complete")
-            << "/cut.mp3" << false << through + QStringList{"音乐下载未完成,文件不完整,请重试.."}
-            << patterned(8000, 4).left(3000) << 38 << false;
-        QTest::newRow("error page") << "/missing.mp3" << false
-                                    << through + QStringList{"抱歉!服务器返回错误(404),音乐下载失败.."} << m_errorPage
+            << "/cut.mp3" << false << earlier << through + QStringList{"音乐下载未完成,文件不完整,请重试.."} << earlier
+            << 38 << false;
+        QTest::newRow("connection cut, no earlier file")
+            << "/cut.mp3" << false << QByteArray() << through + QStringList{"音乐下载未完成,文件不完整,请重试.."}
+            << QByteArray() << 38 << false;
+        QTest::newRow("error page") << "/missing.mp3" << false << earlier
+                                    << through + QStringList{"抱歉!服务器返回错误(404),音乐下载失败.."} << earlier
                                     << 100 << false;
-        QTest::newRow("target not writable") << "/song.mp3" << true
+        QTest::newRow("empty answer") << "/empty.mp3" << false << earlier
+                                      << texts({1, 2, 3, 4, 9, 6}) + QStringList{"抱歉!服务器没有返回数据,音乐下载失败.."}
+                                      << earlier << 0 << false;
+        QTest::newRow("refused") << "refused" << false << earlier
+                                 << texts({1, 2, 8, 6}) + QStringList{"抱歉!无法连接服务器,音乐下载失败.."} << earlier
+                                 << 0 << false;
+        QTest::newRow("target not writable") << "/song.mp3" << true << QByteArray()
                                              << texts({1, 2, 3, 4}) + QStringList{"抱歉!下载文件无法写入.."}
                                              << QByteArray() << 0 << false;
     }
@@ -223,13 +238,15 @@ private slots:
     {
         QFETCH(QString, route);
         QFETCH(bool, folderInTheWay);
+        QFETCH(QByteArray, earlier);
         QFETCH(QStringList, statuses);
         QFETCH(QByteArray, file);
         QFETCH(int, lastBar);
         QFETCH(bool, shown);
         const QString folder = freshFolder();
         Rig r(folder);
-        r.lookUp(m_server.url(route));
+        r.lookUp(route == "refused" ? QStringLiteral("http://127.0.0.1:%1/song.mp3").arg(TestServer::refusingPort())
+                                    : m_server.url(route));
         r.form.Command2->click();
         if (folderInTheWay) {
             r.dialogs.saveAnswers.push_back(folder);
@@ -237,6 +254,11 @@ private slots:
         }
         const QString path = r.panel.DownPath();
         QVERIFY(!QFileInfo::exists(folder + "/Music"));
+        if (!earlier.isNull()) {
+            QDir().mkpath(folder + "/Music");
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+        }
         r.statuses.clear();
 
         r.form.Command6->click();
@@ -247,12 +269,13 @@ private slots:
         QCOMPARE(r.form.ProgressBar1->value(), lastBar);
         QVERIFY(std::is_sorted(r.bar.begin(), r.bar.end()));
         QCOMPARE(r.desktop.shownInFileManager, shown ? QStringList{path} : QStringList{});
+        QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(path)));
         if (folderInTheWay) {
             QCOMPARE(r.dialogs.shown.size(), 1);
             QCOMPARE(r.dialogs.shown.first().icon, MessageIcon::Exclamation);
             QVERIFY2(r.dialogs.shown.first().text.contains(path), qPrintable(r.dialogs.shown.first().text));
         } else {
-            QVERIFY(QFileInfo(path).isFile());
+            QCOMPARE(QFileInfo(path).isFile(), !file.isNull());
             QCOMPARE(readFile(path), file);
             QVERIFY(QFileInfo(folder + "/Music").isDir()); // made before the transfer, on first use
             QVERIFY(r.dialogs.shown.isEmpty());
@@ -271,6 +294,8 @@ private slots:
         QTest::newRow("no, and asked again") << QList<int>{1, 20} << QList<int>{0, 0} << false;
         // The second click comes while the stopped transfer writes its last chunk.
         QTest::newRow("yes, then start at once") << QList<int>{1, 1} << QList<int>{1} << true;
+        // After the last of the 400 chunks: the data has ended, the stop is dropped.
+        QTest::newRow("yes, too late") << QList<int>{400} << QList<int>{1} << false;
     }
     void stopQuestion()
     {
@@ -300,19 +325,23 @@ private slots:
             QCOMPARE(box.buttons, MessageButtons::YesNo);
         }
         QCOMPARE(whileAsking, QStringList(answers.size(), Start));
-        const QByteArray saved = readFile(path);
-        QCOMPARE(r.statuses.mid(r.statuses.size() - 2), stopped ? texts({5, 6}) : texts({9, 6}));
-        if (stopped) {
-            QVERIFY(saved.size() > 0 && saved.size() < m_big.size());
-            QCOMPARE(saved, m_big.left(saved.size()));
+        if (stopped) { // not complete: nothing saved, nothing shown
+            QCOMPARE(r.statuses.mid(r.statuses.size() - 3), texts({5, 6}) + QStringList{"下载已停止.."});
+            QVERIFY(!QFileInfo::exists(path) && !QFileInfo::exists(Cls_DownLoad::partPath(path)));
+            QCOMPARE(r.desktop.shownInFileManager, QStringList());
         } else { // the transfer went on, and the button kept offering to stop it
-            QCOMPARE(saved, m_big);
+            QCOMPARE(r.statuses.mid(r.statuses.size() - 2), texts({9, 6}));
+            QCOMPARE(readFile(path), m_big);
             QCOMPARE(r.captions, QStringList(r.captions.size(), Stop));
+            QCOMPARE(r.desktop.shownInFileManager, QStringList{path});
         }
-        QCOMPARE(r.desktop.shownInFileManager, QStringList{path});
         QCOMPARE(r.form.Command6->text(), Start);
         QVERIFY(r.form.Command2->isEnabled());
         QVERIFY(!r.engine.stopPending());
+        r.dialogs.whileShown = nullptr;
+        r.onProgress = nullptr;
+        r.form.Command6->click(); // the next download is not cut short by an old request
+        QCOMPARE(readFile(path), m_big);
     }
 
     // The file lands in Music under the shown name, whatever the page said.
