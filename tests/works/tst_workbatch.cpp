@@ -15,6 +15,7 @@
 
 #include <QMenu>
 #include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -136,8 +137,14 @@ private slots:
         options.audioPauseMs = 30;
         DemoSite site(options);
         QVERIFY(site.start(0));
+        // Pages come through the network manager, recordings through the
+        // download engine, which takes the proxy from the environment as the
+        // program does.
         networkManager().setProxy(
             QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), quint16(site.port())));
+        qputenv("http_proxy", QByteArrayLiteral("http://127.0.0.1:") + QByteArray::number(site.port()));
+        qunsetenv("no_proxy");
+        const auto noProxy = qScopeGuard([] { qunsetenv("http_proxy"); });
         const QString programFolder = m_dir.filePath(QStringLiteral("program"));
         const QString music = programFolder + QStringLiteral("/Music/");
 
