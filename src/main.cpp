@@ -27,6 +27,7 @@ int main(int argc, char *argv[])
                              [] { QCoreApplication::exit(0); },
                              [](const QString &url) { return GetBody(url); },
                              QCoreApplication::applicationDirPath(),
+                             [](const QString &url) { return GetPage(url); },
                          });
     // Start-up runs inside the event loop, so that ending the program at
     // once (the version check's update path) simply leaves that loop.

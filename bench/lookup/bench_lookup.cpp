@@ -36,7 +36,7 @@ public:
     void setStatus(const QString &) override {}
     void showDetails(const QString &, const SongDetails &details) override { benchmark::DoNotOptimize(details); }
     void showDefaultPicture() override {}
-    void showPicture(PictureSource, QString) override {}
+    void showPicture(PictureSource, QString, const std::function<bool()> &) override {}
     void placeBadgeAfterSongName() override {}
     void setBadgeVisible(bool) override {}
 };

@@ -30,7 +30,7 @@ Program::Program(QApplication &app, ProgramServices services)
         SongLookup::Controls{f.Text1, f.aicAlphaImage3, f.Command13, f.Command9, f.Label1, f.Label4, f.Label10,
                              f.Label2, f.Label5, f.Label6, f.Label7, f.Label9, f.Image1, f.Image2,
                              f.aicAlphaImage2, setStatus()},
-        m_song, m_services.fetch);
+        m_song, m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch);
     // The works table connects its own buttons, timers and double-click; a
     // double-click runs the lookup above.
     m_worksTable = std::make_unique<WorksTable>(

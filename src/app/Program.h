@@ -32,6 +32,9 @@ struct ProgramServices {
     VersionCheck::Fetch fetch;
     // The folder of the program file: the skin file lives there.
     QString programFolder;
+    // The song lookup's recording page fetch, which takes no error page for a
+    // page; the page fetch above when none is given.
+    VersionCheck::Fetch recordingPageFetch = {};
 };
 
 // The main window with everything it owns, wired together: the make-up,

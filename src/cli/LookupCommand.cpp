@@ -43,9 +43,9 @@ public:
         shown = details;
     }
     void showDefaultPicture() override { picture = QStringLiteral("default"); }
-    void showPicture(PictureSource source, QString path) override
+    void showPicture(PictureSource source, QString path, const std::function<bool()> &superseded) override
     {
-        if (LoadPicture(std::move(path)))
+        if (LoadPicture(std::move(path)) && !superseded())
             picture = source == PictureSource::HeaderPicture ? QStringLiteral("head") : QStringLiteral("photo");
     }
     void placeBadgeAfterSongName() override {}
@@ -87,7 +87,7 @@ int runLookup(const QStringList &args)
     SongState state;
     ExtractionPieces pieces;
     RecordingPanel panel;
-    const PageFetch fetch = [](const QString &url) { return GetBody(url); };
+    const PageFetch fetch = [](const QString &url) { return GetPage(url); };
     for (const QString &address : args) {
         panel.startLookup();
         runParseAction(address, state, pieces, panel, fetch);

@@ -91,7 +91,9 @@ QString decodeBody(const QByteArray &body, const QByteArray &contentType)
     return QStringDecoder(QStringDecoder::Utf8).decode(body);
 }
 
-std::optional<QString> GetBody(const QString &url, const FetchLimits &limits)
+namespace {
+
+std::optional<HttpAnswer> fetchPage(const QString &url, const FetchLimits &limits)
 {
     QNetworkRequest request{requestUrl(url)};
     request.setRawHeader("If-Modified-Since", "0");
@@ -99,8 +101,23 @@ std::optional<QString> GetBody(const QString &url, const FetchLimits &limits)
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
 
-    const std::optional<HttpAnswer> answer = fetchHttp(request, limits);
+    return fetchHttp(request, limits);
+}
+
+} // namespace
+
+std::optional<QString> GetBody(const QString &url, const FetchLimits &limits)
+{
+    const std::optional<HttpAnswer> answer = fetchPage(url, limits);
     if (!answer)
+        return std::nullopt;
+    return decodeBody(answer->body, answer->contentType);
+}
+
+std::optional<QString> GetPage(const QString &url, const FetchLimits &limits)
+{
+    const std::optional<HttpAnswer> answer = fetchPage(url, limits);
+    if (!answer || answer->status >= 400)
         return std::nullopt;
     return decodeBody(answer->body, answer->contentType);
 }

@@ -45,3 +45,7 @@ QString decodeBody(const QByteArray &body, const QByteArray &contentType);
 // status, or nothing when no complete answer arrived (see fetchHttp). The
 // only header added is "If-Modified-Since: 0"; no cookies are kept.
 std::optional<QString> GetBody(const QString &url, const FetchLimits &limits = {});
+
+// GetBody for a recording page, which the lookup must not take from an error
+// page: an answer with an HTTP error status (400 and up) is no page either.
+std::optional<QString> GetPage(const QString &url, const FetchLimits &limits = {});

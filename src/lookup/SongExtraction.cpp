@@ -112,10 +112,12 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
         pieces.sourcePiece = TextSlice(TextOps::remove(source->view(), Quote));
     details.photoUrl = TextOps::trim(TextOps::upto(pieces.sourcePiece.view(), Blank)).toString();
 
-    // The audio address between the quotes after "mp3:".
-    takeAfter(pieces.audioPiece, page, AudioMarker);
+    // The audio address between the quotes after "mp3:". A page without the
+    // field has no audio: the previous song's address must not stay behind.
+    const bool audioFound = takeAfter(pieces.audioPiece, page, AudioMarker);
     cutUpto(pieces.audioCut, pieces.audioPiece, Quote);
-    state.MusicUrl = TextOps::trim(TextOps::remove(pieces.audioCut.view(), Quote)).toString();
+    state.MusicUrl =
+        audioFound ? TextOps::trim(TextOps::remove(pieces.audioCut.view(), Quote)).toString() : QString();
 
     // The header background, and its large form.
     takeAfter(pieces.headPiece, page, HeadMarker);
@@ -127,6 +129,10 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
 
 void deriveWorkId(SongState &state)
 {
+    if (state.MusicUrl.isEmpty()) {
+        state.WorkId.clear(); // no audio, no work to rebuild an address for
+        return;
+    }
     if (const auto field = TextOps::piece(state.MusicUrl, Slash, 6))
         state.WorkId = field->toString();
     state.WorkId = TextOps::remove(TextOps::upto(state.WorkId, Dot), Dot);
@@ -145,16 +151,28 @@ void runParseAction(QString address, SongState &state, ExtractionPieces &pieces,
     }
 
     // Other handlers, this one included, may run while the page is fetched.
-    // Everything below reads the state afresh once the fetch is back.
-    if (std::optional<QString> page = fetch(address))
-        state.PageHtml = std::move(*page);
-    if (state.PageHtml.isEmpty())
+    // Everything below reads the state afresh once the fetch is back, and
+    // writes nothing once a newer lookup has taken its page.
+    const quint64 takenBefore = pieces.pagesTaken;
+    std::optional<QString> page = fetch(address);
+    if (pieces.pagesTaken != takenBefore)
         return;
+    if (!page || page->isEmpty()) {
+        // The panel and the state stay as they were: they still describe
+        // the song shown.
+        panel.setStatus(SongLookupTexts::FetchFailed);
+        return;
+    }
+    const quint64 mine = ++pieces.pagesTaken;
+    const std::function<bool()> superseded = [&pieces, mine] { return pieces.pagesTaken != mine; };
+    state.PageHtml = std::move(*page);
     state.MvUrl.clear();
 
     const SongDetails details = extractSongDetails(state, pieces);
     panel.showDetails(state.UserName, details);
     deriveWorkId(state);
+    if (state.MusicUrl.isEmpty())
+        panel.setStatus(SongLookupTexts::NoAudio);
 
     if (details.photoUrl.isEmpty()) {
         panel.showDefaultPicture(); // the badge stays as it was
@@ -163,12 +181,14 @@ void runParseAction(QString address, SongState &state, ExtractionPieces &pieces,
     if (details.photoUrl.contains(QStringLiteral("player"))) {
         // A music video: the photo is the video player; show the header
         // picture and the badge.
-        panel.showPicture(PictureSource::HeaderPicture, state.HeadPicUrl);
+        panel.showPicture(PictureSource::HeaderPicture, state.HeadPicUrl, superseded);
+        if (superseded())
+            return; // the newer lookup's badge and MvUrl stand
         panel.placeBadgeAfterSongName();
         panel.setBadgeVisible(true);
         state.MvUrl = QString(details.photoUrl).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
         return;
     }
     panel.setBadgeVisible(false);
-    panel.showPicture(PictureSource::Photo, details.photoUrl);
+    panel.showPicture(PictureSource::Photo, details.photoUrl, superseded);
 }

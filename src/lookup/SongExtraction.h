@@ -35,6 +35,9 @@ struct ExtractionPieces {
     TextSlice audioPiece;
     TextSlice audioCut;
     TextSlice headPiece;
+    // How many lookups have taken a page to show. A lookup that sees this
+    // change during one of its waits was superseded by a newer one.
+    quint64 pagesTaken = 0;
 };
 
 // Values of one lookup: they start empty every time and are only shown.
@@ -63,8 +66,9 @@ public:
     virtual void showDetails(const QString &userName, const SongDetails &details) = 0;
     virtual void showDefaultPicture() = 0;
     // Loads the picture at `path` into the singer picture. A load that cannot
-    // even be attempted leaves the picture as it is.
-    virtual void showPicture(PictureSource source, QString path) = 0;
+    // even be attempted leaves the picture as it is, and so does one that
+    // `superseded` (asked once the load is back) declares out of date.
+    virtual void showPicture(PictureSource source, QString path, const std::function<bool()> &superseded) = 0;
     // Puts the music video badge right after the song name as it now stands.
     virtual void placeBadgeAfterSongName() = 0;
     virtual void setBadgeVisible(bool visible) = 0;
@@ -76,6 +80,10 @@ using PageFetch = std::function<std::optional<QString>(const QString &address)>;
 namespace SongLookupTexts {
 inline const QString EmptyAddress = QStringLiteral("请输入Kelvaro网页地址 ");
 inline const QString WrongAddress = QStringLiteral("地址错误,请您检查 ..");
+// No page came: no answer, an HTTP error status or an empty body.
+inline const QString FetchFailed = QStringLiteral("抱歉!页面获取失败,请检查地址或稍后再试..");
+// The page names no audio file: the work was withdrawn.
+inline const QString NoAudio = QStringLiteral("未找到音乐地址,作品可能已删除..");
 } // namespace SongLookupTexts
 
 // "http://" + the community's web host + "/s/": what a recording page address
@@ -83,7 +91,9 @@ inline const QString WrongAddress = QStringLiteral("地址错误,请您检查 ..
 QString recordingPagePrefix();
 
 // Cuts the details out of state.PageHtml: updates the state and the window
-// pieces where each step succeeds and returns this lookup's values.
+// pieces where each step succeeds and returns this lookup's values. The audio
+// address is the exception: a page without one empties MusicUrl, so that no
+// later action plays or saves the previous song under this page's name.
 SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces);
 
 // The work id from the audio address: its seventh "/"-separated field up to
@@ -94,6 +104,10 @@ void deriveWorkId(SongState &state);
 // The whole parse action for the address typed by the user. It may run
 // nested inside its own fetch (or picture load) wait: everything it keeps
 // across a wait is its own copy, and what it writes after the wait goes to
-// the long-lived state, pieces and panel it was given.
+// the long-lived state, pieces and panel it was given. The newest lookup
+// wins: once a lookup clicked during one of this one's waits has taken its
+// page, whatever this one would still write (page, details, picture, badge,
+// MvUrl) is dropped. A newer lookup that got no page changes no song and
+// supersedes nothing.
 void runParseAction(QString address, SongState &state, ExtractionPieces &pieces, SongPanelOutput &panel,
                     const PageFetch &fetch);

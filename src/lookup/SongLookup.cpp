@@ -13,7 +13,7 @@ SongLookup::SongLookup(const Controls &controls, SongState &state, PageFetch fet
       m_panel(controls.Label1, controls.Label4, controls.Label10, controls.Label2, controls.Label5, controls.Label6,
               controls.Label7, controls.Label9, controls.Image1, controls.Image2, controls.aicAlphaImage2,
               controls.setStatus, limits),
-      m_fetch(fetch ? std::move(fetch) : PageFetch([limits](const QString &url) { return GetBody(url, limits); }))
+      m_fetch(fetch ? std::move(fetch) : PageFetch([limits](const QString &url) { return GetPage(url, limits); }))
 {
     if (controls.aicAlphaImage3)
         connect(controls.aicAlphaImage3, &AlphaImageButton::clicked, this, &SongLookup::aicAlphaImage3_Click);

@@ -34,7 +34,7 @@ public:
         SongPanel::StatusSetter setStatus; // writes the status line
     };
 
-    // `fetch` reads the page (GetBody unless a caller supplies another);
+    // `fetch` reads the page (GetPage unless a caller supplies another);
     // `limits` bound the picture loads.
     SongLookup(const Controls &controls, SongState &state, PageFetch fetch = {}, FetchLimits limits = {},
                QObject *parent = nullptr);

@@ -42,9 +42,13 @@ void SongPanel::showDefaultPicture()
         m_Image1->setPixmap(m_Image2->pixmap());
 }
 
-void SongPanel::showPicture(PictureSource, QString path)
+void SongPanel::showPicture(PictureSource, QString path, const std::function<bool()> &superseded)
 {
     const std::optional<QImage> picture = LoadPicture(std::move(path), m_pictureLimits);
+    // A newer lookup ran during the load: its picture (or its wish to keep
+    // the old one) stands, also against a late failure of this load.
+    if (superseded())
+        return;
     if (picture && m_Image1)
         m_Image1->setPixmap(QPixmap::fromImage(*picture)); // an empty picture leaves it blank
 }

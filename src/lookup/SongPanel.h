@@ -22,7 +22,7 @@ public:
     void setStatus(const QString &text) override;
     void showDetails(const QString &userName, const SongDetails &details) override;
     void showDefaultPicture() override;
-    void showPicture(PictureSource source, QString path) override;
+    void showPicture(PictureSource source, QString path, const std::function<bool()> &superseded) override;
     void placeBadgeAfterSongName() override;
     void setBadgeVisible(bool visible) override;
 

@@ -1,13 +1,14 @@
 #pragma once
+#include "playback/PlaybackEnd.h"
+
 #include <QString>
 
 // What actually makes the sound behind the media command layer. One device at a
 // time: the layer opens, plays, sets the volume of and closes it, and never calls
-// anything but open() while no device is open. Every call returns at once; a
-// backend that learns of a failure later (an address that does not answer, data
-// it cannot decode) keeps quiet about it towards the layer, because the program
-// treats every playback failure as silence.
-class MediaBackend {
+// anything but open() while no device is open. Every call returns at once; what
+// the backend learns later (the end of the audio, an address that does not
+// answer, data it cannot decode, no sound output) it reports as the device's end.
+class MediaBackend : public PlaybackEndReporter {
 public:
     virtual ~MediaBackend() = default;
 

@@ -28,7 +28,14 @@ std::optional<int> parseVolume(QStringView text)
 
 } // namespace
 
-MediaCommandLayer::MediaCommandLayer(std::unique_ptr<MediaBackend> backend) : m_backend(std::move(backend)) {}
+MediaCommandLayer::MediaCommandLayer(std::unique_ptr<MediaBackend> backend) : m_backend(std::move(backend))
+{
+    // Only news of a device still open under the alias goes on.
+    m_backend->onPlaybackEnd([this](PlaybackEnd end) {
+        if (m_open)
+            reportPlaybackEnd(end);
+    });
+}
 
 MediaCommandLayer::~MediaCommandLayer()
 {

@@ -20,9 +20,10 @@ enum class MediaError : int {
 // returns an error code and changes nothing.
 //
 // "open" answers 0 as soon as the backend took the address; a failure that only
-// shows later (nothing answers there, the data is not audio) is silence, and the
-// device stays open under the alias until it is closed, so the play and volume
-// commands that follow still succeed.
+// shows later (nothing answers there, the data is not audio) is passed on as the
+// device's end, like the end of the audio, and the device stays open under the
+// alias until it is closed, so the play and volume commands that follow still
+// succeed.
 class MediaCommandLayer final : public MediaControl {
 public:
     explicit MediaCommandLayer(std::unique_ptr<MediaBackend> backend);

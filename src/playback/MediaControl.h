@@ -1,4 +1,6 @@
 #pragma once
+#include "playback/PlaybackEnd.h"
+
 #include <QString>
 
 // The media command interface: one command text in, an error code out (0 for
@@ -8,8 +10,10 @@
 //   "play OpenFile"
 //   "setaudio OpenFile volume to " + 0..1000
 //   "close all"
-// and never reads the result.
-class MediaControl {
+// The play button reads the open command's result, and hears when the open
+// device stops by itself, so that its caption never claims a playback that
+// has ended.
+class MediaControl : public PlaybackEndReporter {
 public:
     virtual ~MediaControl() = default;
     virtual int send(const QString &command) = 0;

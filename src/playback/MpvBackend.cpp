@@ -117,6 +117,7 @@ bool MpvBackend::open(const QString &address)
     m_address = address;
     m_entryId = -1;
     m_eofReached = false;
+    m_loaded = false;
     m_position = -1;
     // A new device starts paused at full volume; the requests run in order, so
     // both hold before the address starts loading.
@@ -155,6 +156,7 @@ void MpvBackend::close()
     m_address.clear();
     m_entryId = -1;
     m_eofReached = false;
+    m_loaded = false;
     m_position = -1;
 }
 
@@ -186,7 +188,7 @@ void MpvBackend::handle(const mpv_event &event)
         if (event.reply_userdata != m_openToken || m_address.isEmpty() || m_entryId >= 0)
             break;
         if (event.error < 0) {
-            fail(QString::fromUtf8(m_mpv->mpv_error_string(event.error)));
+            fail(event.error);
             break;
         }
         if (const auto *reply = static_cast<const mpv_event_command *>(event.data);
@@ -202,8 +204,10 @@ void MpvBackend::handle(const mpv_event &event)
         m_startedEntryId = static_cast<const mpv_event_start_file *>(event.data)->playlist_entry_id;
         break;
     case MPV_EVENT_FILE_LOADED:
-        if (m_entryId >= 0 && m_startedEntryId == m_entryId)
+        if (m_entryId >= 0 && m_startedEntryId == m_entryId) {
+            m_loaded = true;
             emit loaded(m_address);
+        }
         break;
     case MPV_EVENT_END_FILE: {
         const auto *end = static_cast<const mpv_event_end_file *>(event.data);
@@ -212,7 +216,7 @@ void MpvBackend::handle(const mpv_event &event)
         if (end->reason == MPV_END_FILE_REASON_REDIRECT && end->playlist_insert_num_entries > 0)
             m_entryId = end->playlist_insert_id; // a playlist: its first entry plays on
         else if (end->reason == MPV_END_FILE_REASON_ERROR)
-            fail(QString::fromUtf8(m_mpv->mpv_error_string(end->error)));
+            fail(end->error);
         break;
     }
     case MPV_EVENT_PROPERTY_CHANGE: {
@@ -225,8 +229,10 @@ void MpvBackend::handle(const mpv_event &event)
             const bool reached = change->format == MPV_FORMAT_FLAG && *static_cast<const int *>(change->data) != 0;
             const bool newlyReached = reached && !m_eofReached;
             m_eofReached = reached;
-            if (newlyReached)
+            if (newlyReached) {
                 emit reachedEnd(m_address);
+                reportPlaybackEnd(PlaybackEnd::Finished);
+            }
         } else if (event.reply_userdata == TimePos) {
             // The decoder may start a hair before zero (dropped encoder delay);
             // negative stays reserved for "not known".
@@ -245,10 +251,14 @@ void MpvBackend::handle(const mpv_event &event)
     }
 }
 
-void MpvBackend::fail(const QString &reason)
+void MpvBackend::fail(int error)
 {
+    const QString reason = QString::fromUtf8(m_mpv->mpv_error_string(error));
     qCDebug(lcPlayback) << "cannot play" << m_address << ":" << reason;
     emit failed(m_address, reason);
+    // No sound output shows only once the audio is about to start; it is as
+    // much a failure to open as an address that does not answer.
+    reportPlaybackEnd(m_loaded && error != MPV_ERROR_AO_INIT_FAILED ? PlaybackEnd::Failed : PlaybackEnd::CannotOpen);
 }
 
 void MpvBackend::command(std::initializer_list<const char *> arguments, std::uint64_t replyTo)

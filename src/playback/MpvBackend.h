@@ -22,7 +22,8 @@ struct MpvLibrary;
 // A device is a playlist entry: open() loads the address paused, play() lets it
 // run, close() stops it. Events about an entry that was already replaced or
 // closed are ignored, so a late failure of an old address is never taken for
-// the current one's.
+// the current one's. The current device's end is reported (PlaybackEnd) as well
+// as signalled.
 class MpvBackend final : public QObject, public MediaBackend {
     Q_OBJECT
 public:
@@ -68,7 +69,7 @@ private:
     void command(std::initializer_list<const char *> arguments, std::uint64_t replyTo = 0);
     void setFlag(const char *name, bool value);
     void setDouble(const char *name, double value);
-    void fail(const QString &reason);
+    void fail(int error);
 
     bool ensureHandle();
 
@@ -83,5 +84,6 @@ private:
     std::int64_t m_entryId = -1;  // the player's id for the current device, once known
     std::int64_t m_startedEntryId = -1;
     bool m_eofReached = false;
+    bool m_loaded = false;        // the current device's audio was read and could start
     double m_position = -1;
 };

@@ -25,15 +25,52 @@ PlayCommands::PlayCommands(QPushButton *Command7, QPushButton *Command16, QSlide
     // step, never from setValue(): the start-up value sends nothing, and every
     // intermediate position of a drag is sent.
     connect(m_Slider1, &QSlider::actionTriggered, this, &PlayCommands::Slider1_Scroll);
+    m_media.onPlaybackEnd([this](PlaybackEnd end) { playbackEnded(end); });
 }
 
-void PlayCommands::play(const QString &musicpath)
+PlayCommands::~PlayCommands()
 {
-    // Return codes are of no interest: a failure simply means no sound.
+    m_media.onPlaybackEnd({});
+}
+
+bool PlayCommands::play(const QString &musicpath)
+{
+    // Only the open command's code tells anything: closing with nothing open
+    // fails harmlessly, and after a failed open nothing else can work either.
     m_media.send(MediaCommands::closeDevice());
-    m_media.send(MediaCommands::open(musicpath));
+    const int opened = m_media.send(MediaCommands::open(musicpath));
     m_media.send(MediaCommands::play());
     m_media.send(MediaCommands::setVolume(m_Slider1->sliderPosition())); // after play, never before
+    return opened == 0;
+}
+
+void PlayCommands::startPlaying(const QString &playingStatus)
+{
+    if (play(m_state.MusicUrl)) {
+        m_setStatus(playingStatus);
+        return;
+    }
+    m_Command7->setText(PlayCaption);
+    m_setStatus(CannotPlayStatus);
+}
+
+void PlayCommands::playbackEnded(PlaybackEnd end)
+{
+    // Stopped by the user or the works table meanwhile: nothing to correct.
+    if (m_Command7->text() != StopCaption)
+        return;
+    m_Command7->setText(PlayCaption);
+    switch (end) {
+    case PlaybackEnd::Finished:
+        m_setStatus(FinishedStatus);
+        break;
+    case PlaybackEnd::CannotOpen:
+        m_setStatus(CannotPlayStatus);
+        break;
+    case PlaybackEnd::Failed:
+        m_setStatus(BrokenOffStatus);
+        break;
+    }
 }
 
 void PlayCommands::Command7_Click()
@@ -45,8 +82,7 @@ void PlayCommands::Command7_Click()
     const QString caption = m_Command7->text();
     if (caption == PlayCaption) {
         m_Command7->setText(StopCaption);
-        play(m_state.MusicUrl);
-        m_setStatus(PlayingStatus);
+        startPlaying(PlayingStatus);
     } else if (caption == StopCaption) {
         m_Command7->setText(PlayCaption);
         m_media.send(MediaCommands::closeAll());
@@ -66,8 +102,7 @@ void PlayCommands::Command16_Click()
     m_Command7->setText(StopCaption);
     // Stored first, so that download and copy use the rebuilt address as well.
     m_state.MusicUrl = *rebuilt;
-    play(m_state.MusicUrl);
-    m_setStatus(RebuiltStatus);
+    startPlaying(RebuiltStatus);
 }
 
 void PlayCommands::Slider1_Scroll()

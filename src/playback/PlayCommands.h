@@ -1,4 +1,6 @@
 #pragma once
+#include "playback/PlaybackEnd.h"
+
 #include <QObject>
 #include <QString>
 
@@ -11,7 +13,9 @@ struct SongState;
 
 // The song panel's play/stop button, its "can't play?" fallback and the volume
 // slider. The play button's caption is the only record of whether something
-// plays.
+// plays, so it goes back to "在线播放" as soon as the sound has stopped by
+// itself (the end of the audio, an address that cannot be played), and the
+// status line says why.
 class PlayCommands : public QObject {
     Q_OBJECT
 public:
@@ -22,13 +26,18 @@ public:
     static inline const QString LookUpFirstStatus = QStringLiteral("请先进行解析..");
     static inline const QString PlayingStatus = QStringLiteral("正在进行在线试播放..");
     static inline const QString RebuiltStatus = QStringLiteral("为您重新解析后,正在进行在线试播放..");
+    static inline const QString FinishedStatus = QStringLiteral("播放结束..");
+    static inline const QString CannotPlayStatus = QStringLiteral("抱歉!无法播放该音乐,请检查网络或声音设备..");
+    static inline const QString BrokenOffStatus = QStringLiteral("抱歉!播放中断,请检查网络后重试..");
 
     PlayCommands(QPushButton *Command7, QPushButton *Command16, QSlider *Slider1, StatusSetter setStatus,
                  SongState &state, MediaControl &media, QObject *parent = nullptr);
+    ~PlayCommands() override;
 
     // Closes the previous device, opens `musicpath` as it is, plays it and sets
     // the slider's volume, in that order. No checks: an empty address is sent too.
-    void play(const QString &musicpath);
+    // False when the open command failed, so that nothing can be heard.
+    bool play(const QString &musicpath);
 
 public slots:
     void Command7_Click();
@@ -37,6 +46,12 @@ public slots:
     void Slider1_Scroll();
 
 private:
+    // Plays MusicUrl for a button that has set "停止播放": the status then
+    // reads `playingStatus`, or the caption goes back and the status says that
+    // it cannot be played.
+    void startPlaying(const QString &playingStatus);
+    void playbackEnded(PlaybackEnd end);
+
     QPushButton *const m_Command7;
     QPushButton *const m_Command16;
     QSlider *const m_Slider1;

@@ -73,7 +73,8 @@ public:
     }
 };
 
-// Records media commands and answers each with a fixed code.
+// Records media commands and answers each with a fixed code; end() stands
+// for the open device stopping by itself.
 class RecordingMediaControl final : public MediaControl {
 public:
     QStringList commands;
@@ -83,4 +84,5 @@ public:
         commands.append(command);
         return answer;
     }
+    void end(PlaybackEnd how) const { reportPlaybackEnd(how); }
 };

@@ -76,10 +76,12 @@ inline void lookUp(Window &w, const QString &text1, const std::optional<QString>
     }
     SongState &s = w.song;
     QMap<QString, QString> &p = w.pieces;
-    if (fetched)
-        s.PageHtml = *fetched;
-    if (s.PageHtml.isEmpty())
+    if (!fetched || fetched->isEmpty()) {
+        w.status = QStringLiteral("抱歉!页面获取失败,请检查地址或稍后再试..");
+        w.calls << "status " + w.status;
         return;
+    }
+    s.PageHtml = *fetched;
     s.MvUrl = QString();
     SongDetails d;
     // A text in its own element: after the marker, up to "</div>", without "<".
@@ -110,7 +112,7 @@ inline void lookUp(Window &w, const QString &text1, const std::optional<QString>
     d.photoUrl = trim(upto(p["source"], " "));
     takePiece(p["audio"], s.PageHtml, "mp3:" + Q, 1);
     p["audioCut"] = upto(p["audio"], Q);
-    s.MusicUrl = trim(removeAll(p["audioCut"], Q));
+    s.MusicUrl = s.PageHtml.contains("mp3:" + Q) ? trim(removeAll(p["audioCut"], Q)) : QString();
     takePiece(p["head"], s.PageHtml, ".pcsong_head {background: url( " + Q, 1);
     s.HeadBgUrl = removeAll(upto(p["head"], Q), Q);
     s.HeadPicUrl = split(s.HeadBgUrl, "100").join("640");
@@ -121,6 +123,11 @@ inline void lookUp(Window &w, const QString &text1, const std::optional<QString>
 
     takePiece(s.WorkId, s.MusicUrl, "/", 6);
     s.WorkId = removeAll(upto(s.WorkId, "."), ".");
+    if (s.MusicUrl.isEmpty()) {
+        s.WorkId = QString();
+        w.status = QStringLiteral("未找到音乐地址,作品可能已删除..");
+        w.calls << "status " + w.status;
+    }
 
     if (d.photoUrl.isEmpty()) {
         w.calls << "default picture";

@@ -25,12 +25,14 @@ public:
         calls << QStringLiteral("details ") + details.songName;
     }
     void showDefaultPicture() override { calls << QStringLiteral("default picture"); }
-    void showPicture(PictureSource source, QString path) override
+    void showPicture(PictureSource source, QString path, const std::function<bool()> &superseded) override
     {
         calls << (source == PictureSource::HeaderPicture ? QStringLiteral("head picture ") : QStringLiteral("photo "))
                 + path;
         if (whilePictureLoads)
             whilePictureLoads(source, path);
+        if (superseded())
+            calls << QStringLiteral("picture dropped");
     }
     void placeBadgeAfterSongName() override { calls << QStringLiteral("place badge"); }
     void setBadgeVisible(bool visible) override

@@ -18,18 +18,22 @@ QString address(const QString &name)
 }
 
 // One window's lookups against pages by address; an address without a page
-// fails to fetch.
+// fails to fetch. What `whileFetching` holds for an address runs while that
+// page is on its way.
 struct Lookup {
     SongState state;
     ExtractionPieces pieces;
     RecordingSongPanel panel;
     std::map<QString, QString> pages;
+    std::map<QString, std::function<void()>> whileFetching;
     QStringList fetched;
 
     void run(const QString &url)
     {
         runParseAction(url, state, pieces, panel, [this](const QString &wanted) -> std::optional<QString> {
             fetched << wanted;
+            if (const auto during = whileFetching.find(wanted); during != whileFetching.end())
+                during->second();
             const auto found = pages.find(wanted);
             return found == pages.end() ? std::nullopt : std::optional<QString>(found->second);
         });
@@ -117,7 +121,8 @@ private slots:
         row("audio: too few fields keep the id, cut at its dot", {"audio=http://a7.h/u/345.mp3", "WorkId=old.x"},
             {"music=http://a7.h/u/345.mp3", "id=old"});
         row("audio: too few fields, id without a dot", {"audio=http://short/a.mp3", "WorkId=777"}, {"id="});
-        row("audio: empty", {"audio=", "WorkId=old.x"}, {"music=", "id=old"});
+        row("audio: empty, the work has no audio", {"audio=", "WorkId=old.x"},
+            {"music=", "id=", "status=未找到音乐地址,作品可能已删除.."});
         row("header: every 100", {"headBg=http://i100/100x100/a100.jpg"},
             {"head=http://i100/100x100/a100.jpg", "large=http://i640/640x640/a640.jpg"});
         row("header: left to right, no overlap", {"headBg=http://i/1000100.jpg"}, {"large=http://i/6400640.jpg"});
@@ -144,6 +149,7 @@ private slots:
         const std::map<QString, QString> shown{
             {"song", d.songName}, {"user", s.UserName}, {"fans", d.fans}, {"photo", d.photoUrl},
             {"music", s.MusicUrl}, {"id", s.WorkId}, {"head", s.HeadBgUrl}, {"large", s.HeadPicUrl},
+            {"status", lookup.panel.status},
             {"picture", lookup.panel.calls.last()},
             {"counts", QStringList({d.playCount, d.giftCount, d.forwardCount, d.commentCount, d.otherInfo})
                            .join(" | ")}};
@@ -203,12 +209,70 @@ private slots:
                               now.commentCount, now.photoUrl}),
                  QStringList({was.fans, was.otherInfo, was.playCount, was.giftCount, was.forwardCount,
                               was.commentCount, was.photoUrl}));
-        QCOMPARE(lookup.state.MusicUrl, wasState.MusicUrl);
-        QCOMPARE(lookup.state.WorkId, QStringLiteral("12345"));
         QCOMPARE(lookup.state.HeadPicUrl, wasState.HeadPicUrl);
         // The photo is still the first page's player: the video path runs again.
         QCOMPARE(lookup.state.MvUrl, QStringLiteral("http://i/player.swf?a=1&b=2"));
         QCOMPARE(lookup.pieces.fansCut.toString(), QStringLiteral("有1234<"));
+    }
+
+    // A lookup clicked while another one waits wins: whatever the older one
+    // would write after its wait is dropped. One that gets no page
+    // supersedes nothing: the older one finishes as if alone.
+    void newerLookupWins_data()
+    {
+        QTest::addColumn<QString>("olderWaitsFor"); // "page" or "picture"
+        QTest::addColumn<QString>("newer");         // "ordinary" or "failing"
+        QTest::addColumn<QStringList>("olderCallsAfterWait");
+        QTest::addColumn<QString>("songShown");
+        QTest::addColumn<QString>("mvUrl");
+        const QString video = QStringLiteral("http://www.kelvaro.test/player.js?wid=1");
+        const QString head = QStringLiteral("head picture http://img.kelvaro.test/head_640.jpg");
+        QTest::newRow("page, newer ordinary") << "page" << "ordinary" << QStringList() << "Newer" << "";
+        QTest::newRow("page, newer fails") << "page" << "failing"
+                                           << QStringList{"details Older", head, "place badge", "show badge"}
+                                           << "Older" << video;
+        QTest::newRow("picture, newer ordinary") << "picture" << "ordinary" << QStringList{"picture dropped"}
+                                                 << "Newer" << "";
+        QTest::newRow("picture, newer fails") << "picture" << "failing" << QStringList{"place badge", "show badge"}
+                                              << "Older" << video;
+    }
+    void newerLookupWins()
+    {
+        QFETCH(QString, olderWaitsFor);
+        QFETCH(QString, newer);
+        QFETCH(QStringList, olderCallsAfterWait);
+        QFETCH(QString, songShown);
+        QFETCH(QString, mvUrl);
+        Lookup lookup;
+        lookup.run("first", songPage({})); // what the panel showed before
+        SongPageFields older;
+        older.title = QStringLiteral("Older - Olga Kelvaro - x");
+        older.photoElement = photoElement("http://www.kelvaro.test/player.js?wid=1");
+        older.audio = QStringLiteral("http://a1.stream.kelvaro.test/userdata/userwork/111/10111.mp3");
+        SongPageFields newerPage;
+        newerPage.title = QStringLiteral("Newer - Nina Kelvaro - x");
+        newerPage.audio = QStringLiteral("http://a2.stream.kelvaro.test/userdata/userwork/222/20222.mp3");
+        lookup.pages[address("older")] = songPage(older);
+        if (newer == "ordinary")
+            lookup.pages[address("newer")] = songPage(newerPage);
+        QStringList callsBefore;
+        const auto clickNewer = [&] {
+            lookup.run(address("newer"));
+            callsBefore = lookup.panel.calls;
+        };
+        if (olderWaitsFor == "page")
+            lookup.whileFetching[address("older")] = clickNewer;
+        else
+            lookup.panel.whilePictureLoads = [&](PictureSource, const QString &) {
+                lookup.panel.whilePictureLoads = nullptr; // only the older lookup's load
+                clickNewer();
+            };
+        lookup.run(address("older"));
+
+        QCOMPARE(lookup.panel.calls.mid(callsBefore.size()), olderCallsAfterWait);
+        QCOMPARE(lookup.panel.shown.songName, songShown);
+        QCOMPARE(lookup.state.MvUrl, mvUrl);
+        QCOMPARE(lookup.state.MusicUrl, songShown == "Older" ? older.audio : newerPage.audio);
     }
 };
 

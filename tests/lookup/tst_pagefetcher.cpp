@@ -121,20 +121,26 @@ private slots:
     {
         QTest::addColumn<QString>("address"); // "/route" on the server, blanks kept around it
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("404 page is a page") << "/missing" << QByteArray("<html>not found</html>");
-        QTest::newRow("empty") << "/empty" << QByteArray();
-        QTest::newRow("ended by close") << "/nolength" << m_long;
-        QTest::newRow("chunked") << "/chunked" << m_long;
-        QTest::newRow("redirect followed") << "/old" << QByteArray("GET");
-        QTest::newRow("blanks and line break around the address") << "  \t/page \r\n" << QByteArray("GET");
+        QTest::addColumn<bool>("recordingPage"); // what GetPage makes of it: the body, or no page
+        QTest::newRow("404 page is a page, but no recording page") << "/missing" << QByteArray("<html>not found</html>")
+                                                                  << false;
+        QTest::newRow("empty") << "/empty" << QByteArray() << true;
+        QTest::newRow("ended by close") << "/nolength" << m_long << true;
+        QTest::newRow("chunked") << "/chunked" << m_long << true;
+        QTest::newRow("redirect followed") << "/old" << QByteArray("GET") << true;
+        QTest::newRow("blanks and line break around the address") << "  \t/page \r\n" << QByteArray("GET") << true;
     }
     void answers()
     {
         QFETCH(QString, address);
         QFETCH(QByteArray, body);
+        QFETCH(bool, recordingPage);
         m_server->start();
         const QString route = address.trimmed();
-        QCOMPARE(get(address.replace(route, m_server->url(route))), std::optional<QString>(QString::fromUtf8(body)));
+        address.replace(route, m_server->url(route));
+        const std::optional<QString> expected(QString::fromUtf8(body));
+        QCOMPARE(get(address), expected);
+        QCOMPARE(GetPage(address, ShortLimits), recordingPage ? expected : std::nullopt);
     }
 
     void decodesByCharset_data()

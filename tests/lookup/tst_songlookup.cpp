@@ -84,6 +84,7 @@ private slots:
     {
         QTest::addColumn<QString>("page");
         QTest::addColumn<QStringList>("expected");
+        // A page without audio says so; one with audio says nothing.
         QTest::newRow("a recording") << songPage({})
                                      << QStringList{"用户名：Alice",    "粉丝数：1234",     "上传于 2015-06-01",
                                                     "演唱歌曲：Song",   "播放次数：5678次", "收到礼物：90个",
@@ -100,7 +101,8 @@ private slots:
         lookUp(address("a"));
         QCOMPARE(m_site->requestCount(address("a")), 1);
         QCOMPARE(shownCaptions(), expected);
-        QCOMPARE(m_form->status(), QStringLiteral("正在检测是否最新版本..")); // a lookup that runs says nothing
+        QCOMPARE(m_form->status(), page.contains(QStringLiteral("mp3:")) ? QStringLiteral("正在检测是否最新版本..")
+                                                                          : QStringLiteral("未找到音乐地址,作品可能已删除.."));
     }
 
     // The badge sits right after the song name as the name is now: a longer
@@ -190,36 +192,100 @@ private slots:
         QCOMPARE(m_site->requestCount(address("x")), 0);
     }
 
-    // A second click while the first lookup waits for its page: the inner
-    // lookup runs to its end, then the outer one finishes with its own page,
-    // the pieces its page lacks left as the inner page set them.
-    void secondLookupWhileTheFirstWaits()
+    // A second click while the first lookup waits, for its page or for its
+    // picture: the inner lookup runs to its end and wins; nothing of the
+    // outer one's page, picture (even a failing one), badge or MvUrl shows
+    // afterwards.
+    void newerLookupWins_data()
     {
+        QTest::addColumn<QString>("gated"); // what the outer lookup waits for
+        QTest::addColumn<QString>("outerPhoto");
+        QTest::newRow("its page") << "page" << "http://www.kelvaro.test/player.js?wid=1";
+        QTest::newRow("its slow video picture") << "http://img.kelvaro.test/head_640.jpg"
+                                                << "http://www.kelvaro.test/player.js?wid=1";
+        QTest::newRow("its picture that fails late") << "http://img.kelvaro.test/gone.jpg"
+                                                     << "http://img.kelvaro.test/gone.jpg";
+    }
+    void newerLookupWins()
+    {
+        QFETCH(QString, gated);
+        QFETCH(QString, outerPhoto);
         SongPageFields inner;
         inner.title = QStringLiteral("Inner - Ian Kelvaro - x");
         inner.play = QStringLiteral("111");
         inner.audio = QStringLiteral("http://a1.stream.kelvaro.test/userdata/userwork/999/54999.mp3");
+        SongPageFields outer;
+        outer.title = QStringLiteral("Outer - Olga Kelvaro - x");
+        outer.photoElement = photoElement(outerPhoto);
         m_site->page(address("inner"), songPage(inner));
-        m_site->page(address("outer"), QStringLiteral("<title>Outer - Olga Kelvaro - x</title>"));
-        m_site->gate(address("outer"));
+        m_site->page(address("outer"), songPage(outer));
+        const QString waitedFor = gated == "page" ? address("outer") : gated;
+        m_site->gate(waitedFor);
 
-        QString captionAfterInner;
-        QTimer::singleShot(0, this, [&] {
-            lookUp(address("inner")); // clicked while the outer lookup waits
-            captionAfterInner = m_form->Label2->text();
+        // The inner click comes once the outer lookup's request is held.
+        QStringList captionsAfterInner;
+        QTimer click;
+        click.setInterval(5);
+        connect(&click, &QTimer::timeout, this, [&] {
+            if (m_site->requestCount(waitedFor) == 0)
+                return;
+            click.stop();
+            lookUp(address("inner"));
+            captionsAfterInner = shownCaptions();
             m_site->release();
         });
+        click.start();
         lookUp(address("outer"));
 
-        QCOMPARE(captionAfterInner, QStringLiteral("演唱歌曲：Inner"));
-        QCOMPARE(shownCaptions().mid(0, 5), QStringList({"用户名：Olga", "粉丝数：1234", "上传于 2015-06-01",
-                                                    "演唱歌曲：Outer", "播放次数：111次"}));
+        QCOMPARE(captionsAfterInner.value(3), QStringLiteral("演唱歌曲：Inner"));
+        QCOMPARE(shownCaptions(), captionsAfterInner);
         QCOMPARE(m_state.MusicUrl, inner.audio);
         QCOMPARE(m_state.WorkId, QStringLiteral("54999"));
-        QCOMPARE(m_state.PageHtml, QStringLiteral("<title>Outer - Olga Kelvaro - x</title>"));
+        QCOMPARE(m_state.MvUrl, QString());
+        QCOMPARE(m_state.PageHtml, songPage(inner));
+        QVERIFY(!m_form->aicAlphaImage2->isVisibleTo(m_form.get()));
+        QCOMPARE(shownColour(m_form->Image1), QColor(Qt::red)); // the inner page's photo
         QCOMPARE(m_site->requestCount(address("outer")), 1);
-        QCOMPARE(m_site->requestCount(address("inner")), 1);
-        QCOMPARE(shownColour(m_form->Image1), QColor(Qt::red)); // the inner page's photo, carried over
+    }
+
+    // Pages that cannot be shown, looked up after a good one: a withdrawn
+    // page empties the audio address, so play, copy and download refuse; a
+    // fetch that brings no page says so and keeps the panel.
+    void afterAGoodLookup_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("httpStatus");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("songCaption");
+        const QString failed = QStringLiteral("抱歉!页面获取失败,请检查地址或稍后再试..");
+        QTest::newRow("withdrawn") << QByteArray("<title>Gone - Bob Kelvaro - x</title><p>作品已删除</p>") << 200
+                                   << "未找到音乐地址,作品可能已删除.." << "演唱歌曲：Gone";
+        QTest::newRow("404 error page") << QByteArray("<title>Gone - Bob Kelvaro - x</title>") << 404 << failed
+                                        << "演唱歌曲：Song";
+        QTest::newRow("empty answer") << QByteArray() << 200 << failed << "演唱歌曲：Song";
+    }
+    void afterAGoodLookup()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, httpStatus);
+        QFETCH(QString, status);
+        QFETCH(QString, songCaption);
+        m_site->page(address("good"), songPage({}));
+        m_site->page(address("second"), body, "text/html; charset=utf-8", httpStatus);
+        lookUp(address("good"));
+        const bool failed = songCaption.endsWith("Song");
+        lookUp(address("second"));
+        QCOMPARE(m_form->status(), status);
+        QCOMPARE(m_form->Label2->text(), songCaption);
+        QCOMPARE(m_state.MusicUrl, failed ? SongPageFields{}.audio : QString());
+        QCOMPARE(m_state.WorkId, failed ? QStringLiteral("12345") : QString());
+        QCOMPARE(shownColour(m_form->Image1), QColor(Qt::red)); // the good page's photo stays
+
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        clipboard->setText(QStringLiteral("untouched"));
+        QTest::mouseClick(m_form->Command13, Qt::LeftButton);
+        QCOMPARE(clipboard->text(), failed ? SongPageFields{}.audio : QStringLiteral("untouched"));
+        QCOMPARE(m_form->status(), failed ? QStringLiteral("音乐地址已复制..") : QStringLiteral("请先进行解析.."));
     }
 };
 

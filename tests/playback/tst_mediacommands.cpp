@@ -8,8 +8,10 @@
 namespace {
 
 // Writes down what it is asked to do, in a log that outlives it; refuses the
-// edl:// pseudo-protocol as the real backend does.
+// edl:// pseudo-protocol as the real backend does. end() stands for the
+// device stopping by itself.
 struct RecordingBackend final : MediaBackend {
+    void end() const { reportPlaybackEnd(PlaybackEnd::Finished); }
     std::shared_ptr<QStringList> log = std::make_shared<QStringList>();
     bool open(const QString &address) override
     {
@@ -30,17 +32,21 @@ class MediaCommandsTest : public QObject {
 
     std::unique_ptr<MediaCommandLayer> m_layer;
     std::shared_ptr<QStringList> m_calls;
+    RecordingBackend *m_backend = nullptr;
 
 private slots:
     void init()
     {
         auto backend = std::make_unique<RecordingBackend>();
         m_calls = backend->log;
+        m_backend = backend.get();
         m_layer = std::make_unique<MediaCommandLayer>(std::move(backend));
+        m_layer->onPlaybackEnd([calls = m_calls](PlaybackEnd) { *calls << "<ended>"; });
     }
 
-    // Commands sent in order ("<destroy>" drops the layer), the codes they
-    // answer and the backend calls they make.
+    // Commands sent in order ("<destroy>" drops the layer, "<end>" has the
+    // backend report the device's end), the codes they answer and the backend
+    // calls they make ("<ended>": the end reached the program).
     void scripts_data()
     {
         QTest::addColumn<QStringList>("commands");
@@ -77,6 +83,12 @@ private slots:
         QTest::newRow("destroyed after close all: not closed again")
             << QStringList{Open, "close all", "<destroy>"} << QList<int>{0, 0, 0}
             << QStringList{"open http://h/a.mp3", "close"};
+        QTest::newRow("the end of the open device goes on")
+            << QStringList{Open, "play OpenFile", "<end>"} << QList<int>{0, 0, 0}
+            << QStringList{"open http://h/a.mp3", "play", "<ended>"};
+        QTest::newRow("no end heard once closed")
+            << QStringList{Open, "close all", "<end>"} << QList<int>{0, 0, 0}
+            << QStringList{"open http://h/a.mp3", "close"};
     }
     void scripts()
     {
@@ -87,6 +99,9 @@ private slots:
         for (const QString &command : commands) {
             if (command == "<destroy>") {
                 m_layer.reset();
+                answered << 0;
+            } else if (command == "<end>") {
+                m_backend->end();
                 answered << 0;
             } else {
                 answered << m_layer->send(command);

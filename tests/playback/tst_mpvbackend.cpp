@@ -17,6 +17,14 @@ class MpvBackendTest : public QObject {
 
     static MpvBackend::Options silentOutput() { return {{"ao", "null"}}; }
 
+    // What the backend reported towards the command layer, in order.
+    static std::shared_ptr<QList<PlaybackEnd>> listen(MpvBackend &backend)
+    {
+        auto ends = std::make_shared<QList<PlaybackEnd>>();
+        backend.onPlaybackEnd([ends](PlaybackEnd end) { ends->append(end); });
+        return ends;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -58,6 +66,7 @@ private slots:
         MpvBackend backend(silentOutput());
         QSignalSpy loaded(&backend, &MpvBackend::loaded);
         QSignalSpy ended(&backend, &MpvBackend::reachedEnd);
+        const auto reported = listen(backend);
         const QString address = m_server.url(QStringLiteral("/tone.mp3"));
         QVERIFY(backend.open(address));
         QVERIFY(loaded.wait(10000));
@@ -71,6 +80,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(backend.position() < 0.5, 5000);
         QVERIFY(ended.wait(10000));
         QCOMPARE(ended.size(), 2);
+        QCOMPARE(*reported, QList<PlaybackEnd>({PlaybackEnd::Finished, PlaybackEnd::Finished}));
     }
 
     void failuresAreReportedForTheirAddress_data()
@@ -88,9 +98,11 @@ private slots:
         MpvBackend backend(silentOutput());
         QSignalSpy failed(&backend, &MpvBackend::failed);
         QSignalSpy loaded(&backend, &MpvBackend::loaded);
+        const auto reported = listen(backend);
         QVERIFY(backend.open(address)); // taken at once; the failure comes later
         QVERIFY(failed.wait(10000));
         QCOMPARE(failed.size(), 1);
+        QCOMPARE(*reported, QList<PlaybackEnd>{PlaybackEnd::CannotOpen});
         QCOMPARE(failed.first().at(0).toString(), address);
         QVERIFY(!failed.first().at(1).toString().isEmpty());
         QVERIFY(loaded.isEmpty());
@@ -108,6 +120,7 @@ private slots:
         MpvBackend backend(silentOutput());
         QSignalSpy failed(&backend, &MpvBackend::failed);
         QSignalSpy loaded(&backend, &MpvBackend::loaded);
+        const auto reported = listen(backend);
         QVERIFY(backend.open(m_server.url(QStringLiteral("/silent.mp3"))));
         backend.play();
         backend.close();
@@ -117,6 +130,27 @@ private slots:
         QCOMPARE(loaded.size(), 1);
         QCOMPARE(loaded.first().first().toString(), second);
         QVERIFY(failed.isEmpty());
+        QVERIFY(reported->isEmpty());
+    }
+
+    // No sound server to play to: the audio is read, then no output opens;
+    // that is reported as an address that cannot be played.
+    void noSoundOutputCannotOpen()
+    {
+        const QByteArray pulseServer = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:/nonexistent/kelvaro-test/pulse.sock");
+        MpvBackend backend(MpvBackend::Options{{"ao", "pulse"}});
+        QSignalSpy failed(&backend, &MpvBackend::failed);
+        const auto reported = listen(backend);
+        QVERIFY(backend.open(m_server.url(QStringLiteral("/tone.mp3"))));
+        backend.play();
+        const bool failedInTime = failed.wait(10000);
+        if (pulseServer.isEmpty())
+            qunsetenv("PULSE_SERVER");
+        else
+            qputenv("PULSE_SERVER", pulseServer);
+        QVERIFY(failedInTime);
+        QCOMPARE(*reported, QList<PlaybackEnd>{PlaybackEnd::CannotOpen});
     }
 
     void destroyingWhileLoadingIsSafe()

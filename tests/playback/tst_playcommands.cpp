@@ -101,8 +101,8 @@ private slots:
     }
 
     // Every row starts from a caption and a looked-up (or not) address and
-    // clicks one button. The media layer fails every command: play takes no
-    // notice.
+    // clicks one button. Rows marked "cannot open" have the media layer fail
+    // every command: the open command's failure puts the caption back.
     void stateTable_data()
     {
         QTest::addColumn<QString>("caption");
@@ -117,10 +117,13 @@ private slots:
         const QString rebuiltStatus = QStringLiteral("为您重新解析后,正在进行在线试播放..");
         const QString rebuilt = media("7", "1234567");
         const QString fivePieces = QStringLiteral("http://h/m/1234567.mp3");
+        const QString cannotPlay = QStringLiteral("抱歉!无法播放该音乐,请检查网络或声音设备..");
         QTest::newRow("play, nothing looked up")
             << Play << QString() << 7 << QStringList() << Play << LookUpFirst << QString();
         QTest::newRow("play") << Play << PageAddress << 7 << playCommands(PageAddress, 1000) << Stop << playing
                               << PageAddress;
+        QTest::newRow("play, cannot open") << Play << PageAddress << 7 << playCommands(PageAddress, 1000) << Play
+                                           << cannotPlay << PageAddress;
         QTest::newRow("stop") << Stop << PageAddress << 7 << QStringList{"close all"} << Play << Untouched
                               << PageAddress;
         QTest::newRow("stop, nothing looked up")
@@ -131,6 +134,8 @@ private slots:
             << Play << PageAddress << 16 << playCommands(rebuilt, 1000) << Stop << rebuiltStatus << rebuilt;
         QTest::newRow("rebuild while playing")
             << Stop << PageAddress << 16 << playCommands(rebuilt, 1000) << Stop << rebuiltStatus << rebuilt;
+        QTest::newRow("rebuild, cannot open")
+            << Stop << PageAddress << 16 << playCommands(rebuilt, 1000) << Play << cannotPlay << rebuilt;
         QTest::newRow("rebuild, nothing looked up")
             << Play << QString() << 16 << QStringList() << Play << LookUpFirst << QString();
         QTest::newRow("rebuild, five pieces while stopped")
@@ -147,7 +152,7 @@ private slots:
         QFETCH(QString, nextCaption);
         QFETCH(QString, status);
         QFETCH(QString, nextMusicUrl);
-        m_media.answer = 5;
+        m_media.answer = QString(QTest::currentDataTag()).endsWith("cannot open") ? 5 : 0;
         m_form->Command7->setText(caption);
         m_state.MusicUrl = musicUrl;
         m_state.WorkId = QStringLiteral("1234567");
@@ -156,6 +161,42 @@ private slots:
         QCOMPARE(m_form->Command7->text(), nextCaption);
         QCOMPARE(m_form->status(), status);
         QCOMPARE(m_state.MusicUrl, nextMusicUrl);
+    }
+
+    // The sound stops by itself: the caption goes back and the status says
+    // why. Once the user (or the works table) has stopped, a late word
+    // changes nothing; after the end, the button plays again from the start.
+    void soundStopsByItself_data()
+    {
+        QTest::addColumn<int>("end"); // PlaybackEnd
+        QTest::addColumn<bool>("stoppedFirst");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("end of the track") << int(PlaybackEnd::Finished) << false << "播放结束..";
+        QTest::newRow("cannot open") << int(PlaybackEnd::CannotOpen) << false
+                                     << "抱歉!无法播放该音乐,请检查网络或声音设备..";
+        QTest::newRow("broke off") << int(PlaybackEnd::Failed) << false << "抱歉!播放中断,请检查网络后重试..";
+        QTest::newRow("end after stop") << int(PlaybackEnd::Finished) << true << Untouched;
+    }
+    void soundStopsByItself()
+    {
+        QFETCH(int, end);
+        QFETCH(bool, stoppedFirst);
+        QFETCH(QString, status);
+        m_state.MusicUrl = PageAddress;
+        m_form->Command7->click();
+        QCOMPARE(m_form->Command7->text(), Stop);
+        if (stoppedFirst) {
+            m_form->Command7->click();
+            m_form->setStatus(Untouched);
+        }
+        m_media.commands.clear();
+        m_media.end(PlaybackEnd(end));
+        QCOMPARE(m_form->Command7->text(), Play);
+        QCOMPARE(m_form->status(), status);
+        QVERIFY(m_media.commands.isEmpty());
+        m_form->Command7->click();
+        QCOMPARE(m_media.commands, playCommands(PageAddress, 1000));
+        QCOMPARE(m_form->Command7->text(), Stop);
     }
 
     // The second rebuild reads the first one's address, whose piece 5 is the
