@@ -31,7 +31,7 @@ public:
     void setStatus(const QString &text) override { status = text; }
     void showDetails(const QString &, const SongDetails &details) override { songName = details.songName; }
     void showDefaultPicture() override {}
-    void showPicture(PictureSource, QString) override {}
+    void showPicture(PictureSource, QString, const std::function<bool()> &) override {}
     void placeBadgeAfterSongName() override {}
     void setBadgeVisible(bool) override {}
 };
