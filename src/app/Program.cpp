@@ -126,6 +126,9 @@ void Program::Form_Load()
         m_song, *Cdf_ent, m_services.dialogs, m_services.desktop, m_locations.musicFolder);
     m_downloadPanel->rememberFolders(m_settings.lastDownloadFolder(),
                                      [this](const QString &folder) { m_settings.setLastDownloadFolder(folder); });
+    // The works table's menu saves works through the download panel.
+    m_worksTable->setDownloadWorks(
+        [panel = m_downloadPanel.get()](const QList<WorkRow> &rows) { panel->downloadWorks(rows); });
     f.show();
     m_versionCheck->gx();
 }

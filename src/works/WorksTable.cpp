@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -52,6 +53,16 @@ WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction pa
     // itemDoubleClicked comes only for a double-click on a row; the table's
     // double-click also counts below the last row (then no row is selected).
     m_ListView1->viewport()->installEventFilter(this);
+
+    m_menu = new QMenu(m_ListView1); // the table owns it
+    m_downloadThis = m_menu->addAction(DownloadThisText);
+    m_downloadAll = m_menu->addAction(DownloadAllText);
+    // Queued: the batch runs for minutes with the window's events flowing,
+    // and should not do so inside the menu's own mouse handling.
+    connect(m_downloadThis, &QAction::triggered, this, &WorksTable::downloadThis, Qt::QueuedConnection);
+    connect(m_downloadAll, &QAction::triggered, this, &WorksTable::downloadAll, Qt::QueuedConnection);
+    m_ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_ListView1, &QWidget::customContextMenuRequested, this, &WorksTable::ListView1_ContextMenu);
 }
 
 bool WorksTable::eventFilter(QObject *watched, QEvent *event)
@@ -65,12 +76,8 @@ bool WorksTable::eventFilter(QObject *watched, QEvent *event)
 void WorksTable::Command10_Click()
 {
     const QString address = m_Text2->text();
-    if (address.isEmpty()) {
-        m_setStatus(EnterAddressStatus);
-        return;
-    }
-    if (!address.contains(singerAddressMarker())) {
-        m_setStatus(WrongAddressStatus);
+    if (const QString refusal = singerAddressRefusal(address); !refusal.isEmpty()) {
+        m_setStatus(refusal);
         return;
     }
     // Both stay disabled until the crawl ends: no second crawl meanwhile.
@@ -180,4 +187,33 @@ void WorksTable::Command11_Click()
     // a crawl or before the version check has enabled the field.
     m_Text2->setText(QString());
     m_Text2->setText(QGuiApplication::clipboard()->text());
+}
+
+WorkRow WorksTable::rowOf(const QTreeWidgetItem &item)
+{
+    return {item.text(0).toInt(), item.text(1), item.text(2), item.text(3)};
+}
+
+void WorksTable::ListView1_ContextMenu(const QPoint &at)
+{
+    const QTreeWidgetItem *item = m_ListView1->itemAt(at);
+    m_menuRow = item ? std::optional<WorkRow>(rowOf(*item)) : std::nullopt;
+    m_downloadThis->setEnabled(m_downloadWorks && m_menuRow);
+    m_downloadAll->setEnabled(m_downloadWorks && m_ListView1->topLevelItemCount() > 0);
+    m_menu->popup(m_ListView1->viewport()->mapToGlobal(at));
+}
+
+void WorksTable::downloadThis()
+{
+    if (m_downloadWorks && m_menuRow)
+        m_downloadWorks({*m_menuRow});
+}
+
+void WorksTable::downloadAll()
+{
+    QList<WorkRow> rows;
+    for (int i = 0; i < m_ListView1->topLevelItemCount(); ++i)
+        rows.append(rowOf(*m_ListView1->topLevelItem(i)));
+    if (m_downloadWorks && !rows.isEmpty())
+        m_downloadWorks(rows);
 }
