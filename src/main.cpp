@@ -14,6 +14,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kelvaro-helper"));
     applyAppearance(app);
+    if (!loadQtTranslations(app))
+        qWarning("kelvaro-helper: Qt's Chinese translations (qtbase_zh_CN) are not installed");
 
     QtDialogService dialogs;
     SystemDesktop desktop;

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
 #include <QStyleFactory>
+#include <QTranslator>
 
 void applyAppearance(QApplication &app)
 {
@@ -12,4 +14,15 @@ void applyAppearance(QApplication &app)
                       QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
     font.setPointSizeF(9);
     app.setFont(font);
+}
+
+bool loadQtTranslations(QApplication &app)
+{
+    auto *translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
 }

@@ -1,10 +1,13 @@
 #include "app/Form1.h"
 
 #include "app/Endpoints.h"
+#include "platform/ElidedLabel.h"
 
 #include <QHeaderView>
 #include <QPaintEvent>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace {
 
@@ -13,6 +16,19 @@ QLabel *label(const QString &text, QWidget *parent, int x, int y)
     auto *created = new QLabel(text, parent);
     created->move(x, y);
     created->adjustSize();
+    return created;
+}
+
+// A label for a value taken from a web page: too long for its box, it is cut
+// with "…" and shows the whole text as its tip.
+ElidedLabel *elidedLabel(const char *name, const QString &text, QWidget *parent, QRect geometry)
+{
+    auto *created = new ElidedLabel(text, parent);
+    created->setObjectName(QLatin1String(name));
+    // No height given: as high as one line of the caption.
+    if (geometry.height() == 0)
+        geometry.setHeight(created->sizeHint().height());
+    created->setGeometry(geometry);
     return created;
 }
 
@@ -88,6 +104,9 @@ void Form1::makeAddressRow()
     aicAlphaImage3 = new AlphaImageButton(asset("lookup-button.png"), this); // lookup button
     aicAlphaImage3->setObjectName(QStringLiteral("aicAlphaImage3"));
     aicAlphaImage3->move(488, 116);
+    // Reachable from the keyboard, right after the paste button.
+    aicAlphaImage3->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(Command9, aicAlphaImage3);
 }
 
 void Form1::makeSingerCard()
@@ -112,19 +131,15 @@ void Form1::makeSingerCard()
     aicAlphaImage1->setCursor(Qt::ArrowCursor);
     aicAlphaImage1->move(12, 8);
 
-    Label1 = label(QStringLiteral("歌手名：未查询"), Picture1, 196, 18);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFixedWidth(330);
+    Label1 = elidedLabel("Label1", QStringLiteral("歌手名：未查询"), Picture1, {196, 18, 330, 0});
     Label4 = label(QStringLiteral("粉丝数：未查询"), Picture1, 196, 46);
     Label4->setObjectName(QStringLiteral("Label4"));
     Label4->setFixedWidth(330);
     Label3 = label(QStringLiteral("其他信息："), Picture1, 196, 78);
     Label3->setObjectName(QStringLiteral("Label3"));
-    Label10 = new QLabel(QStringLiteral("请输入地址进行信息提取"), Picture1);
-    Label10->setObjectName(QStringLiteral("Label10"));
+    Label10 = elidedLabel("Label10", QStringLiteral("请输入地址进行信息提取"), Picture1, {196, 100, 330, 68});
     Label10->setWordWrap(true);
     Label10->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label10->setGeometry(196, 100, 330, 68);
     Image2->lower();
 }
 
@@ -135,6 +150,9 @@ void Form1::makeSongActions()
     Label2 = new AutoSizeLabel(QStringLiteral("演唱歌曲：未查询"), Picture2);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->move(16, 14);
+    // A long song name stops short of the panel's edge, leaving room for the
+    // music video badge that follows it.
+    Label2->setMaximumWidth(Picture2->width() - 16 - 30 - 12);
 
     aicAlphaImage2 = new AlphaImageButton(asset("mv-badge.png"), Picture2); // music video badge
     aicAlphaImage2->setObjectName(QStringLiteral("aicAlphaImage2"));
@@ -247,12 +265,8 @@ void Form1::makeDownloadPanel()
     Picture5 = section("Picture5", Picture3, {24, 192, 441, 217});
     Label14 = label(QStringLiteral("音乐信息："), Picture5, 16, 16);
     Label14->setObjectName(QStringLiteral("Label14"));
-    Label17 = label(QStringLiteral("演唱歌手："), Picture5, 16, 56);
-    Label17->setObjectName(QStringLiteral("Label17"));
-    Label17->setFixedWidth(400);
-    Label16 = label(QStringLiteral("音乐名称："), Picture5, 16, 80);
-    Label16->setObjectName(QStringLiteral("Label16"));
-    Label16->setFixedWidth(400);
+    Label17 = elidedLabel("Label17", QStringLiteral("演唱歌手："), Picture5, {16, 56, 400, 0});
+    Label16 = elidedLabel("Label16", QStringLiteral("音乐名称："), Picture5, {16, 80, 400, 0});
 
     ProgressBar1 = new QProgressBar(Picture5);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -352,4 +366,17 @@ void Form1::paintEvent(QPaintEvent *event)
     painter.drawPixmap(closeButtonRect(SW), buttons, QRect(29, row(m_closeLook, 42), 41, 20));
 
     painter.drawPixmap(10, 16, Image8->pixmap()); // title banner
+}
+
+void Form1::setDownloadExplanation(const QString &text)
+{
+    Label15->setText(text);
+    Label15->setWordWrap(false);
+    Label15->adjustSize();
+    const int room = Picture6->width() - 2 * Label15->x();
+    if (Label15->width() <= room)
+        return;
+    Label15->setWordWrap(true);
+    Label15->resize(room, Label15->heightForWidth(room));
+    Label15->move(Label15->x(), std::max(0, (Picture6->height() - Label15->height()) / 2));
 }

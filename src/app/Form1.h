@@ -99,6 +99,9 @@ public:
     // The status message, Label8(1).
     void setStatus(const QString &text) { Label8[1]->setText(text); }
     QString status() const { return Label8[1]->text(); }
+    // The download panel's explanation of the default target (Label15); a
+    // long folder path wraps onto a second line inside its section.
+    void setDownloadExplanation(const QString &text);
 
     // The painted title buttons and the looks they are drawn in. A full
     // repaint of the window draws both in their normal look again.

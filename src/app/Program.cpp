@@ -2,19 +2,35 @@
 
 #include "app/ColumnLock.h"
 #include "app/Endpoints.h"
+#include "app/WindowKeys.h"
+#include "platform/BusyCursor.h"
 #include "platform/Desktop.h"
 #include "playback/MediaCommands.h"
 #include "playback/MediaControl.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QIcon>
 
+namespace {
+
+// What the status line says while the window waits for a recording page, and
+// for the address of a works row's recording page. The crawl and the version
+// check say it themselves before they fetch.
+const QString LookupWaitStatus = QStringLiteral("正在获取歌曲信息..");
+const QString WorkAddressWaitStatus = QStringLiteral("正在获取作品地址..");
+
+} // namespace
+
 Program::Program(QApplication &app, ProgramServices services)
-    : m_app(app), m_services(std::move(services)), m_skin(app), m_form(std::make_unique<Form1>())
+    : m_app(app), m_services(std::move(services)),
+      m_locations(FileLocations::forProgramFolder(m_services.programFolder)), m_skin(app),
+      m_form(std::make_unique<Form1>())
 {
     Form1 &f = *m_form;
     f.installEventFilter(this);
+    f.setDownloadExplanation(m_locations.downloadExplanation());
 
     connect(f.Command5, &QPushButton::clicked, this, &Program::Command5_Click);
     connect(f.Command3, &QPushButton::clicked, this, &Program::Command3_Click);
@@ -22,7 +38,7 @@ Program::Program(QApplication &app, ProgramServices services)
 
     m_versionCheck = std::make_unique<VersionCheck>(
         VersionCheck::Controls{&f, f.Text1, f.Text2, f.Command10, f.Command12, setStatus()},
-        m_services.dialogs, m_services.desktop, m_services.endProgram, m_services.fetch);
+        m_services.dialogs, m_services.desktop, m_services.endProgram, waitingFetch(m_services.fetch, {}));
     m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram, [this] { return mayQuit(); });
 
     // The lookup connects its own buttons (the lookup image, copy and paste).
@@ -30,21 +46,52 @@ Program::Program(QApplication &app, ProgramServices services)
         SongLookup::Controls{f.Text1, f.aicAlphaImage3, f.Command13, f.Command9, f.Label1, f.Label4, f.Label10,
                              f.Label2, f.Label5, f.Label6, f.Label7, f.Label9, f.Image1, f.Image2,
                              f.aicAlphaImage2, setStatus()},
-        m_song, m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch);
+        m_song, waitingFetch(m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch,
+                             [](const QString &) { return LookupWaitStatus; }));
     // The works table connects its own buttons, timers and double-click; a
     // double-click runs the lookup above.
     m_worksTable = std::make_unique<WorksTable>(
         WorksTable::Controls{&f, f.Text2, f.Command10, f.Command11, f.Command12, f.ListView1, f.Timer3, f.Timer4,
                              f.Text1, f.Command7, setStatus()},
         m_song, [lookup = m_songLookup.get()] { lookup->aicAlphaImage3_Click(); }, m_services.media,
-        m_services.dialogs, m_services.fetch);
+        m_services.dialogs, waitingFetch(m_services.fetch, [](const QString &address) {
+            // The table fetches the singer page (the crawl says so itself) and
+            // the service address of a row.
+            return address.startsWith(playServiceAddress(QString())) ? WorkAddressWaitStatus : QString();
+        }));
 
+    // The page's folder is made on first use, before the click writes into
+    // it (connections run in the order they were made).
+    connect(f.Command8, &QPushButton::clicked, this, [folder = m_locations.videoPageFolder] { QDir().mkpath(folder); });
     m_musicVideo = std::make_unique<MusicVideo>(&f, setStatus(), m_song, m_services.dialogs, m_services.desktop,
-                                                m_services.programFolder);
+                                                m_locations.videoPageFolder, m_locations.videoPageNote());
     connect(f.Command8, &QPushButton::clicked, m_musicVideo.get(), &MusicVideo::Command8_Click);
 
     m_playCommands = std::make_unique<PlayCommands>(f.Command7, f.Command16, f.Slider1, setStatus(), m_song,
                                                     m_services.media);
+
+    // The keyboard goes through the same controls and handlers as the mouse.
+    new WindowKeys(f, {[table = m_worksTable.get()] { table->ListView1_DblClick(); },
+                       [this] { return m_downloadPanel && m_downloadPanel->transferRunning(); }});
+}
+
+PageFetch Program::waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText)
+{
+    return [this, fetch = std::move(fetch), waitingText = std::move(waitingText)](const QString &address) {
+        const BusyCursor busy;
+        const QString text = waitingText ? waitingText(address) : QString();
+        if (text.isEmpty())
+            return fetch(address);
+        // The wait's text gives way to the one that stood before, unless a
+        // handler wrote its own meanwhile (a refusal, say, of a lookup that
+        // ran inside this wait).
+        const QString before = m_form->status();
+        m_form->setStatus(text);
+        std::optional<QString> page = fetch(address);
+        if (m_form->status() == text)
+            m_form->setStatus(before);
+        return page;
+    };
 }
 
 std::function<void(const QString &)> Program::setStatus()
@@ -63,18 +110,25 @@ void Program::Form_Load()
     Form1 &f = *m_form;
     f.setWindowIcon(QIcon());
     // The skin's results are not looked at: a missing skin leaves the plain look.
-    m_skin.attachEx(m_services.programFolder + QStringLiteral("/skinh.she"), QString());
+    m_skin.attachEx(m_locations.skinFile, QString());
     m_skin.adjustHsv(140, 0, 0);
     f.Image3->setGeometry(2, f.Image3->y(), f.width() - 3, f.Image3->height());
     f.show();
-    f.Slider1->setValue(1000);
+    // The volume the user left it at; full the first time.
+    f.Slider1->setValue(m_settings.volume());
+    connect(f.Slider1, &QSlider::valueChanged, this, [this](int volume) { m_settings.setVolume(volume); });
     HookListView(f.ListView1);
     f.ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Cdf_ent = std::make_unique<Cls_DownLoad>();
     m_downloadPanel = std::make_unique<DownloadPanel>(
         DownloadPanel::Controls{&f, f.Picture3, f.Command2, f.Command1, f.Command6, f.ProgressBar1, f.Label16,
                                 f.Label17, f.aicAlphaImage4, f.Label2, setStatus()},
-        m_song, *Cdf_ent, m_services.dialogs, m_services.desktop, m_services.programFolder);
+        m_song, *Cdf_ent, m_services.dialogs, m_services.desktop, m_locations.musicFolder);
+    m_downloadPanel->rememberFolders(m_settings.lastDownloadFolder(),
+                                     [this](const QString &folder) { m_settings.setLastDownloadFolder(folder); });
+    // The works table's menu saves works through the download panel.
+    m_worksTable->setDownloadWorks(
+        [panel = m_downloadPanel.get()](const QList<WorkRow> &rows) { panel->downloadWorks(rows); });
     f.show();
     m_versionCheck->gx();
 }

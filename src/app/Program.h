@@ -8,6 +8,8 @@
 #include "lookup/SongLookup.h"
 #include "lookup/SongState.h"
 #include "mv/MusicVideo.h"
+#include "platform/FileLocations.h"
+#include "platform/UserSettings.h"
 #include "playback/PlayCommands.h"
 #include "works/WorksTable.h"
 
@@ -30,7 +32,8 @@ struct ProgramServices {
     std::function<void()> endProgram;
     // The page fetch: lookups and the version check read their pages through it.
     VersionCheck::Fetch fetch;
-    // The folder of the program file: the skin file lives there.
+    // The folder of the program file: where the program keeps its files
+    // when it may write there (see FileLocations).
     QString programFolder;
     // The song lookup's recording page fetch, which takes no error page for a
     // page; the page fetch above when none is given.
@@ -71,9 +74,14 @@ private:
     bool mayQuit();
     // Writes the status line, Label8(1).
     std::function<void(const QString &)> setStatus();
+    // `fetch` with the busy cursor for the wait; when `waitingText`
+    // gives a text for the address, the status line shows it while waiting.
+    PageFetch waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText);
 
     QApplication &m_app;
     ProgramServices m_services;
+    const FileLocations m_locations;
+    UserSettings m_settings;
     SkinLayer m_skin;
     SongState m_song;
     std::unique_ptr<Form1> m_form;

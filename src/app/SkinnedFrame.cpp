@@ -54,6 +54,9 @@ void SkinnedFrame::Form_MouseMove(int, double X, double Y)
 void SkinnedFrame::Form_MouseUp(int, double X, double Y)
 {
     if (inMinimise(X, Y)) {
+        // The press drew the button pressed; the window must not come back
+        // from the task bar still showing it so.
+        m_form.drawTitleButtons(Form1::ButtonLook::Normal, Form1::ButtonLook::Normal);
         m_form.setWindowState(m_form.windowState() | Qt::WindowMinimized);
     } else if (inClose(X, Y)) {
         if (m_mayEnd && !m_mayEnd())

@@ -1,20 +1,16 @@
 // kelvaro download URL [-o FILE]: the desktop program's download engine,
 // with a progress bar on stderr and an exit status a script can trust.
 #include "cli/Commands.h"
+#include "cli/Terminal.h"
 
 #include "download/Cls_DownLoad.h"
 #include "download/DownloadPanelLogic.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QUrl>
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -23,29 +19,6 @@ constexpr char DownloadUsage[] = "Usage: kelvaro download URL [-o FILE]\n"
                                  "Saves the resource at URL to FILE, or to the last part of the address\n"
                                  "in the current folder. Only a complete download replaces an existing\n"
                                  "FILE; Ctrl-C stops the transfer and leaves it as it was.\n";
-
-constexpr int ExitFailed = 1;
-constexpr int ExitUsage = 2;
-constexpr int ExitStopped = 130; // as a shell reports a Ctrl-C
-
-void say(const QString &text)
-{
-    std::fprintf(stderr, "kelvaro: %s\n", qPrintable(text));
-}
-
-QString humanBytes(qint64 bytes)
-{
-    if (bytes < 1024)
-        return QStringLiteral("%1 B").arg(bytes);
-    static const char *const units[] = {"KiB", "MiB", "GiB", "TiB"};
-    double value = double(bytes) / 1024.0;
-    int unit = 0;
-    while (value >= 1024.0 && unit < 3) {
-        value /= 1024.0;
-        ++unit;
-    }
-    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
-}
 
 // The last segment of the address's path, made safe to use as a file name in
 // the current folder: no leading dots (so neither ".." nor a hidden file),
@@ -59,102 +32,6 @@ QString fileNameFor(const QUrl &address)
         name.remove(0, 1);
     return name.isEmpty() ? QStringLiteral("download") : safeFileName(name);
 }
-
-// One line on stderr, redrawn in place a few times a second.
-class ProgressLine {
-public:
-    void start() { m_clock.start(); }
-
-    void update(qint64 done, qint64 total, bool force)
-    {
-        if (!force && m_drawn && m_lastDraw.elapsed() < 200)
-            return;
-        m_lastDraw.start();
-        m_drawn = true;
-        const double seconds = std::max(0.001, double(m_clock.elapsed()) / 1000.0);
-        const QString speed = humanBytes(qint64(double(done) / seconds)) + QStringLiteral("/s");
-        QString line;
-        if (total > 0) {
-            const qint64 percent = std::min<qint64>(100, done * 100 / total);
-            const int filled = int(percent * Width / 100);
-            line = QStringLiteral("[%1%2] %3%  %4 of %5  %6")
-                       .arg(QString(filled, QLatin1Char('#')), QString(Width - filled, QLatin1Char('-')))
-                       .arg(percent, 3)
-                       .arg(humanBytes(done), humanBytes(total), speed);
-        } else {
-            line = QStringLiteral("%1  %2").arg(humanBytes(done), speed);
-        }
-        const qsizetype width = line.size();
-        line = line.leftJustified(std::max(width, m_width));
-        m_width = width;
-        std::fprintf(stderr, "\r%s", qPrintable(line));
-        std::fflush(stderr);
-    }
-
-    void end()
-    {
-        if (m_drawn)
-            std::fputc('\n', stderr);
-        m_drawn = false;
-    }
-
-private:
-    static constexpr int Width = 30;
-    QElapsedTimer m_clock;
-    QElapsedTimer m_lastDraw;
-    bool m_drawn = false;
-    qsizetype m_width = 0;
-};
-
-// Ctrl-C reaches the event loop through a pipe: the handler only writes one
-// byte, the loop does the rest between chunks.
-int interruptPipe[2] = {-1, -1};
-
-extern "C" void onInterrupt(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
-}
-
-class InterruptWatch {
-public:
-    template<typename Slot>
-    explicit InterruptWatch(Slot onInterrupted)
-    {
-        if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        m_notifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, onInterrupted] {
-            char drained[16];
-            while (::read(interruptPipe[0], drained, sizeof drained) > 0) {
-            }
-            // A second Ctrl-C ends the program the ordinary way, for when the
-            // server has gone quiet and the stop waits for its next chunk.
-            std::signal(SIGINT, SIG_DFL);
-            onInterrupted();
-        });
-        struct sigaction action{};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &m_previous);
-    }
-
-    ~InterruptWatch()
-    {
-        if (!m_notifier)
-            return;
-        sigaction(SIGINT, &m_previous, nullptr);
-        m_notifier.reset();
-        ::close(interruptPipe[0]);
-        ::close(interruptPipe[1]);
-        interruptPipe[0] = interruptPipe[1] = -1;
-    }
-
-private:
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    struct sigaction m_previous{};
-};
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "platform/AlphaImageButton.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
+#include "works/WorkBatch.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,12 +29,34 @@ const QString StopCaption = QStringLiteral("停止下载");
 // Handed to the engine, which accepts it and has no use for it.
 constexpr qint32 TimeOutMs = 10000;
 
+QString batchFailureText(const BatchOutcome &outcome)
+{
+    using Failure = BatchOutcome::Failure;
+    switch (outcome.failure) {
+    case Failure::ServiceUnanswered:
+        return QStringLiteral("无法获取播放地址");
+    case Failure::NotRecordingPage:
+        return QStringLiteral("播放地址无效");
+    case Failure::PageUnanswered:
+        return QStringLiteral("无法获取作品页面");
+    case Failure::NoAudioAddress:
+        return QStringLiteral("作品页面没有音乐地址");
+    case Failure::Transfer:
+        return QStringLiteral("音乐下载失败(%1)").arg(outcome.detail);
+    case Failure::FileError:
+        return QStringLiteral("下载文件无法写入");
+    case Failure::None:
+        break;
+    }
+    return {};
+}
+
 } // namespace
 
 DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &Cdf_ent, DialogService &dialogs,
-                             Desktop &desktop, QString programFolder, QObject *parent)
+                             Desktop &desktop, QString musicFolder, QObject *parent)
     : QObject(parent), m_c(std::move(controls)), m_song(song), m_engine(Cdf_ent), m_dialogs(dialogs),
-      m_desktop(desktop), m_programFolder(std::move(programFolder))
+      m_desktop(desktop), m_musicFolder(std::move(musicFolder))
 {
     connect(m_c.Command2, &QPushButton::clicked, this, &DownloadPanel::Command2_Click);
     connect(m_c.Command1, &QPushButton::clicked, this, &DownloadPanel::Command1_Click);
@@ -42,7 +65,20 @@ DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &C
     connect(&m_engine, &Cls_DownLoad::DLFileDowning, this, &DownloadPanel::Cdf_entDLFileDowning);
     connect(&m_engine, &Cls_DownLoad::DLFileStatus, this, &DownloadPanel::Cdf_entDLFileStatus);
     m_c.Picture3->installEventFilter(this);
+
+    m_batch = std::make_unique<WorkBatch>(m_engine);
+    connect(m_batch.get(), &WorkBatch::workStarted, this,
+            [this](int position, int total, const BatchWork &) { batchWorkStarted(position, total); });
+    connect(m_batch.get(), &WorkBatch::targetChosen, this,
+            [this](const QString &, const QString &title, const QString &userName) {
+                m_c.Label16->setText(QStringLiteral("音乐名称：") + title);
+                m_c.Label17->setText(QStringLiteral("演唱歌手：") + userName);
+            });
+    connect(m_batch.get(), &WorkBatch::workEnded, this,
+            [this](int, int, const BatchOutcome &outcome) { batchWorkEnded(outcome); });
 }
+
+DownloadPanel::~DownloadPanel() = default;
 
 QString DownloadPanel::songTitle() const
 {
@@ -56,31 +92,54 @@ void DownloadPanel::Command2_Click()
         m_c.setStatus(QStringLiteral("正在下载音乐.."));
         m_c.Label16->setText(QStringLiteral("音乐名称：") + title);
         m_c.Label17->setText(QStringLiteral("演唱歌手：") + m_song.UserName);
-        QFrame &panel = *m_c.Picture3;
-        const double left = m_c.window->width() / 2.0 - panel.width() / 2.0;
-        const double top = m_c.window->height() / 2.0 - panel.height() / 2.0;
-        panel.move(int(std::nearbyint(left)), int(std::nearbyint(top)));
-        panel.show();
+        showPanel();
     } else {
         m_c.setStatus(StatusTexts::LookUpFirst);
     }
-    m_downPath = defaultDownloadPath(m_programFolder, title, m_song.UserName);
+    m_downPath = defaultDownloadPath(m_musicFolder, title, m_song.UserName);
     m_c.ProgressBar1->setValue(0);
+}
+
+void DownloadPanel::rememberFolders(QString lastFolder, std::function<void(const QString &)> keep)
+{
+    m_lastFolder = std::move(lastFolder);
+    m_keepFolder = std::move(keep);
+}
+
+void DownloadPanel::showPanel()
+{
+    QFrame &panel = *m_c.Picture3;
+    const double left = m_c.window->width() / 2.0 - panel.width() / 2.0;
+    const double top = m_c.window->height() / 2.0 - panel.height() / 2.0;
+    panel.move(int(std::nearbyint(left)), int(std::nearbyint(top)));
+    panel.show();
 }
 
 void DownloadPanel::Command1_Click()
 {
+    QString suggested = suggestedFileName(songTitle(), m_song.UserName);
+    if (!m_lastFolder.isEmpty() && QFileInfo(m_lastFolder).isDir())
+        suggested = m_lastFolder + QLatin1Char('/') + suggested;
     const std::optional<QString> chosen =
         m_dialogs.saveFileName(m_c.window, QStringLiteral("选择要下载的路径"), QStringLiteral("MP3音乐文件"),
-                               QStringLiteral("*.mp3"), suggestedFileName(songTitle(), m_song.UserName));
+                               QStringLiteral("*.mp3"), suggested);
     if (!chosen || chosen->isEmpty())
         return; // cancelled: the target stays what it was
     m_downPath = *chosen;
+    m_lastFolder = QFileInfo(m_downPath).absolutePath();
+    if (m_keepFolder)
+        m_keepFolder(m_lastFolder);
     m_c.setStatus(QStringLiteral("已更换下载路径：") + m_downPath);
 }
 
 void DownloadPanel::Command6_Click()
 {
+    // While a batch runs the button only ever stops it; the batch has its
+    // own targets, whatever DownPath holds.
+    if (m_batch->isRunning()) {
+        askToStop();
+        return;
+    }
     if (m_downPath.isEmpty()) {
         m_dialogs.messageBox(m_c.window, QStringLiteral("请先选择要下载的文件路径!"), MessageBoxTitle,
                              MessageIcon::Exclamation, MessageButtons::Ok);
@@ -108,7 +167,7 @@ void DownloadPanel::startTransfer()
     // The default target's folder is ours to make; the first download into
     // it would fail without it. A folder the user picked already exists.
     const QString target = m_downPath;
-    const QString music = QDir::cleanPath(QDir(musicFolder(m_programFolder)).absolutePath());
+    const QString music = QDir::cleanPath(QDir(m_musicFolder).absolutePath());
     if (QDir::cleanPath(QFileInfo(target).absolutePath()) == music)
         QDir().mkpath(music);
 
@@ -180,7 +239,7 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
 
 bool DownloadPanel::mayQuit()
 {
-    if (!m_transferRunning)
+    if (!m_transferRunning && !m_batch->isRunning())
         return true;
     // A second way out taken while the question is open asks nothing more.
     if (m_askingToQuit)
@@ -193,8 +252,11 @@ bool DownloadPanel::mayQuit()
     if (answer != MessageAnswer::Yes)
         return false;
     // The transfer ends through its stop request; what it received goes with
-    // its ".part", and an earlier file at the target stays.
-    if (m_transferRunning)
+    // its ".part", and an earlier file at the target stays. A batch starts
+    // no further work.
+    if (m_batch->isRunning())
+        m_batch->stop();
+    else if (m_transferRunning)
         m_engine.DLFileStop();
     return true;
 }
@@ -208,10 +270,12 @@ void DownloadPanel::askToStop()
     if (answer == MessageAnswer::Yes) {
         // A stop asked for while nothing runs would cut the next download
         // short after its first chunk.
-        if (m_transferRunning)
+        if (m_batch->isRunning())
+            m_batch->stop();
+        else if (m_transferRunning)
             m_engine.DLFileStop();
         m_c.Command2->setEnabled(true);
-    } else if (m_transferRunning) {
+    } else if (m_transferRunning || m_batch->isRunning()) {
         // The transfer goes on, so the button must go on offering to stop
         // it: reading "开始下载", a click would start a second one.
         m_c.Command6->setText(StopCaption);
@@ -227,8 +291,9 @@ void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
 {
     const QString text = downloadStatusText(TmpState);
     if (!text.isEmpty())
-        m_c.setStatus(text);
-    if (TmpState == DownloadStatus::HandlesClosed)
+        m_c.setStatus(m_batchPrefix + text);
+    // One work of a batch has ended, not the batch: the button still stops it.
+    if (TmpState == DownloadStatus::HandlesClosed && !m_batch->isRunning())
         m_c.Command6->setText(StartCaption);
 }
 
@@ -284,4 +349,84 @@ bool DownloadPanel::eventFilter(QObject *watched, QEvent *event)
     default:
         return QObject::eventFilter(watched, event);
     }
+}
+
+void DownloadPanel::downloadWorks(const QList<WorkRow> &rows)
+{
+    QList<BatchWork> works;
+    for (const WorkRow &row : rows)
+        works.append(BatchWork::fromRow(row));
+    if (works.isEmpty())
+        return;
+    if (m_batch->isRunning()) {
+        m_batch->enqueue(works); // the running batch takes them on
+        return;
+    }
+    if (m_transferRunning || m_engine.isRunning()) {
+        m_c.setStatus(QStringLiteral("当前正在下载中,请稍后再试.."));
+        return;
+    }
+
+    m_batch->enqueue(works);
+    showPanel();
+    m_c.Command6->setText(StopCaption);
+    m_c.Command2->setEnabled(false);
+    m_c.ProgressBar1->setValue(0);
+    // Window events, this panel's handlers among them, run inside the batch.
+    const QList<BatchOutcome> outcomes = m_batch->run(m_musicFolder);
+    m_batchPrefix.clear();
+    m_c.Command6->setText(StartCaption);
+    m_c.Command2->setEnabled(true);
+    batchEnded(outcomes);
+}
+
+void DownloadPanel::batchWorkStarted(int position, int total)
+{
+    m_batchPrefix = QStringLiteral("第 %1/%2 首：").arg(position).arg(total);
+    m_c.ProgressBar1->setValue(0);
+    m_c.setStatus(m_batchPrefix + QStringLiteral("正在获取作品信息.."));
+}
+
+void DownloadPanel::batchWorkEnded(const BatchOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case BatchOutcome::Kind::Downloaded:
+        m_c.ProgressBar1->setValue(100);
+        return; // the engine has said "音乐下载完成"
+    case BatchOutcome::Kind::Skipped:
+        m_c.ProgressBar1->setValue(100);
+        m_c.setStatus(m_batchPrefix + QStringLiteral("文件已存在且完整,跳过"));
+        return;
+    case BatchOutcome::Kind::Failed:
+        m_c.setStatus(m_batchPrefix + QStringLiteral("下载失败：") + batchFailureText(outcome));
+        return;
+    case BatchOutcome::Kind::Stopped:
+        return;
+    }
+}
+
+void DownloadPanel::batchEnded(const QList<BatchOutcome> &outcomes)
+{
+    int downloaded = 0;
+    int skipped = 0;
+    int failed = 0;
+    bool stopped = false;
+    for (const BatchOutcome &outcome : outcomes) {
+        switch (outcome.kind) {
+        case BatchOutcome::Kind::Downloaded:
+            ++downloaded;
+            break;
+        case BatchOutcome::Kind::Skipped:
+            ++skipped;
+            break;
+        case BatchOutcome::Kind::Failed:
+            ++failed;
+            break;
+        case BatchOutcome::Kind::Stopped:
+            stopped = true;
+            break;
+        }
+    }
+    m_c.setStatus((stopped ? QStringLiteral("批量下载已停止：") : QStringLiteral("批量下载结束："))
+                  + QStringLiteral("下载 %1 首,跳过 %2 首,失败 %3 首").arg(downloaded).arg(skipped).arg(failed));
 }

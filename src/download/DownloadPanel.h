@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class AlphaImageButton;
 class Cls_DownLoad;
@@ -14,8 +15,12 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QWidget;
+class WorkBatch;
+struct BatchOutcome;
+struct BatchWork;
 struct DownloadResult;
 struct SongState;
+struct WorkRow;
 
 // The download panel: opens and fills Picture3, picks the target file,
 // starts and stops the transfer on the download engine and turns the
@@ -44,16 +49,29 @@ public:
         std::function<void(const QString &)> setStatus;
     };
 
+    // `musicFolder` is the folder of the default target file.
     DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &Cdf_ent, DialogService &dialogs, Desktop &desktop,
-                  QString programFolder, QObject *parent = nullptr);
+                  QString musicFolder, QObject *parent = nullptr);
+    ~DownloadPanel() override;
+
+    // The browse dialog opens in `lastFolder` (when not empty), and the
+    // folder of every file chosen there is handed to `keep`.
+    void rememberFolders(QString lastFolder, std::function<void(const QString &)> keep);
 
     // The target file; empty until Command2 or Command1 sets it.
     const QString &DownPath() const { return m_downPath; }
     // A transfer started here is running (Command6_Click has not returned).
     bool transferRunning() const { return m_transferRunning; }
+    // The works the table's menu asked for, saved one after another into the
+    // default folder, in the progress bar and the status line ("第 N/M 首"),
+    // stopped by the start/stop button. Works asked for while a batch runs
+    // join its queue; the call returns when the batch has ended (or at once
+    // when the works joined a running batch or a single download runs).
+    void downloadWorks(const QList<WorkRow> &rows);
+    const WorkBatch &workBatch() const { return *m_batch; }
 
-    // Quitting while a transfer runs: asks whether to stop it and quit. True
-    // when nothing runs, or on Yes (the transfer is then asked to stop).
+    // Quitting while a transfer or a batch runs: asks whether to stop it and
+    // quit. True when nothing runs, or on Yes (it is then asked to stop).
     bool mayQuit();
 
     void Command2_Click();
@@ -74,17 +92,25 @@ private:
     void askToStop();
     void transferEnded(const DownloadResult &result, const QString &target);
     void followMouse(QPointF inPanel);
+    void showPanel();
+    void batchWorkStarted(int position, int total);
+    void batchWorkEnded(const BatchOutcome &outcome);
+    void batchEnded(const QList<BatchOutcome> &outcomes);
 
     Controls m_c;
     SongState &m_song;
     Cls_DownLoad &m_engine;
     DialogService &m_dialogs;
     Desktop &m_desktop;
-    const QString m_programFolder;
+    const QString m_musicFolder;
+    QString m_lastFolder;
+    std::function<void(const QString &)> m_keepFolder;
 
     QString m_downPath;
     bool m_transferRunning = false;
     bool m_askingToQuit = false;
+    std::unique_ptr<WorkBatch> m_batch;
+    QString m_batchPrefix; // "第 N/M 首：" while a batch runs
 
     // Dragging Picture3: where it was pressed inside the panel, the point
     // that stays under the mouse until the button is released.

@@ -69,14 +69,9 @@ QString suggestedFileName(const QString &title, const QString &userName)
     return safeFileName(title + QStringLiteral(" - ") + userName + QStringLiteral(".mp3"));
 }
 
-QString musicFolder(const QString &programFolder)
+QString defaultDownloadPath(const QString &musicFolder, const QString &title, const QString &userName)
 {
-    return programFolder + QStringLiteral("/Music");
-}
-
-QString defaultDownloadPath(const QString &programFolder, const QString &title, const QString &userName)
-{
-    return musicFolder(programFolder) + QLatin1Char('/') + suggestedFileName(title, userName);
+    return musicFolder + QLatin1Char('/') + suggestedFileName(title, userName);
 }
 
 int progressPercentage(qint64 downloaded, qint64 filesize)

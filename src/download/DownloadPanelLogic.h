@@ -18,11 +18,8 @@ QString safeFileName(const QString &name);
 // The save dialog's suggested name: title, " - ", user name, ".mp3".
 QString suggestedFileName(const QString &title, const QString &userName);
 
-// The folder beside the program that the default target file goes into.
-QString musicFolder(const QString &programFolder);
-
-// The default target file: the Music folder, then the suggested name.
-QString defaultDownloadPath(const QString &programFolder, const QString &title, const QString &userName);
+// The default target file: the music folder, then the suggested name.
+QString defaultDownloadPath(const QString &musicFolder, const QString &title, const QString &userName);
 
 // The progress bar's value: downloaded / size × 100 rounded to the nearest
 // whole number, halves to even; 0 when the size is unknown; never above 100

@@ -2,6 +2,7 @@
 #include "lookup/StatusLine.h"
 
 #include "platform/AlphaImageButton.h"
+#include "platform/BusyCursor.h"
 #include "platform/Clipboard.h"
 
 #include <QLineEdit>
@@ -27,6 +28,7 @@ void SongLookup::aicAlphaImage3_Click()
 {
     // The address is read once, before the page is fetched: editing Text1
     // during the wait changes nothing for this lookup.
+    const BusyCursor busy; // the page and then the picture keep the user waiting
     runParseAction(m_Text1 ? m_Text1->text() : QString(), m_state, m_pieces, m_panel, m_fetch);
 }
 

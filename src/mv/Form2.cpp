@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+
 Form2::Form2(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form2"));
@@ -41,4 +43,13 @@ Form2::Form2(QWidget *parent) : QDialog(parent)
 void Form2::Form_Load()
 {
     setWindowIcon(QIcon());
+}
+
+void Form2::setPageNote(const QString &text)
+{
+    Label3->setText(text);
+    Label3->setWordWrap(true);
+    // Between the frame's title and the button.
+    const int height = std::min(Label3->heightForWidth(Label3->width()), Command1->y() - 22);
+    Label3->setGeometry(Label3->x(), Command1->y() - 4 - height, Label3->width(), height);
 }

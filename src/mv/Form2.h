@@ -22,6 +22,10 @@ public:
     QLabel *Label3 = nullptr;
     QPushButton *Command1 = nullptr; // play now
 
+    // Says where video.htm was written instead of "the current folder"; a
+    // long folder path wraps onto a second line above the button.
+    void setPageNote(const QString &text);
+
 private:
     void Form_Load();
 };

@@ -9,15 +9,15 @@
 #include <QPushButton>
 
 MusicVideo::MusicVideo(QWidget *window, std::function<void(const QString &)> setStatus, const SongState &song,
-                       DialogService &dialogs, Desktop &desktop, QString programFolder)
+                       DialogService &dialogs, Desktop &desktop, QString folder, QString folderNote)
     : m_window(window), m_setStatus(std::move(setStatus)), m_song(song), m_dialogs(dialogs), m_desktop(desktop),
-      m_programFolder(std::move(programFolder))
+      m_folder(std::move(folder)), m_folderNote(std::move(folderNote))
 {
 }
 
 QString MusicVideo::videoPagePath() const
 {
-    return m_programFolder + QStringLiteral("/video.htm");
+    return m_folder + QStringLiteral("/video.htm");
 }
 
 void MusicVideo::Command8_Click()
@@ -32,7 +32,9 @@ void MusicVideo::Command8_Click()
     const QString failure = VideoPage::write(videoPagePath(), line);
     if (!failure.isEmpty()) {
         // No page, no dialog: say where it could not be written.
-        m_dialogs.messageBox(m_window, QStringLiteral("无法生成视频页面：") + videoPagePath() + QStringLiteral("\n") + failure,
+        m_dialogs.messageBox(m_window,
+                             QStringLiteral("无法生成视频页面：") + videoPagePath()
+                                 + QStringLiteral("\n请检查程序所在文件夹是否可以写入!"),
                              MessageBoxTitle, MessageIcon::Exclamation, MessageButtons::Ok);
         return;
     }
@@ -42,9 +44,14 @@ void MusicVideo::Command8_Click()
         m_form2 = new Form2(m_window);
         m_form2->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_form2->Command1, &QPushButton::clicked, this, &MusicVideo::Form2_Command1_Click);
+        if (!m_folderNote.isEmpty())
+            m_form2->setPageNote(m_folderNote);
     }
     m_form2->Text1->setText(m_song.MvUrl);
     m_form2->Text2->setText(MvHtml);
+    // Both start at their beginning: the scheme and host say what the address is.
+    m_form2->Text1->setCursorPosition(0);
+    m_form2->Text2->setCursorPosition(0);
     emit dialogReady(m_form2);
     if (m_form2)
         m_form2->exec();

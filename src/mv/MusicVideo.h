@@ -9,13 +9,14 @@ class Desktop;
 class DialogService;
 struct SongState;
 
-// The "获取MV" button: writes video.htm beside the program for the current
-// music video and shows the dialog that opens it.
+// The "获取MV" button: writes video.htm into its folder (beside the program,
+// or the data folder of an installed one) for the current music video and
+// shows the dialog that opens it.
 class MusicVideo : public QObject {
     Q_OBJECT
 public:
     MusicVideo(QWidget *window, std::function<void(const QString &)> setStatus, const SongState &song,
-               DialogService &dialogs, Desktop &desktop, QString programFolder);
+               DialogService &dialogs, Desktop &desktop, QString folder, QString folderNote = QString());
 
     void Command8_Click();
 
@@ -37,7 +38,9 @@ private:
     const SongState &m_song;
     DialogService &m_dialogs;
     Desktop &m_desktop;
-    QString m_programFolder;
+    QString m_folder;
+    // The dialog's note on where the page is; empty keeps its own text.
+    QString m_folderNote;
     QString MvHtml;
     QPointer<Form2> m_form2;
 };

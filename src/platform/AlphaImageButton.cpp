@@ -1,5 +1,6 @@
 #include "platform/AlphaImageButton.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -24,6 +25,31 @@ void AlphaImageButton::paintEvent(QPaintEvent *)
     // A light touch of feedback: slightly faded while pressed, full while hovered.
     painter.setOpacity(m_pressed ? 0.7 : (m_hovered ? 1.0 : 0.92));
     painter.drawPixmap(rect(), m_picture);
+    if (hasFocus()) {
+        // The pictures are round: the ring follows their outline, a dark
+        // line with a light one inside, seen on any picture colour.
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setOpacity(1.0);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(palette().color(QPalette::WindowText), 2));
+        painter.drawEllipse(QRectF(rect()).adjusted(1, 1, -1, -1));
+        painter.setPen(QPen(palette().color(QPalette::Base), 1.5));
+        painter.drawEllipse(QRectF(rect()).adjusted(2.75, 2.75, -2.75, -2.75));
+    }
+}
+
+void AlphaImageButton::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!event->isAutoRepeat())
+            click();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void AlphaImageButton::mousePressEvent(QMouseEvent *event)

@@ -16,6 +16,10 @@ public:
     int Left() const { return x(); }
     void setLeft(int left) { move(left, y()); }
 
+    // Acts as a left click would. A button given a focus policy also answers
+    // Space and Enter while it has the focus, and draws a ring around itself.
+    void click() { emit clicked(); }
+
 signals:
     void clicked();
 
@@ -25,6 +29,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QPixmap m_picture;

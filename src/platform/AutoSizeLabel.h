@@ -1,13 +1,14 @@
 #pragma once
-#include <QLabel>
+#include "platform/ElidedLabel.h"
 
 // A label that sizes itself to its caption, as the window's auto-sizing labels
 // do: the status message grows to the right, and the song name's width places
-// the music video badge.
-class AutoSizeLabel : public QLabel {
+// the music video badge. It grows no further than its maximum width; a longer
+// caption is cut with "…" there (see ElidedLabel).
+class AutoSizeLabel : public ElidedLabel {
     Q_OBJECT
 public:
-    explicit AutoSizeLabel(const QString &text, QWidget *parent = nullptr) : QLabel(text, parent) { adjustSize(); }
+    explicit AutoSizeLabel(const QString &text, QWidget *parent = nullptr) : ElidedLabel(text, parent) { adjustSize(); }
 
     // Deliberately hides QLabel::setText: every caption change re-measures.
     void setText(const QString &text) {

@@ -1,6 +1,7 @@
 #include "works/WorksCrawl.h"
 
 #include "app/Endpoints.h"
+#include "lookup/StatusLine.h"
 #include "lookup/TextOps.h"
 
 #include <limits>
@@ -67,6 +68,15 @@ QString singerAddressMarker()
     return QString::fromUtf8(Endpoints::WebHost) + QStringLiteral("/u/");
 }
 
+QString singerAddressRefusal(const QString &address)
+{
+    if (address.isEmpty())
+        return WorksCrawlTexts::EnterAddress;
+    if (!address.contains(singerAddressMarker()))
+        return StatusTexts::WrongAddress;
+    return {};
+}
+
 QString playServiceAddress(const QString &workId)
 {
     return QString::fromUtf8(Endpoints::PlayUrlService) + workId;
@@ -130,4 +140,13 @@ QList<WorkRow> buildWorkRows(WorksCrawlState &state)
         rows.append({i, Seg[2], Seg[5], playServiceAddress(Seg[2])});
     }
     return rows;
+}
+
+QList<WorkRow> crawlSingerPage(const QString &page, WorksCrawlState &state)
+{
+    state.Seg[0] = page;
+    state.Hits[0] = 0;
+    if (page.isEmpty() || !countWorkRows(state))
+        return {};
+    return buildWorkRows(state);
 }

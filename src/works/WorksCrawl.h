@@ -37,9 +37,22 @@ inline const QString TitleDiv = QStringLiteral("<div class=\"song_title\">");
 inline const QString TitleEnd = QStringLiteral("<");
 } // namespace WorksMarkup
 
+namespace WorksCrawlTexts {
+inline const QString EnterAddress = QStringLiteral("请输入歌手主页地址 ..");
+inline const QString Fetching = QStringLiteral("正在进行获取..");
+inline const QString Done = QStringLiteral("获取完毕..");
+inline const QString NoWorks = QStringLiteral("当前歌手没有音乐作品或未开通Kelvaro会员无法获取");
+inline const QString FetchFailed = QStringLiteral("获取失败,请您稍后再试..");
+} // namespace WorksCrawlTexts
+
 // What a singer home page address must contain: the community's web host
 // immediately followed by "/u/", matched exactly (upper-case "/U/" is not it).
 QString singerAddressMarker();
+
+// Why a singer home page address is refused before anything is fetched: the
+// status text for an empty address or one without the marker; empty when the
+// address may be fetched as it stands.
+QString singerAddressRefusal(const QString &address);
 
 // The play-address service's address for a work id, as it stands (an empty
 // id gives an address ending in "?wid=").
@@ -70,3 +83,8 @@ struct WorkRow {
 // Every piece of the page is visited once for all rows, so the work grows
 // with the page's length, not with rows times length.
 QList<WorkRow> buildWorkRows(WorksCrawlState &state);
+
+// A whole crawl of a fetched singer page in one go, as the window's scan and
+// row tick do it: Seg(0) takes the page, Hits(0) starts again from 0, and the
+// rows come out exactly as the table would show them.
+QList<WorkRow> crawlSingerPage(const QString &page, WorksCrawlState &state);

@@ -9,6 +9,7 @@
 #include "playback/PlayCommands.h"
 
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -51,6 +52,16 @@ WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction pa
     // itemDoubleClicked comes only for a double-click on a row; the table's
     // double-click also counts below the last row (then no row is selected).
     m_ListView1->viewport()->installEventFilter(this);
+
+    m_menu = new QMenu(m_ListView1); // the table owns it
+    m_downloadThis = m_menu->addAction(DownloadThisText);
+    m_downloadAll = m_menu->addAction(DownloadAllText);
+    // Queued: the batch runs for minutes with the window's events flowing,
+    // and should not do so inside the menu's own mouse handling.
+    connect(m_downloadThis, &QAction::triggered, this, &WorksTable::downloadThis, Qt::QueuedConnection);
+    connect(m_downloadAll, &QAction::triggered, this, &WorksTable::downloadAll, Qt::QueuedConnection);
+    m_ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_ListView1, &QWidget::customContextMenuRequested, this, &WorksTable::ListView1_ContextMenu);
 }
 
 bool WorksTable::eventFilter(QObject *watched, QEvent *event)
@@ -64,18 +75,14 @@ bool WorksTable::eventFilter(QObject *watched, QEvent *event)
 void WorksTable::Command10_Click()
 {
     const QString address = m_Text2->text();
-    if (address.isEmpty()) {
-        m_setStatus(EnterAddressStatus);
-        return;
-    }
-    if (!address.contains(singerAddressMarker())) {
-        m_setStatus(StatusTexts::WrongAddress);
+    if (const QString refusal = singerAddressRefusal(address); !refusal.isEmpty()) {
+        m_setStatus(refusal);
         return;
     }
     // Both stay disabled until the crawl ends: no second crawl meanwhile.
     m_Command10->setEnabled(false);
     m_Text2->setEnabled(false);
-    m_setStatus(FetchingStatus);
+    m_setStatus(WorksCrawlTexts::Fetching);
     // The table keeps the previous rows while the page comes.
     const std::optional<QString> page = m_fetch(address);
     if (!page) {
@@ -97,7 +104,7 @@ void WorksTable::fetchFailed()
     // Without a page no timer would ever end the crawl.
     m_Command10->setEnabled(true);
     m_Text2->setEnabled(true);
-    m_setStatus(FetchFailedStatus);
+    m_setStatus(WorksCrawlTexts::FetchFailed);
 }
 
 void WorksTable::hx()
@@ -122,7 +129,7 @@ void WorksTable::Timer3_Timer()
 
     m_Command10->setEnabled(true);
     m_Text2->setEnabled(true);
-    m_setStatus(DoneStatus);
+    m_setStatus(WorksCrawlTexts::Done);
     m_Timer4->stop();
     m_Timer3->stop();
 }
@@ -136,7 +143,7 @@ void WorksTable::Timer4_Timer()
     // Off before the box: the box's event loop would deliver the next tick
     // two seconds later, and with it a second box.
     m_Timer4->stop();
-    m_setStatus(NoWorksStatus);
+    m_setStatus(WorksCrawlTexts::NoWorks);
     m_dialogs.messageBox(m_window, NoWorksMessage, MessageBoxTitle, MessageIcon::Information, MessageButtons::Ok);
     m_Text2->setEnabled(true);
     m_Command10->setEnabled(true);
@@ -177,4 +184,33 @@ void WorksTable::Command11_Click()
 {
     // Works during a crawl too, while the field is disabled.
     pasteInto(m_Text2);
+}
+
+WorkRow WorksTable::rowOf(const QTreeWidgetItem &item)
+{
+    return {item.text(0).toInt(), item.text(1), item.text(2), item.text(3)};
+}
+
+void WorksTable::ListView1_ContextMenu(const QPoint &at)
+{
+    const QTreeWidgetItem *item = m_ListView1->itemAt(at);
+    m_menuRow = item ? std::optional<WorkRow>(rowOf(*item)) : std::nullopt;
+    m_downloadThis->setEnabled(m_downloadWorks && m_menuRow);
+    m_downloadAll->setEnabled(m_downloadWorks && m_ListView1->topLevelItemCount() > 0);
+    m_menu->popup(m_ListView1->viewport()->mapToGlobal(at));
+}
+
+void WorksTable::downloadThis()
+{
+    if (m_downloadWorks && m_menuRow)
+        m_downloadWorks({*m_menuRow});
+}
+
+void WorksTable::downloadAll()
+{
+    QList<WorkRow> rows;
+    for (int i = 0; i < m_ListView1->topLevelItemCount(); ++i)
+        rows.append(rowOf(*m_ListView1->topLevelItem(i)));
+    if (m_downloadWorks && !rows.isEmpty())
+        m_downloadWorks(rows);
 }

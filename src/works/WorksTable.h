@@ -7,13 +7,17 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class DialogService;
 class MediaControl;
+class QAction;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 class QWidget;
 struct SongState;
 
@@ -28,13 +32,13 @@ public:
     using StatusSetter = std::function<void(const QString &)>;
     // The song lookup's parse action: reads Text1 and looks that page up.
     using ParseAction = std::function<void()>;
+    // Saves the given rows' works (the download panel's batch).
+    using DownloadWorks = std::function<void(const QList<WorkRow> &rows)>;
 
-    static inline const QString EnterAddressStatus = QStringLiteral("请输入歌手主页地址 ..");
-    static inline const QString FetchingStatus = QStringLiteral("正在进行获取..");
-    static inline const QString DoneStatus = QStringLiteral("获取完毕..");
-    static inline const QString NoWorksStatus = QStringLiteral("当前歌手没有音乐作品或未开通Kelvaro会员无法获取");
+    static inline const QString DownloadThisText = QStringLiteral("下载此作品");
+    static inline const QString DownloadAllText = QStringLiteral("下载全部作品");
+
     static inline const QString NoWorksMessage = QStringLiteral("当前歌手没有音乐作品或未开通Kelvaro会员无法获取!");
-    static inline const QString FetchFailedStatus = QStringLiteral("获取失败,请您稍后再试..");
 
     struct Controls {
         QWidget *window;        // parent of the message box
@@ -57,6 +61,14 @@ public:
     // The crawl's working values, Seg and Hits.
     const WorksCrawlState &crawlState() const { return m_crawl; }
 
+    // Where the table's menu sends the works to save; without it the menu's
+    // entries stay disabled.
+    void setDownloadWorks(DownloadWorks downloadWorks) { m_downloadWorks = std::move(downloadWorks); }
+    // The table's context menu and its two entries.
+    QMenu *contextMenu() const { return m_menu; }
+    QAction *downloadThisAction() const { return m_downloadThis; }
+    QAction *downloadAllAction() const { return m_downloadAll; }
+
 public slots:
     // Checks the address, fetches the page (the window stays live meanwhile),
     // empties the table and scans the page.
@@ -73,6 +85,9 @@ public slots:
     void Command12_Click();
     // Replaces Text2 with the clipboard's text.
     void Command11_Click();
+    // A right-click in the table: the menu to save the row under the mouse
+    // or every row. `at` is in the rows area's coordinates.
+    void ListView1_ContextMenu(const QPoint &at);
 
 protected:
     // A double-click anywhere in the table's rows area, on a row or not.
@@ -81,6 +96,9 @@ protected:
 private:
     // After a fetch that brought no page: the window goes back to idle.
     void fetchFailed();
+    static WorkRow rowOf(const QTreeWidgetItem &item);
+    void downloadThis();
+    void downloadAll();
 
     QWidget *const m_window;
     QLineEdit *const m_Text2;
@@ -97,4 +115,11 @@ private:
     DialogService &m_dialogs;
     const PageFetch m_fetch;
     WorksCrawlState m_crawl;
+    DownloadWorks m_downloadWorks;
+    QMenu *m_menu = nullptr;
+    QAction *m_downloadThis = nullptr;
+    QAction *m_downloadAll = nullptr;
+    // The row the menu was opened on, read when it opened: the table may
+    // change before an entry is chosen.
+    std::optional<WorkRow> m_menuRow;
 };

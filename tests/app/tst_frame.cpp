@@ -88,11 +88,15 @@ private slots:
         QTest::addColumn<int>("pressedLook"); // minimise * 10 + close, after the press
         QTest::addColumn<bool>("ends");
         QTest::addColumn<bool>("minimised");
-        QTest::newRow("left on close") << Qt::LeftButton << -30 << -30 << int(L::Pressed) << true << false;
-        QTest::newRow("right on close: only the release counts") << Qt::RightButton << -30 << -30 << 0 << true << false;
-        QTest::newRow("released elsewhere") << Qt::LeftButton << -30 << -200 << int(L::Pressed) << false << false;
+        QTest::addColumn<int>("releasedLook"); // after the release; a restored window shows it
+        QTest::newRow("left on close") << Qt::LeftButton << -30 << -30 << int(L::Pressed) << true << false
+                                       << int(L::Pressed);
+        QTest::newRow("right on close: only the release counts") << Qt::RightButton << -30 << -30 << 0 << true << false
+                                                                 << 0;
+        QTest::newRow("released elsewhere") << Qt::LeftButton << -30 << -200 << int(L::Pressed) << false << false
+                                            << int(L::Pressed);
         QTest::newRow("left on the shared column") << Qt::LeftButton << -51 << -51 << int(L::Pressed) * 10 << false
-                                                   << true;
+                                                   << true << 0;
     }
     void titleButtons()
     {
@@ -102,6 +106,7 @@ private slots:
         QFETCH(int, pressedLook);
         QFETCH(bool, ends);
         QFETCH(bool, minimised);
+        QFETCH(int, releasedLook);
         Setup s;
         s.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&s.form));
@@ -111,6 +116,7 @@ private slots:
         QCOMPARE(s.ended, ends ? 1 : 0);
         QCOMPARE(s.media.commands, ends ? QStringList{"close all"} : QStringList{});
         QCOMPARE(s.form.windowState().testFlag(Qt::WindowMinimized), minimised);
+        QCOMPARE(int(s.form.minimiseLook()) * 10 + int(s.form.closeLook()), releasedLook);
     }
 
     // Without a window manager the window follows the mouse itself.

@@ -139,6 +139,29 @@ private slots:
                     QVERIFY2(glyph != 0, qPrintable(QStringLiteral("no glyph in ") + text));
         }
     }
+
+    // Qt's own texts (message box buttons, the file dialog, a text field's
+    // context menu) come in Chinese once the program loads Qt's translations.
+    // Last here: the translations stay installed.
+    void qtOwnTextsInChinese_data()
+    {
+        QTest::addColumn<QString>("context");
+        QTest::addColumn<QString>("english");
+        QTest::addColumn<QString>("chinese");
+        QTest::newRow("cancel") << "QPlatformTheme" << "Cancel" << "取消";
+        QTest::newRow("yes") << "QPlatformTheme" << "&Yes" << "是(&Y)";
+        QTest::newRow("file dialog") << "QFileDialog" << "File &name:" << "文件名称(&N)：";
+        QTest::newRow("paste") << "QLineEdit" << "&Paste" << "粘贴(&P)";
+    }
+    void qtOwnTextsInChinese()
+    {
+        QFETCH(QString, context);
+        QFETCH(QString, english);
+        QFETCH(QString, chinese);
+        static const bool loaded = loadQtTranslations(*qApp);
+        QVERIFY2(loaded, "qt6-translations-l10n is not installed (scripts/setup installs it)");
+        QCOMPARE(QCoreApplication::translate(context.toUtf8().constData(), english.toUtf8().constData()), chinese);
+    }
 };
 
 KELVARO_TEST_MAIN(MakeupTest)

@@ -43,7 +43,7 @@ struct Rig {
                      statuses << text;
                      form.setStatus(text);
                  }},
-                song, engine, dialogs, desktop, programFolder)
+                song, engine, dialogs, desktop, programFolder + QStringLiteral("/Music"))
     {
         QObject::connect(&engine, &Cls_DownLoad::DLFileDowning, &form, [this] {
             bar << form.ProgressBar1->value();

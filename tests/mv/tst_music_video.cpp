@@ -24,15 +24,23 @@ class MusicVideoTest : public QObject {
         QString status;
         MusicVideo mv{&window, [this](const QString &text) { status = text; }, song, dialogs, desktop, dir.path()};
         QStringList dialogTexts; // Text1, Text2 of each dialog shown
+        QList<int> cursorPositions; // of Text1 and Text2, where their shown part starts
         bool clickPlay = false;
+        bool pressEscape = false;
+        bool escapeClosed = false;
 
         Setup()
         {
             QObject::connect(&mv, &MusicVideo::dialogReady, [this](Form2 *dialog) {
                 dialogTexts << dialog->Text1->text() << dialog->Text2->text();
+                cursorPositions << dialog->Text1->cursorPosition() << dialog->Text2->cursorPosition();
                 QTimer::singleShot(0, dialog, [this, dialog] {
                     if (clickPlay)
                         dialog->Command1->click();
+                    if (pressEscape) {
+                        QTest::keyClick(dialog, Qt::Key_Escape);
+                        escapeClosed = !dialog->isVisible();
+                    }
                     dialog->close();
                 });
             });
@@ -106,6 +114,17 @@ private slots:
         QCOMPARE(s.desktop.opened, QStringList{s.mv.videoPagePath()});
     }
 
+    // A long address shows its start; Escape closes the dialog as its close box does.
+    void dialogShowsAddressStartAndClosesOnEscape()
+    {
+        Setup s;
+        s.pressEscape = true;
+        s.song.MvUrl = QStringLiteral("http://player.kelvaro.com/") + QString(300, QLatin1Char('x')) + QStringLiteral(".js");
+        s.mv.Command8_Click();
+        QCOMPARE(s.cursorPositions, (QList<int>{0, 0}));
+        QVERIFY(s.escapeClosed);
+    }
+
     void unwritableFolderSaysSoAndShowsNoDialog()
     {
         Setup s;
@@ -117,7 +136,11 @@ private slots:
         mv.Command8_Click();
         QVERIFY(!dialogShown);
         QCOMPARE(s.dialogs.shown.size(), 1);
-        QVERIFY(s.dialogs.shown.first().text.contains(missing + QStringLiteral("/video.htm")));
+        QString text = s.dialogs.shown.first().text;
+        QVERIFY(text.contains(missing + QStringLiteral("/video.htm")));
+        // Apart from the path, all the user reads is Chinese.
+        QVERIFY2(!text.remove(missing + QStringLiteral("/video.htm")).contains(QRegularExpression(QStringLiteral("[A-Za-z]"))),
+                 qPrintable(text));
         QCOMPARE(s.dialogs.shown.first().icon, MessageIcon::Exclamation);
         QVERIFY(mv.mvHtml().isEmpty());
     }

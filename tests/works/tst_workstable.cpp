@@ -76,7 +76,7 @@ class WorksTableTest : public QObject {
         m_pages.answers[SingerAddress] = page;
         m_window->form.Text2->setText(SingerAddress);
         QTest::mouseClick(m_window->form.Command10, Qt::LeftButton);
-        QTRY_COMPARE(m_window->form.status(), WorksTable::DoneStatus);
+        QTRY_COMPARE(m_window->form.status(), WorksCrawlTexts::Done);
     }
     bool timersOff() const { return !m_window->form.Timer3->isActive() && !m_window->form.Timer4->isActive(); }
 
@@ -123,13 +123,13 @@ private slots:
             f.ListView1->addTopLevelItem(new QTreeWidgetItem(QStringList{QStringLiteral("x")}));
         };
         QTest::mouseClick(f.Command10, Qt::LeftButton);
-        QCOMPARE(whileFetching, (QStringList{WorksTable::FetchingStatus, "1", "0", "0"}));
+        QCOMPARE(whileFetching, (QStringList{WorksCrawlTexts::Fetching, "1", "0", "0"}));
         // Scanned: the table is empty until the rows' tick, both timers run.
         QCOMPARE(m_window->rowCount(), 0);
         QVERIFY(f.Timer3->isActive() && f.Timer4->isActive());
         QCOMPARE(int(m_window->works.crawlState().Hits[0]), works);
 
-        QTRY_COMPARE(f.status(), WorksTable::DoneStatus);
+        QTRY_COMPARE(f.status(), WorksCrawlTexts::Done);
         QCOMPARE(m_window->rowCount(), works - 1);
         for (int i = 0; i < works - 1; ++i) {
             const QString id = QString::number(1000001 + i);
@@ -165,9 +165,9 @@ private slots:
         QCOMPARE((QStringList{box.text, box.title}), (QStringList{WorksTable::NoWorksMessage, "Ulvaren系列软件"}));
         QVERIFY(box.icon == MessageIcon::Information && box.buttons == MessageButtons::Ok);
         // Controls come back once the box is closed; no second box from a further tick.
-        QCOMPARE(whileShown, (QStringList{WorksTable::NoWorksStatus, "0", "0"}));
+        QCOMPARE(whileShown, (QStringList{WorksCrawlTexts::NoWorks, "0", "0"}));
         QVERIFY(m_window->idle());
-        QCOMPARE(f.status(), WorksTable::NoWorksStatus);
+        QCOMPARE(f.status(), WorksCrawlTexts::NoWorks);
     }
 
     // A refused address, or a fetch that brings no page: no timer would end
@@ -178,11 +178,11 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<int>("rowsAfter");
         const QString refused = StatusTexts::WrongAddress;
-        QTest::newRow("empty") << QString() << WorksTable::EnterAddressStatus << 2;
+        QTest::newRow("empty") << QString() << WorksCrawlTexts::EnterAddress << 2;
         QTest::newRow("upper-case /U/") << "http://www.kelvaro.com/U/80231547" << refused << 2;
         QTest::newRow("no /u/") << "http://www.kelvaro.com/s/80231547" << refused << 2;
-        QTest::newRow("no answer: the earlier rows stay") << SingerAddress + "1" << WorksTable::FetchFailedStatus << 2;
-        QTest::newRow("empty page: the table is emptied") << SingerAddress << WorksTable::FetchFailedStatus << 0;
+        QTest::newRow("no answer: the earlier rows stay") << SingerAddress + "1" << WorksCrawlTexts::FetchFailed << 2;
+        QTest::newRow("empty page: the table is emptied") << SingerAddress << WorksCrawlTexts::FetchFailed << 0;
     }
     void crawlEndsAtOnce()
     {
@@ -194,7 +194,7 @@ private slots:
         m_window->form.Text2->setText(address);
         QTest::mouseClick(m_window->form.Command10, Qt::LeftButton);
         QCOMPARE(m_window->form.status(), status);
-        QCOMPARE(m_pages.asked.size(), status == WorksTable::FetchFailedStatus ? 2 : 1);
+        QCOMPARE(m_pages.asked.size(), status == WorksCrawlTexts::FetchFailed ? 2 : 1);
         QVERIFY(m_window->idle());
         QCOMPARE(m_window->rowCount(), rowsAfter);
         QVERIFY(timersOff());
@@ -209,7 +209,7 @@ private slots:
         QTest::addColumn<QString>("status");
         // A lookup that finds its page writes no status.
         QTest::newRow("a recording page") << true << recordingAddress("w2") << "演唱歌曲：Second"
-                                          << WorksTable::DoneStatus;
+                                          << WorksCrawlTexts::Done;
         // Seg(5) then still holds the last row's title, and the lookup fails.
         QTest::newRow("service unreachable") << false << "Song 3" << "演唱歌曲：未查询" << "地址错误,请您检查 ..";
     }
@@ -320,7 +320,7 @@ private slots:
         const std::vector<const demo::Work *> works = demo::worksOf(singer->uid);
         window.form.Text2->setText(qs(demo::homeAddress(*singer)));
         QTest::mouseClick(window.form.Command10, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(window.form.status(), WorksTable::DoneStatus, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.form.status(), WorksCrawlTexts::Done, 15000);
         QCOMPARE(window.rowCount(), int(works.size()) - 1);
         int videoRow = -1;
         for (int i = 0; i < window.rowCount(); ++i) {

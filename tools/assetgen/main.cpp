@@ -1,6 +1,8 @@
-// Draws the program's pictures into assets/. Run once after changing a
+// Draws the program's pictures into assets/, and its menu icon at the sizes
+// the icon theme gets into dist/icons/ (the same drawing as the scalable
+// dist/icons/com.ulvaren.KelvaroHelper.svg). Run once after changing a
 // drawing; the PNG files are kept in the repository.
-//   tools/assetgen/assetgen OUTPUT_DIR
+//   tools/assetgen/assetgen [ASSETS_DIR [ICONS_DIR]]
 #include <QApplication>
 #include <QFont>
 #include <QLinearGradient>
@@ -214,6 +216,53 @@ QImage statusStrip()
     return image;
 }
 
+// The menu icon, drawn on the scalable icon's 256 x 256 grid.
+QImage programIcon(int size)
+{
+    QImage image = canvas(size, size);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 256.0, size / 256.0);
+    QLinearGradient band(0, 12, 0, 244);
+    band.setColorAt(0, QColor(0xd4, 0x20, 0x3c));
+    band.setColorAt(1, QColor(0x8a, 0x0c, 0x22));
+    p.setPen(QPen(QColor(0x5e, 0x06, 0x16), 4));
+    p.setBrush(band);
+    p.drawRoundedRect(QRectF(12, 12, 232, 232), 48, 48);
+
+    // The microphone.
+    QLinearGradient head(88, 44, 152, 152);
+    head.setColorAt(0, Qt::white);
+    head.setColorAt(1, QColor(0xd9, 0xdd, 0xe3));
+    p.setPen(Qt::NoPen);
+    p.setBrush(head);
+    p.drawRoundedRect(QRectF(88, 44, 64, 108), 32, 32);
+    p.setPen(QPen(QColor(0xb8, 0xbe, 0xc7), 4));
+    p.drawLine(QLineF(88, 96, 152, 96));
+    p.drawLine(QLineF(88, 112, 152, 112));
+    p.setPen(QPen(Qt::white, 12, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(70, 66, 100, 100), 180 * 16, 180 * 16);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(114, 166, 12, 32));
+    p.drawRoundedRect(QRectF(84, 196, 72, 14), 7, 7);
+
+    // A note beside it.
+    const QColor gold(0xff, 0xd2, 0x4a);
+    p.setPen(QPen(gold, 9, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QLineF(196, 60, 196, 122));
+    QPainterPath flag(QPointF(196, 60));
+    flag.quadTo(218, 68, 220, 90);
+    p.drawPath(flag);
+    p.setPen(Qt::NoPen);
+    p.setBrush(gold);
+    p.translate(184, 124);
+    p.rotate(-20);
+    p.drawEllipse(QRectF(-16, -12, 32, 24));
+    return image;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -229,6 +278,11 @@ int main(int argc, char *argv[])
     };
     for (const auto &[name, image] : pictures) {
         if (!image.save(out + QLatin1Char('/') + QLatin1String(name)))
+            return 1;
+    }
+    const QString icons = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("dist/icons");
+    for (const int size : {48, 128, 256}) {
+        if (!programIcon(size).save(icons + QStringLiteral("/com.ulvaren.KelvaroHelper-%1.png").arg(size)))
             return 1;
     }
     return 0;

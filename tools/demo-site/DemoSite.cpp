@@ -82,6 +82,22 @@ std::string key(const Target &target)
     return target.host + target.path;
 }
 
+// A recording sent piece by piece, paused between pieces; a broken one ends
+// after half of it by dropping the connection.
+void sendAudio(httplib::Response &response, const std::string &body, bool broken, int pauseMs)
+{
+    const std::size_t end = broken ? body.size() / 2 : body.size();
+    response.set_content_provider(
+        body.size(), Mp3, [&body, end, pauseMs](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
+            if (offset >= end)
+                return false; // drops the connection
+            if (pauseMs > 0 && offset > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            const std::size_t piece = std::min({length, std::size_t(4096), end - offset});
+            return sink.write(body.data() + offset, piece);
+        });
+}
+
 } // namespace
 
 struct DemoSite::Content {
@@ -89,6 +105,7 @@ struct DemoSite::Content {
     std::unordered_map<std::string, Resource> resources; // by host + path
     std::unordered_map<std::string, std::string> pageByWorkId;
     std::unordered_map<std::string, std::string> playerByWorkId;
+    std::unordered_map<std::string, std::string> workIdByAudio; // by host + path
     std::string unknownPlayer;
     std::string webHost;
 
@@ -143,8 +160,10 @@ std::unique_ptr<const DemoSite::Content> DemoSite::Content::build(const std::str
 
     for (std::size_t i = 0; i < std::size(Works); ++i) {
         const std::string mp3 = recordings[i].get();
-        content->add(audioAddress(Works[i]), Mp3, mp3);
-        content->add(rebuiltAudioAddress(Works[i]), Mp3, mp3);
+        for (const std::string &address : {audioAddress(Works[i]), rebuiltAudioAddress(Works[i])}) {
+            content->add(address, Mp3, mp3);
+            content->workIdByAudio[key(splitAddress(address))] = std::string(Works[i].id);
+        }
     }
     return content;
 }
@@ -192,7 +211,12 @@ bool DemoSite::start(int port)
             response.set_content(player == content->playerByWorkId.end() ? content->unknownPlayer : player->second,
                                  Script);
         } else if (const auto found = content->resources.find(key(target)); found != content->resources.end()) {
-            response.set_content(found->second.body, found->second.type.c_str());
+            const auto audio = content->workIdByAudio.find(key(target));
+            const bool broken = audio != content->workIdByAudio.end() && m_options.brokenAudio.count(audio->second);
+            if (audio != content->workIdByAudio.end() && (broken || m_options.audioPauseMs > 0))
+                sendAudio(response, found->second.body, broken, m_options.audioPauseMs);
+            else
+                response.set_content(found->second.body, found->second.type.c_str());
         } else {
             response.status = 404;
             response.set_content(notFoundPage("http://" + target.host + target.path), Html);

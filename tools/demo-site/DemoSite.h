@@ -7,6 +7,7 @@
 #include "Catalogue.h"
 
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -19,6 +20,12 @@ namespace demo {
 struct DemoSiteOptions {
     std::string versionText{DefaultVersionText}; // the version file's whole body
     bool logRequests = false;                    // one line per request on stderr
+    // Works whose recordings break off: the whole size is announced, half of
+    // it is sent, then the connection is dropped (at both audio addresses).
+    std::set<std::string> brokenAudio;
+    // Recordings are sent in pieces of 4 KiB with this pause between them, so
+    // that a download takes a while; 0 sends them at once.
+    int audioPauseMs = 0;
 };
 
 class DemoSite {

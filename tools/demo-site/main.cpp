@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -39,7 +40,14 @@ int main(int argc, char *argv[])
                                                              qsizetype(demo::DefaultVersionText.size())));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Log every request on standard error."));
-    parser.addOptions({portOption, versionOption, verboseOption});
+    const QCommandLineOption brokenOption(QStringLiteral("broken-audio"),
+                                          QStringLiteral("The recording of this work id breaks off halfway "
+                                                         "(may be repeated)."),
+                                          QStringLiteral("ID"));
+    const QCommandLineOption pauseOption(QStringLiteral("audio-pause"),
+                                         QStringLiteral("Pause between 4 KiB pieces of a recording, in ms."),
+                                         QStringLiteral("MS"), QStringLiteral("0"));
+    parser.addOptions({portOption, versionOption, verboseOption, brokenOption, pauseOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "kelvaro-demo-site: unexpected argument '%s'\n",
@@ -56,6 +64,9 @@ int main(int argc, char *argv[])
     demo::DemoSiteOptions options;
     options.versionText = parser.value(versionOption).toStdString();
     options.logRequests = parser.isSet(verboseOption);
+    for (const QString &id : parser.values(brokenOption))
+        options.brokenAudio.insert(id.toStdString());
+    options.audioPauseMs = std::max(0, parser.value(pauseOption).toInt());
     demo::DemoSite site(options);
     if (!site.start(port)) {
         std::fprintf(stderr, "kelvaro-demo-site: cannot listen on 127.0.0.1:%d\n", port);

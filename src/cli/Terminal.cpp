@@ -1,0 +1,106 @@
+#include "cli/Terminal.h"
+
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "kelvaro: %s\n", qPrintable(text));
+}
+
+QString humanBytes(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QStringLiteral("%1 B").arg(bytes);
+    static const char *const units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = double(bytes) / 1024.0;
+    int unit = 0;
+    while (value >= 1024.0 && unit < 3) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
+}
+
+void ProgressLine::update(qint64 done, qint64 total, bool force)
+{
+    if (!force && m_drawn && m_lastDraw.elapsed() < 200)
+        return;
+    m_lastDraw.start();
+    m_drawn = true;
+    const double seconds = std::max(0.001, double(m_clock.elapsed()) / 1000.0);
+    const QString speed = humanBytes(qint64(double(done) / seconds)) + QStringLiteral("/s");
+    QString line;
+    if (total > 0) {
+        const qint64 percent = std::min<qint64>(100, done * 100 / total);
+        const int filled = int(percent * Width / 100);
+        line = QStringLiteral("[%1%2] %3%  %4 of %5  %6")
+                   .arg(QString(filled, QLatin1Char('#')), QString(Width - filled, QLatin1Char('-')))
+                   .arg(percent, 3)
+                   .arg(humanBytes(done), humanBytes(total), speed);
+    } else {
+        line = QStringLiteral("%1  %2").arg(humanBytes(done), speed);
+    }
+    const qsizetype width = line.size();
+    line = line.leftJustified(std::max(width, m_width));
+    m_width = width;
+    std::fprintf(stderr, "\r%s", qPrintable(line));
+    std::fflush(stderr);
+}
+
+void ProgressLine::end()
+{
+    if (m_drawn)
+        std::fputc('\n', stderr);
+    m_drawn = false;
+}
+
+namespace {
+
+// Ctrl-C reaches the event loop through a pipe: the handler only writes one
+// byte, the loop does the rest between chunks.
+int interruptPipe[2] = {-1, -1};
+
+extern "C" void onInterrupt(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
+}
+
+} // namespace
+
+InterruptWatch::InterruptWatch(std::function<void()> onInterrupted)
+{
+    if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    m_notifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [onInterrupted = std::move(onInterrupted)] {
+        char drained[16];
+        while (::read(interruptPipe[0], drained, sizeof drained) > 0) {
+        }
+        // A second Ctrl-C ends the program the ordinary way, for when the
+        // server has gone quiet and the stop waits for its next chunk.
+        std::signal(SIGINT, SIG_DFL);
+        onInterrupted();
+    });
+    struct sigaction action{};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, &m_previous);
+}
+
+InterruptWatch::~InterruptWatch()
+{
+    if (!m_notifier)
+        return;
+    sigaction(SIGINT, &m_previous, nullptr);
+    m_notifier.reset();
+    ::close(interruptPipe[0]);
+    ::close(interruptPipe[1]);
+    interruptPipe[0] = interruptPipe[1] = -1;
+}

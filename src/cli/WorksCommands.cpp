@@ -1,0 +1,291 @@
+// `kelvaro works URL`: the works table of a singer home page on stdout.
+// `kelvaro get URL... [-d DIR]`: every work of a singer, or single recording
+// pages, saved as the download panel would save them.
+#include "cli/Commands.h"
+#include "cli/Terminal.h"
+
+#include "download/Cls_DownLoad.h"
+#include "download/DownloadPanelLogic.h"
+#include "lookup/PageFetcher.h"
+#include "platform/FileLocations.h"
+#include "works/WorkBatch.h"
+#include "works/WorksCrawl.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+constexpr char WorksUsage[] = "Usage: kelvaro works URL\n"
+                              "\n"
+                              "Reads a singer home page once and prints the works table the window would\n"
+                              "show for it: one line per row, the number, the work id, the title and the\n"
+                              "play-address service address, separated by tabs. A tab, line break or\n"
+                              "backslash inside a value is written as \\t, \\n, \\r or \\\\.\n"
+                              "Exit status: 0 the page was read (also without works), 1 it could not be\n"
+                              "fetched, 2 usage or a wrong address.\n";
+
+constexpr char GetUsage[] = "Usage: kelvaro get URL... [-d DIR] [--jobs 1]\n"
+                            "\n"
+                            "Saves recordings as MP3 files named as the download panel names them.\n"
+                            "URL is a recording page (.../s/...) or a singer home page (.../u/...): for a\n"
+                            "singer, every work the window's table lists. DIR defaults to the Music\n"
+                            "folder the download panel uses. A file that is already complete is skipped.\n"
+                            "One transfer at a time. Ctrl-C stops; completed files stay.\n"
+                            "Exit status: 0 all saved or skipped, 1 some failed, 2 usage, 130 stopped.\n";
+
+bool isHelp(const QString &arg)
+{
+    return arg == QLatin1String("-h") || arg == QLatin1String("--help");
+}
+
+// One value of a line: nothing in it may end the value or the line early.
+QByteArray tableField(const QString &value)
+{
+    QByteArray out = value.toUtf8();
+    if (out.contains('\\'))
+        out.replace("\\", "\\\\");
+    if (out.contains('\t'))
+        out.replace("\t", "\\t");
+    if (out.contains('\n'))
+        out.replace("\n", "\\n");
+    if (out.contains('\r'))
+        out.replace("\r", "\\r");
+    return out;
+}
+
+void writeRows(const QList<WorkRow> &rows)
+{
+    QByteArray out;
+    out.reserve(rows.size() * 120);
+    for (const WorkRow &row : rows) {
+        out += QByteArray::number(row.number);
+        out += '\t';
+        out += tableField(row.id);
+        out += '\t';
+        out += tableField(row.title);
+        out += '\t';
+        out += tableField(row.serviceAddress);
+        out += '\n';
+    }
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    std::fflush(stdout);
+}
+
+// The crawl of one singer page as the window runs it: the page, or the status
+// text the window would show when there is none.
+struct Crawl {
+    bool fetched = false;
+    QList<WorkRow> rows;
+    QString status;
+};
+
+Crawl crawl(const QString &address)
+{
+    Crawl result;
+    const std::optional<QString> page = GetBody(address);
+    if (!page || page->isEmpty()) {
+        result.status = WorksCrawlTexts::FetchFailed;
+        return result;
+    }
+    result.fetched = true;
+    WorksCrawlState state;
+    result.rows = crawlSingerPage(*page, state);
+    // One marker lists no row but is not "no works": the window says it is done.
+    result.status = state.Hits[0] == 0 ? WorksCrawlTexts::NoWorks : WorksCrawlTexts::Done;
+    return result;
+}
+
+QString describeFailure(const BatchOutcome &outcome)
+{
+    using Failure = BatchOutcome::Failure;
+    switch (outcome.failure) {
+    case Failure::ServiceUnanswered:
+        return QStringLiteral("the play-address service did not answer (%1)").arg(outcome.detail);
+    case Failure::NotRecordingPage:
+        return QStringLiteral("the play-address service's answer is not a recording page (%1)").arg(outcome.detail);
+    case Failure::PageUnanswered:
+        return QStringLiteral("the recording page could not be read (%1)").arg(outcome.detail);
+    case Failure::NoAudioAddress:
+        return QStringLiteral("the recording page names no audio file (%1)").arg(outcome.detail);
+    case Failure::Transfer:
+        return QStringLiteral("the audio could not be downloaded (%1)").arg(outcome.detail);
+    case Failure::FileError:
+    case Failure::None:
+        break;
+    }
+    return outcome.detail;
+}
+
+} // namespace
+
+int runWorks(const QStringList &args)
+{
+    if (args.size() == 1 && isHelp(args.first())) {
+        std::fputs(WorksUsage, stdout);
+        return 0;
+    }
+    if (args.size() != 1) {
+        std::fputs(WorksUsage, stderr);
+        return ExitUsage;
+    }
+    const QString &address = args.first();
+    if (const QString refusal = singerAddressRefusal(address); !refusal.isEmpty()) {
+        say(refusal);
+        return ExitUsage;
+    }
+    const Crawl result = crawl(address);
+    say(result.status);
+    if (!result.fetched)
+        return ExitFailed;
+    writeRows(result.rows);
+    return 0;
+}
+
+int runGet(const QStringList &args)
+{
+    QStringList addresses;
+    QString folder;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (isHelp(arg)) {
+            std::fputs(GetUsage, stdout);
+            return 0;
+        }
+        if (arg == QLatin1String("-d") || arg == QLatin1String("--dir") || arg == QLatin1String("--jobs")) {
+            if (++i == args.size()) {
+                say(QStringLiteral("%1 needs a value").arg(arg));
+                return ExitUsage;
+            }
+            if (arg != QLatin1String("--jobs"))
+                folder = args.at(i);
+            else if (args.at(i) != QLatin1String("1")) {
+                // The engine runs one transfer at a time on its thread.
+                say(QStringLiteral("--jobs: only one transfer at a time (1) is possible"));
+                return ExitUsage;
+            }
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            say(QStringLiteral("unknown option '%1'").arg(arg));
+            std::fputs(GetUsage, stderr);
+            return ExitUsage;
+        } else {
+            addresses.append(arg);
+        }
+    }
+    if (addresses.isEmpty()) {
+        std::fputs(GetUsage, stderr);
+        return ExitUsage;
+    }
+    for (const QString &address : addresses) {
+        if (!address.contains(recordingPagePrefix()) && !singerAddressRefusal(address).isEmpty()) {
+            say(QStringLiteral("'%1' is neither a recording page (%2...) nor a singer home page (%3...)")
+                    .arg(address, recordingPagePrefix(), singerAddressMarker()));
+            return ExitUsage;
+        }
+    }
+
+    // The folder the download panel saves into: beside the desktop program,
+    // or the user's music folder when the program is installed.
+    if (folder.isEmpty())
+        folder = FileLocations::forProgramFolder(QCoreApplication::applicationDirPath()).musicFolder;
+    folder = QFileInfo(folder).absoluteFilePath();
+    if (!QDir().mkpath(folder)) {
+        say(QStringLiteral("cannot create the folder %1").arg(folder));
+        return ExitFailed;
+    }
+
+    Cls_DownLoad engine;
+    WorkBatch batch(engine);
+    bool interrupted = false;
+    const InterruptWatch watch([&] {
+        interrupted = true;
+        batch.stop();
+    });
+
+    QStringList failures;
+    for (const QString &address : addresses) {
+        if (interrupted)
+            break;
+        if (address.contains(recordingPagePrefix())) {
+            batch.enqueue({BatchWork::fromPage(address)});
+            continue;
+        }
+        const Crawl result = crawl(address);
+        say(QStringLiteral("%1: %2 (%3 works)").arg(address, result.status).arg(result.rows.size()));
+        if (!result.fetched)
+            failures.append(QStringLiteral("%1: the singer page could not be read").arg(address));
+        QList<BatchWork> works;
+        for (const WorkRow &row : result.rows)
+            works.append(BatchWork::fromRow(row));
+        batch.enqueue(works);
+    }
+
+    ProgressLine progress;
+    qint64 lastDone = 0;
+    qint64 lastTotal = 0;
+    QObject::connect(&engine, &Cls_DownLoad::DLFileStatus, [&](int state) {
+        if (state == 4) {
+            lastDone = lastTotal = 0;
+            progress.start();
+        }
+    });
+    QObject::connect(&engine, &Cls_DownLoad::DLFileDowning,
+                     [&](const QString &, qint64 done, qint64 total, qint64) {
+                         lastDone = done;
+                         lastTotal = total;
+                         progress.update(done, total, false);
+                     });
+    QObject::connect(&batch, &WorkBatch::workStarted, [](int position, int total, const BatchWork &work) {
+        std::fprintf(stderr, "[%d/%d] %s\n", position, total, qPrintable(work.label()));
+    });
+    QObject::connect(&batch, &WorkBatch::targetChosen, [](const QString &file, const QString &, const QString &) {
+        std::fprintf(stderr, "  -> %s\n", qPrintable(file));
+    });
+    QObject::connect(&batch, &WorkBatch::workEnded, [&](int, int, const BatchOutcome &outcome) {
+        if (lastDone > 0)
+            progress.update(lastDone, lastTotal, true);
+        progress.end();
+        lastDone = lastTotal = 0;
+        QString line;
+        switch (outcome.kind) {
+        case BatchOutcome::Kind::Downloaded:
+            line = QStringLiteral("downloaded (%1 bytes)").arg(outcome.bytes);
+            break;
+        case BatchOutcome::Kind::Skipped:
+            line = QStringLiteral("skipped: already complete (%1 bytes)").arg(outcome.bytes);
+            break;
+        case BatchOutcome::Kind::Failed:
+            line = QStringLiteral("failed: ") + describeFailure(outcome);
+            break;
+        case BatchOutcome::Kind::Stopped:
+            line = QStringLiteral("stopped");
+            break;
+        }
+        std::fprintf(stderr, "  %s\n", qPrintable(line));
+    });
+
+    const QList<BatchOutcome> outcomes = interrupted ? QList<BatchOutcome>() : batch.run(folder);
+
+    int downloaded = 0;
+    int skipped = 0;
+    for (const BatchOutcome &outcome : outcomes) {
+        if (outcome.kind == BatchOutcome::Kind::Downloaded)
+            ++downloaded;
+        else if (outcome.kind == BatchOutcome::Kind::Skipped)
+            ++skipped;
+        else if (outcome.kind == BatchOutcome::Kind::Failed)
+            failures.append(outcome.work.label() + QStringLiteral(": ") + describeFailure(outcome));
+    }
+    std::printf("Downloaded %d, skipped %d, failed %d%s\n", downloaded, skipped, int(failures.size()),
+                interrupted ? " (stopped by Ctrl-C)" : "");
+    for (const QString &failure : failures)
+        std::printf("  failed: %s\n", qPrintable(failure));
+    std::printf("Folder: %s\n", qPrintable(folder));
+    std::fflush(stdout);
+    if (interrupted)
+        return ExitStopped;
+    return failures.isEmpty() ? 0 : ExitFailed;
+}
