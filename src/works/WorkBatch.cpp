@@ -167,6 +167,12 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
     runParseAction(pageAddress, song, pieces, panel, m_fetch);
     if (m_stopRequested)
         return stopped();
+    // The lookup says on its status line when a page came without audio or
+    // did not come at all; any other text refused the address.
+    if (panel.status == SongLookupTexts::FetchFailed)
+        return failed(outcome, BatchOutcome::Failure::PageUnanswered, pageAddress);
+    if (panel.status == SongLookupTexts::NoAudio)
+        return failed(outcome, BatchOutcome::Failure::NoAudioAddress, pageAddress);
     if (!panel.status.isEmpty())
         return failed(outcome, BatchOutcome::Failure::NotRecordingPage, panel.status);
     if (song.PageHtml.isEmpty())
