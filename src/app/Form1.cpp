@@ -1,6 +1,6 @@
 #include "app/Form1.h"
 
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 #include "platform/ElidedLabel.h"
 
 #include <QHeaderView>

@@ -1,7 +1,7 @@
 #include "app/Program.h"
 
 #include "app/ColumnLock.h"
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 #include "app/WindowKeys.h"
 #include "platform/BusyCursor.h"
 #include "platform/Desktop.h"

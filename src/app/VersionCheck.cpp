@@ -1,29 +1,11 @@
 #include "app/VersionCheck.h"
 
-#include "app/Endpoints.h"
-#include "lookup/TextOps.h"
+#include "endpoints/Endpoints.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 
 #include <QLineEdit>
 #include <QPushButton>
-
-QString versionEntry(const QString &text)
-{
-    // Element 1 of the text split at "kv:", cut before its first "|".
-    const std::optional<QStringView> entry = TextOps::after(text, u"kv:");
-    if (!entry)
-        return {};
-    return TextOps::remove(TextOps::upto(*entry, u"|"), u"|");
-}
-
-VersionVerdict judgeVersionFile(const std::optional<QString> &text, const QString &buildVersion)
-{
-    if (!text || text->isEmpty())
-        return {VersionVerdict::NoAnswer, {}};
-    const QString version = versionEntry(*text);
-    return {version == buildVersion ? VersionVerdict::Current : VersionVerdict::Update, version};
-}
 
 VersionCheck::VersionCheck(Controls controls, DialogService &dialogs, Desktop &desktop,
                            std::function<void()> endProgram, Fetch fetch)

@@ -1,10 +1,9 @@
 #include "cli/Commands.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -30,15 +29,9 @@ int usage(FILE *stream, int status)
 
 int main(int argc, char *argv[])
 {
-    // The works commands need no GUI: without one the program starts in a
-    // fraction of the time, which a listing of a singer's works is mostly.
-    const bool withoutGui = argc > 1 && (qstrcmp(argv[1], "works") == 0 || qstrcmp(argv[1], "get") == 0);
-    // Pictures are decoded and the network runs on the Qt event loop, so the
-    // other commands need a GUI application object even without a window.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    const std::unique_ptr<QCoreApplication> app =
-        withoutGui ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
+    // No command needs a window: pictures are decoded and the network runs
+    // on a plain event loop, so the companion needs no display.
+    const QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty())
         return usage(stderr, 2);

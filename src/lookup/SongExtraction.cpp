@@ -1,6 +1,6 @@
 #include "lookup/SongExtraction.h"
 
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 #include "lookup/TextOps.h"
 
 #include <QStringMatcher>

@@ -1,6 +1,6 @@
 #include "playback/PlayCommands.h"
 
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 #include "lookup/SongState.h"
 #include "playback/AudioAddress.h"
 #include "playback/MediaCommands.h"

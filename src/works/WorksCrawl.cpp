@@ -1,6 +1,6 @@
 #include "works/WorksCrawl.h"
 
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 #include "lookup/StatusLine.h"
 #include "lookup/TextOps.h"
 

@@ -1,6 +1,6 @@
 // Start-up in its order, the version check's outcomes, the skin, the column
 // lock, the buttons' wiring and the ways the program ends.
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 #include "app/Program.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"

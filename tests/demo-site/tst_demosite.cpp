@@ -5,7 +5,7 @@
 #include "Catalogue.h"
 #include "DemoSite.h"
 #include "LiteralExtraction.h"
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 #include "common/TestEnvironment.h"
 #include "lookup/PageFetcher.h"
 #include "platform/Network.h"

@@ -4,7 +4,7 @@
 // from 1. Slow on purpose. The production extraction is checked against it on
 // generated pages, the demo site's pages are read with it, and the lookup
 // benchmark measures against it.
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 #include "lookup/SongExtraction.h"
 
 #include <QMap>

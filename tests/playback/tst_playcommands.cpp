@@ -1,6 +1,6 @@
 // The play/stop button, the "can't play?" fallback, the volume slider and the
 // rebuilt audio address, against a recording media control.
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 #include "app/Form1.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"

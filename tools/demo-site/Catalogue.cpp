@@ -1,6 +1,6 @@
 #include "Catalogue.h"
 
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 
 #include <stdexcept>
 

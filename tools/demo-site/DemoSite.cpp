@@ -2,7 +2,7 @@
 
 #include "Media.h"
 #include "Pages.h"
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 
 #include <httplib.h>
 

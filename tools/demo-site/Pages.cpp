@@ -1,6 +1,6 @@
 #include "Pages.h"
 
-#include "app/Endpoints.h"
+#include "endpoints/Endpoints.h"
 
 #include <cstdio>
 
