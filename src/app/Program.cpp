@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/ColumnLock.h"
+#include "app/FormControls.h"
 #include "endpoints/Endpoints.h"
 #include "app/WindowKeys.h"
 #include "platform/BusyCursor.h"
@@ -36,25 +37,22 @@ Program::Program(QApplication &app, ProgramServices services)
     connect(f.Command3, &QPushButton::clicked, this, &Program::Command3_Click);
     connect(f.Command4, &QPushButton::clicked, this, &Program::Command4_Click);
 
+    const FormControls controls = controlsOf(f);
     m_versionCheck = std::make_unique<VersionCheck>(
-        VersionCheck::Controls{&f, f.Text1, f.Text2, f.Command10, f.Command12, setStatus()},
+        controls.versionCheck,
         m_services.dialogs, m_services.desktop, m_services.endProgram, waitingFetch(m_services.fetch, {}));
     m_frame = std::make_unique<SkinnedFrame>(f, m_services.media, m_services.endProgram, [this] { return mayQuit(); });
 
     // The lookup connects its own buttons (the lookup image, copy and paste).
     m_songLookup = std::make_unique<SongLookup>(
-        SongLookup::Controls{f.Text1, f.aicAlphaImage3, f.Command13, f.Command9, f.Label1, f.Label4, f.Label10,
-                             f.Label2, f.Label5, f.Label6, f.Label7, f.Label9, f.Image1, f.Image2,
-                             f.aicAlphaImage2, setStatus()},
-        m_song, waitingFetch(m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch,
+        controls.songLookup, m_song, waitingFetch(m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch,
                              [](const QString &) { return LookupWaitStatus; }));
+    m_playCommands = std::make_unique<PlayCommands>(controls.playCommands, m_song, m_services.media);
     // The works table connects its own buttons, timers and double-click; a
-    // double-click runs the lookup above.
+    // double-click runs the lookup above and stops what plays.
     m_worksTable = std::make_unique<WorksTable>(
-        WorksTable::Controls{&f, f.Text2, f.Command10, f.Command11, f.Command12, f.ListView1, f.Timer3, f.Timer4,
-                             f.Text1, f.Command7, setStatus()},
-        m_song, [lookup = m_songLookup.get()] { lookup->aicAlphaImage3_Click(); }, m_services.media,
-        m_services.dialogs, waitingFetch(m_services.fetch, [](const QString &address) {
+        controls.worksTable, m_song, [lookup = m_songLookup.get()] { lookup->aicAlphaImage3_Click(); },
+        *m_playCommands, m_services.dialogs, waitingFetch(m_services.fetch, [](const QString &address) {
             // The table fetches the singer page (the crawl says so itself) and
             // the service address of a row.
             return address.startsWith(playServiceAddress(QString())) ? WorkAddressWaitStatus : QString();
@@ -67,8 +65,6 @@ Program::Program(QApplication &app, ProgramServices services)
                                                 m_locations.videoPageFolder, m_locations.videoPageNote());
     connect(f.Command8, &QPushButton::clicked, m_musicVideo.get(), &MusicVideo::Command8_Click);
 
-    m_playCommands = std::make_unique<PlayCommands>(f.Command7, f.Command16, f.Slider1, setStatus(), m_song,
-                                                    m_services.media);
 
     // The keyboard goes through the same controls and handlers as the mouse.
     new WindowKeys(f, {[table = m_worksTable.get()] { table->ListView1_DblClick(); },
@@ -94,7 +90,7 @@ PageFetch Program::waitingFetch(PageFetch fetch, std::function<QString(const QSt
     };
 }
 
-std::function<void(const QString &)> Program::setStatus()
+StatusLine Program::setStatus()
 {
     return [form = m_form.get()](const QString &text) { form->setStatus(text); };
 }
@@ -121,8 +117,7 @@ void Program::Form_Load()
     f.ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Cdf_ent = std::make_unique<Cls_DownLoad>();
     m_downloadPanel = std::make_unique<DownloadPanel>(
-        DownloadPanel::Controls{&f, f.Picture3, f.Command2, f.Command1, f.Command6, f.ProgressBar1, f.Label16,
-                                f.Label17, f.aicAlphaImage4, f.Label2, setStatus()},
+        controlsOf(f).downloadPanel,
         m_song, *Cdf_ent, m_services.dialogs, m_services.desktop, m_locations.musicFolder);
     m_downloadPanel->rememberFolders(m_settings.lastDownloadFolder(),
                                      [this](const QString &folder) { m_settings.setLastDownloadFolder(folder); });

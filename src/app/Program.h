@@ -31,13 +31,13 @@ struct ProgramServices {
     // Ends the program at once, without the window's close path.
     std::function<void()> endProgram;
     // The page fetch: lookups and the version check read their pages through it.
-    VersionCheck::Fetch fetch;
+    PageFetch fetch;
     // The folder of the program file: where the program keeps its files
     // when it may write there (see FileLocations).
     QString programFolder;
     // The song lookup's recording page fetch, which takes no error page for a
     // page; the page fetch above when none is given.
-    VersionCheck::Fetch recordingPageFetch = {};
+    PageFetch recordingPageFetch = {};
 };
 
 // The main window with everything it owns, wired together: the make-up,
@@ -73,7 +73,7 @@ private:
     // Every way out asks this first: a running download may keep the program.
     bool mayQuit();
     // Writes the status line, Label8(1).
-    std::function<void(const QString &)> setStatus();
+    StatusLine setStatus();
     // `fetch` with the busy cursor for the wait; when `waitingText`
     // gives a text for the address, the status line shows it while waiting.
     PageFetch waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText);

@@ -8,7 +8,7 @@
 #include <QPushButton>
 
 VersionCheck::VersionCheck(Controls controls, DialogService &dialogs, Desktop &desktop,
-                           std::function<void()> endProgram, Fetch fetch)
+                           std::function<void()> endProgram, PageFetch fetch)
     : m_controls(std::move(controls)), m_dialogs(dialogs), m_desktop(desktop), m_endProgram(std::move(endProgram)),
       m_fetch(std::move(fetch))
 {

@@ -1,4 +1,6 @@
 #pragma once
+#include "lookup/PageFetcher.h"
+#include "lookup/StatusLine.h"
 #include "version/VersionVerdict.h"
 
 #include <QString>
@@ -20,12 +22,11 @@ public:
         QLineEdit *Text2;
         QPushButton *Command10;
         QPushButton *Command12;
-        std::function<void(const QString &)> setStatus;
+        StatusLine setStatus;
     };
-    using Fetch = std::function<std::optional<QString>(const QString &url)>;
 
     VersionCheck(Controls controls, DialogService &dialogs, Desktop &desktop, std::function<void()> endProgram,
-                 Fetch fetch);
+                 PageFetch fetch);
 
     // Runs the whole check. Returns the verdict it acted on; on Update the
     // program has been told to end.
@@ -36,5 +37,5 @@ private:
     DialogService &m_dialogs;
     Desktop &m_desktop;
     std::function<void()> m_endProgram;
-    Fetch m_fetch;
+    PageFetch m_fetch;
 };

@@ -82,7 +82,7 @@ DownloadPanel::~DownloadPanel() = default;
 
 QString DownloadPanel::songTitle() const
 {
-    return songTitleFromCaption(m_c.Label2->text());
+    return downloadTitle(m_song.SongName);
 }
 
 void DownloadPanel::Command2_Click()
@@ -132,6 +132,12 @@ void DownloadPanel::Command1_Click()
     m_c.setStatus(QStringLiteral("已更换下载路径：") + m_downPath);
 }
 
+void DownloadPanel::showButton(Command6Offers offers)
+{
+    m_command6 = offers;
+    m_c.Command6->setText(offers == Command6Offers::Start ? StartCaption : StopCaption);
+}
+
 void DownloadPanel::Command6_Click()
 {
     // While a batch runs the button only ever stops it; the batch has its
@@ -145,10 +151,9 @@ void DownloadPanel::Command6_Click()
                              MessageIcon::Exclamation, MessageButtons::Ok);
         return;
     }
-    const QString caption = m_c.Command6->text();
-    if (caption == StartCaption)
+    if (m_command6 == Command6Offers::Start)
         startTransfer();
-    else if (caption == StopCaption)
+    else
         askToStop();
 }
 
@@ -161,7 +166,7 @@ void DownloadPanel::startTransfer()
         return;
 
     const bool command2WasEnabled = m_c.Command2->isEnabled();
-    m_c.Command6->setText(StopCaption);
+    showButton(Command6Offers::Stop);
     m_c.Command2->setEnabled(false);
 
     // The default target's folder is ours to make; the first download into
@@ -182,7 +187,7 @@ void DownloadPanel::startTransfer()
 
     if (result.ending == DownloadResult::Ending::Busy) {
         // Someone else's transfer holds the engine; this click started nothing.
-        m_c.Command6->setText(StartCaption);
+        showButton(Command6Offers::Start);
         m_c.Command2->setEnabled(command2WasEnabled);
         return;
     }
@@ -193,7 +198,7 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
 {
     // However it ended, nothing runs any more: the button starts again and
     // the panel can be opened for the next song.
-    m_c.Command6->setText(StartCaption);
+    showButton(Command6Offers::Start);
     m_c.Command2->setEnabled(true);
 
     using Ending = DownloadResult::Ending;
@@ -263,7 +268,7 @@ bool DownloadPanel::mayQuit()
 
 void DownloadPanel::askToStop()
 {
-    m_c.Command6->setText(StartCaption);
+    showButton(Command6Offers::Start);
     const MessageAnswer answer =
         m_dialogs.messageBox(m_c.window, QStringLiteral("当前正在下载中..停止将损坏下载文件!"), MessageBoxTitle,
                              MessageIcon::Information, MessageButtons::YesNo);
@@ -278,7 +283,7 @@ void DownloadPanel::askToStop()
     } else if (m_transferRunning || m_batch->isRunning()) {
         // The transfer goes on, so the button must go on offering to stop
         // it: reading "开始下载", a click would start a second one.
-        m_c.Command6->setText(StopCaption);
+        showButton(Command6Offers::Stop);
     }
 }
 
@@ -294,7 +299,7 @@ void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
         m_c.setStatus(m_batchPrefix + text);
     // One work of a batch has ended, not the batch: the button still stops it.
     if (TmpState == DownloadStatus::HandlesClosed && !m_batch->isRunning())
-        m_c.Command6->setText(StartCaption);
+        showButton(Command6Offers::Start);
 }
 
 void DownloadPanel::aicAlphaImage4_Click()
@@ -369,13 +374,13 @@ void DownloadPanel::downloadWorks(const QList<WorkRow> &rows)
 
     m_batch->enqueue(works);
     showPanel();
-    m_c.Command6->setText(StopCaption);
+    showButton(Command6Offers::Stop);
     m_c.Command2->setEnabled(false);
     m_c.ProgressBar1->setValue(0);
     // Window events, this panel's handlers among them, run inside the batch.
     const QList<BatchOutcome> outcomes = m_batch->run(m_musicFolder);
     m_batchPrefix.clear();
-    m_c.Command6->setText(StartCaption);
+    showButton(Command6Offers::Start);
     m_c.Command2->setEnabled(true);
     batchEnded(outcomes);
 }

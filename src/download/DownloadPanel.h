@@ -1,4 +1,6 @@
 #pragma once
+#include "lookup/StatusLine.h"
+
 #include <QObject>
 #include <QPoint>
 #include <QString>
@@ -45,8 +47,7 @@ public:
         QLabel *Label16;                   // music name
         QLabel *Label17;                   // singer
         AlphaImageButton *aicAlphaImage4;  // close image
-        const QLabel *Label2;              // the song panel's title, read only
-        std::function<void(const QString &)> setStatus;
+        StatusLine setStatus;
     };
 
     // `musicFolder` is the folder of the default target file.
@@ -57,6 +58,10 @@ public:
     // The browse dialog opens in `lastFolder` (when not empty), and the
     // folder of every file chosen there is handed to `keep`.
     void rememberFolders(QString lastFolder, std::function<void(const QString &)> keep);
+
+    // What Command6 does when clicked; its caption says the same.
+    enum class Command6Offers { Start, Stop };
+    Command6Offers command6Offers() const { return m_command6; }
 
     // The target file; empty until Command2 or Command1 sets it.
     const QString &DownPath() const { return m_downPath; }
@@ -88,6 +93,7 @@ protected:
 
 private:
     QString songTitle() const;
+    void showButton(Command6Offers offers);
     void startTransfer();
     void askToStop();
     void transferEnded(const DownloadResult &result, const QString &target);
@@ -108,6 +114,7 @@ private:
 
     QString m_downPath;
     bool m_transferRunning = false;
+    Command6Offers m_command6 = Command6Offers::Start; // the design caption is "开始下载"
     bool m_askingToQuit = false;
     std::unique_ptr<WorkBatch> m_batch;
     QString m_batchPrefix; // "第 N/M 首：" while a batch runs

@@ -28,9 +28,9 @@ void chopCharacter(QString &text)
 
 } // namespace
 
-QString songTitleFromCaption(const QString &label2Caption)
+QString downloadTitle(const QString &songName)
 {
-    QString title = label2Caption;
+    QString title = songName;
     return title.remove(QStringLiteral("演唱歌曲："));
 }
 

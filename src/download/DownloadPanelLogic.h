@@ -5,8 +5,9 @@
 // What the download panel works out without touching a widget: the target
 // file's name and folder, the progress percentage and the status texts.
 
-// The song title: Label2's caption with every "演唱歌曲：" taken out.
-QString songTitleFromCaption(const QString &label2Caption);
+// The download's title for the song name the panel shows: the name with
+// every "演唱歌曲：" taken out, as when it was read back from Label2's caption.
+QString downloadTitle(const QString &songName);
 
 // A name that can only ever be one file name inside its folder. Song titles
 // and user names come from a web page: '/', NUL and the other control

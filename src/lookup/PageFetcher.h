@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class QNetworkRequest;
@@ -10,6 +11,10 @@ class QUrl;
 // around it are ignored, so " http://host/s/x" (as a user may paste it)
 // reaches the same page as the address without the blank.
 QUrl requestUrl(const QString &address);
+
+// One page fetch, as every part that reads pages is given it (GetBody,
+// GetPage or a test's stand-in): the body as text, nothing when no page came.
+using PageFetch = std::function<std::optional<QString>(const QString &address)>;
 
 // Time limits of one fetch. The connect limit runs until the request has been
 // sent; the idle limit runs whenever no byte arrives. The size limit guards

@@ -169,6 +169,7 @@ void runParseAction(QString address, SongState &state, ExtractionPieces &pieces,
     state.MvUrl.clear();
 
     const SongDetails details = extractSongDetails(state, pieces);
+    state.SongName = details.songName;
     panel.showDetails(state.UserName, details);
     deriveWorkId(state);
     if (state.MusicUrl.isEmpty())

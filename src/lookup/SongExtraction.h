@@ -1,4 +1,5 @@
 #pragma once
+#include "lookup/PageFetcher.h"
 #include "lookup/SongState.h"
 #include "lookup/StatusLine.h"
 #include "lookup/TextSlice.h"
@@ -75,8 +76,6 @@ public:
     virtual void setBadgeVisible(bool visible) = 0;
 };
 
-// Reads a page; nothing when the fetch failed.
-using PageFetch = std::function<std::optional<QString>(const QString &address)>;
 
 namespace SongLookupTexts {
 inline const QString EmptyAddress = QStringLiteral("请输入Kelvaro网页地址 ");

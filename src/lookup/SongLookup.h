@@ -31,7 +31,7 @@ public:
         QLabel *Image1;
         QLabel *Image2;
         AlphaImageButton *aicAlphaImage2; // music video badge
-        SongPanel::StatusSetter setStatus; // writes the status line
+        StatusLine setStatus; // writes the status line
     };
 
     // `fetch` reads the page (GetPage unless a caller supplies another);
@@ -49,7 +49,7 @@ public slots:
 
 private:
     QPointer<QLineEdit> m_Text1;
-    SongPanel::StatusSetter m_setStatus;
+    StatusLine m_setStatus;
     SongState &m_state;
     ExtractionPieces m_pieces;
     SongPanel m_panel;

@@ -8,7 +8,7 @@
 
 SongPanel::SongPanel(QLabel *Label1, QLabel *Label4, QLabel *Label10, AutoSizeLabel *Label2, QLabel *Label5,
                      QLabel *Label6, QLabel *Label7, QLabel *Label9, QLabel *Image1, QLabel *Image2,
-                     AlphaImageButton *aicAlphaImage2, StatusSetter setStatus, FetchLimits pictureLimits)
+                     AlphaImageButton *aicAlphaImage2, StatusLine setStatus, FetchLimits pictureLimits)
     : m_Label1(Label1), m_Label4(Label4), m_Label10(Label10), m_Label2(Label2), m_Label5(Label5),
       m_Label6(Label6), m_Label7(Label7), m_Label9(Label9), m_Image1(Image1), m_Image2(Image2),
       m_aicAlphaImage2(aicAlphaImage2), m_setStatus(std::move(setStatus)), m_pictureLimits(pictureLimits)

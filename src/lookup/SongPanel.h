@@ -1,6 +1,7 @@
 #pragma once
 #include "lookup/PageFetcher.h"
 #include "lookup/SongExtraction.h"
+#include "lookup/StatusLine.h"
 
 #include <QPointer>
 #include <functional>
@@ -13,11 +14,9 @@ class QLabel;
 // and the music video badge, as a lookup sets them.
 class SongPanel final : public SongPanelOutput {
 public:
-    using StatusSetter = std::function<void(const QString &)>;
-
     SongPanel(QLabel *Label1, QLabel *Label4, QLabel *Label10, AutoSizeLabel *Label2, QLabel *Label5,
               QLabel *Label6, QLabel *Label7, QLabel *Label9, QLabel *Image1, QLabel *Image2,
-              AlphaImageButton *aicAlphaImage2, StatusSetter setStatus, FetchLimits pictureLimits = {});
+              AlphaImageButton *aicAlphaImage2, StatusLine setStatus, FetchLimits pictureLimits = {});
 
     void setStatus(const QString &text) override;
     void showDetails(const QString &userName, const SongDetails &details) override;
@@ -40,6 +39,6 @@ private:
     QPointer<QLabel> m_Image1;           // singer picture
     QPointer<QLabel> m_Image2;           // holds the default picture
     QPointer<AlphaImageButton> m_aicAlphaImage2; // music video badge
-    StatusSetter m_setStatus;
+    StatusLine m_setStatus;
     FetchLimits m_pictureLimits;
 };

@@ -3,7 +3,7 @@
 
 // The current song: what the last lookup found, read by playback, download and
 // the music video page. Owned by the main window and handed by reference to the
-// parts that may read or change it; every value starts empty.
+// parts that may read or change it; every value but the song name starts empty.
 struct SongState {
     QString PageHtml;   // full text of the last fetched recording page
     QString MusicUrl;   // address of the recording's audio file
@@ -12,4 +12,7 @@ struct SongState {
     QString MvUrl;      // the video player script, for a music video; else empty
     QString HeadBgUrl;  // the page's header background picture
     QString HeadPicUrl; // the same with every "100" turned into "640"
+    // The song's name as the song panel shows it, after "演唱歌曲：": the
+    // download panel's title comes from here. "未查询" until a lookup shows one.
+    QString SongName = QStringLiteral("未查询");
 };

@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-MusicVideo::MusicVideo(QWidget *window, std::function<void(const QString &)> setStatus, const SongState &song,
+MusicVideo::MusicVideo(QWidget *window, StatusLine setStatus, const SongState &song,
                        DialogService &dialogs, Desktop &desktop, QString folder, QString folderNote)
     : m_window(window), m_setStatus(std::move(setStatus)), m_song(song), m_dialogs(dialogs), m_desktop(desktop),
       m_folder(std::move(folder)), m_folderNote(std::move(folderNote))

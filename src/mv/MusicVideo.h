@@ -1,4 +1,6 @@
 #pragma once
+#include "lookup/StatusLine.h"
+
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -15,7 +17,7 @@ struct SongState;
 class MusicVideo : public QObject {
     Q_OBJECT
 public:
-    MusicVideo(QWidget *window, std::function<void(const QString &)> setStatus, const SongState &song,
+    MusicVideo(QWidget *window, StatusLine setStatus, const SongState &song,
                DialogService &dialogs, Desktop &desktop, QString folder, QString folderNote = QString());
 
     void Command8_Click();
@@ -34,7 +36,7 @@ private:
     void Form2_Command1_Click();
 
     QWidget *m_window;
-    std::function<void(const QString &)> m_setStatus;
+    StatusLine m_setStatus;
     const SongState &m_song;
     DialogService &m_dialogs;
     Desktop &m_desktop;

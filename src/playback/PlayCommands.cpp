@@ -9,13 +9,12 @@
 #include <QPushButton>
 #include <QSlider>
 
-PlayCommands::PlayCommands(QPushButton *Command7, QPushButton *Command16, QSlider *Slider1, StatusSetter setStatus,
-                           SongState &state, MediaControl &media, QObject *parent)
+PlayCommands::PlayCommands(const Controls &controls, SongState &state, MediaControl &media, QObject *parent)
     : QObject(parent),
-      m_Command7(Command7),
-      m_Command16(Command16),
-      m_Slider1(Slider1),
-      m_setStatus(std::move(setStatus)),
+      m_Command7(controls.Command7),
+      m_Command16(controls.Command16),
+      m_Slider1(controls.Slider1),
+      m_setStatus(controls.setStatus),
       m_state(state),
       m_media(media)
 {
@@ -50,16 +49,28 @@ void PlayCommands::startPlaying(const QString &playingStatus)
         m_setStatus(playingStatus);
         return;
     }
-    m_Command7->setText(PlayCaption);
+    showPlaying(false);
     m_setStatus(CannotPlayStatus);
+}
+
+void PlayCommands::showPlaying(bool playing)
+{
+    m_playing = playing;
+    m_Command7->setText(playing ? StopCaption : PlayCaption);
+}
+
+void PlayCommands::stop()
+{
+    showPlaying(false);
+    m_media.send(MediaCommands::closeAll());
 }
 
 void PlayCommands::playbackEnded(PlaybackEnd end)
 {
     // Stopped by the user or the works table meanwhile: nothing to correct.
-    if (m_Command7->text() != StopCaption)
+    if (!m_playing)
         return;
-    m_Command7->setText(PlayCaption);
+    showPlaying(false);
     switch (end) {
     case PlaybackEnd::Finished:
         m_setStatus(FinishedStatus);
@@ -79,13 +90,11 @@ void PlayCommands::Command7_Click()
         m_setStatus(StatusTexts::LookUpFirst);
         return;
     }
-    const QString caption = m_Command7->text();
-    if (caption == PlayCaption) {
-        m_Command7->setText(StopCaption);
+    if (!m_playing) {
+        showPlaying(true);
         startPlaying(PlayingStatus);
-    } else if (caption == StopCaption) {
-        m_Command7->setText(PlayCaption);
-        m_media.send(MediaCommands::closeAll());
+    } else {
+        stop();
     }
 }
 
@@ -99,7 +108,7 @@ void PlayCommands::Command16_Click()
         m_setStatus(StatusTexts::LookUpFirst);
         return;
     }
-    m_Command7->setText(StopCaption);
+    showPlaying(true);
     // Stored first, so that download and copy use the rebuilt address as well.
     m_state.MusicUrl = *rebuilt;
     startPlaying(RebuiltStatus);

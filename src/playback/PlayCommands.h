@@ -13,14 +13,13 @@ class MediaControl;
 struct SongState;
 
 // The song panel's play/stop button, its "can't play?" fallback and the volume
-// slider. The play button's caption is the only record of whether something
-// plays, so it goes back to "在线播放" as soon as the sound has stopped by
-// itself (the end of the audio, an address that cannot be played), and the
-// status line says why.
+// slider. Whether something plays is kept here, and the play button's
+// caption shows it: it goes back to "在线播放" as soon as the sound has
+// stopped by itself (the end of the audio, an address that cannot be
+// played), and the status line says why.
 class PlayCommands : public QObject {
     Q_OBJECT
 public:
-    using StatusSetter = std::function<void(const QString &)>;
 
     static inline const QString PlayCaption = QStringLiteral("在线播放");
     static inline const QString StopCaption = QStringLiteral("停止播放");
@@ -30,14 +29,25 @@ public:
     static inline const QString CannotPlayStatus = QStringLiteral("抱歉!无法播放该音乐,请检查网络或声音设备..");
     static inline const QString BrokenOffStatus = QStringLiteral("抱歉!播放中断,请检查网络后重试..");
 
-    PlayCommands(QPushButton *Command7, QPushButton *Command16, QSlider *Slider1, StatusSetter setStatus,
-                 SongState &state, MediaControl &media, QObject *parent = nullptr);
+    struct Controls {
+        QPushButton *Command7;  // play/stop button
+        QPushButton *Command16; // rebuild the audio address and play
+        QSlider *Slider1;       // volume, 0..1000
+        StatusLine setStatus;   // writes the status line
+    };
+
+    PlayCommands(const Controls &controls, SongState &state, MediaControl &media, QObject *parent = nullptr);
     ~PlayCommands() override;
 
     // Closes the previous device, opens `musicpath` as it is, plays it and sets
     // the slider's volume, in that order. No checks: an empty address is sent too.
     // False when the open command failed, so that nothing can be heard.
     bool play(const QString &musicpath);
+
+    // Whether the play button stands for something playing.
+    bool playing() const { return m_playing; }
+    // Stops whatever plays ("close all"), as the works table's double-click does.
+    void stop();
 
 public slots:
     void Command7_Click();
@@ -51,11 +61,14 @@ private:
     // it cannot be played.
     void startPlaying(const QString &playingStatus);
     void playbackEnded(PlaybackEnd end);
+    // Keeps the state and shows it on the play button.
+    void showPlaying(bool playing);
 
     QPushButton *const m_Command7;
     QPushButton *const m_Command16;
     QSlider *const m_Slider1;
-    const StatusSetter m_setStatus;
+    const StatusLine m_setStatus;
     SongState &m_state;
     MediaControl &m_media;
+    bool m_playing = false; // the design caption is "在线播放"
 };

@@ -23,13 +23,12 @@ constexpr qint32 TimeOutMs = 10000;
 constexpr int SizeProbeLimitMs = 15000;
 
 // The lookup's output when nobody looks: what a batch needs is the refusal
-// text and the song name; pictures are not loaded.
+// text; the song name is in the state. Pictures are not loaded.
 class SilentPanel final : public SongPanelOutput {
 public:
     QString status;
-    QString songName;
     void setStatus(const QString &text) override { status = text; }
-    void showDetails(const QString &, const SongDetails &details) override { songName = details.songName; }
+    void showDetails(const QString &, const SongDetails &) override {}
     void showDefaultPicture() override {}
     void showPicture(PictureSource, QString, const std::function<bool()> &) override {}
     void placeBadgeAfterSongName() override {}
@@ -181,7 +180,7 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
         return failed(outcome, BatchOutcome::Failure::NoAudioAddress, pageAddress);
 
     // The name the download panel would suggest for this song.
-    const QString songTitle = songTitleFromCaption(QStringLiteral("演唱歌曲：") + panel.songName);
+    const QString songTitle = downloadTitle(song.SongName);
     outcome.file = targetFor(folder, songTitle, song);
     emit targetChosen(outcome.file, songTitle, song.UserName);
 

@@ -4,8 +4,6 @@
 #include "lookup/SongState.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
-#include "playback/MediaCommands.h"
-#include "playback/MediaControl.h"
 #include "playback/PlayCommands.h"
 
 #include <QLineEdit>
@@ -26,7 +24,7 @@ void enable(QTimer *timer)
 
 } // namespace
 
-WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction parseAction, MediaControl &media,
+WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction parseAction, PlayCommands &play,
                        DialogService &dialogs, PageFetch fetch, QObject *parent)
     : QObject(parent),
       m_window(controls.window),
@@ -36,11 +34,10 @@ WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction pa
       m_Timer3(controls.Timer3),
       m_Timer4(controls.Timer4),
       m_Text1(controls.Text1),
-      m_Command7(controls.Command7),
       m_setStatus(controls.setStatus),
       m_song(song),
       m_parseAction(std::move(parseAction)),
-      m_media(media),
+      m_play(play),
       m_dialogs(dialogs),
       m_fetch(fetch ? std::move(fetch) : PageFetch([](const QString &url) { return GetBody(url); }))
 {
@@ -171,8 +168,7 @@ void WorksTable::ListView1_DblClick()
     // The row's id wins over the one the lookup took from the audio address.
     if (workId)
         m_song.WorkId = *workId;
-    m_Command7->setText(PlayCommands::PlayCaption);
-    m_media.send(MediaCommands::closeAll());
+    m_play.stop();
 }
 
 void WorksTable::Command12_Click()

@@ -10,7 +10,7 @@
 #include <optional>
 
 class DialogService;
-class MediaControl;
+class PlayCommands;
 class QAction;
 class QLineEdit;
 class QMenu;
@@ -29,7 +29,6 @@ struct SongState;
 class WorksTable : public QObject {
     Q_OBJECT
 public:
-    using StatusSetter = std::function<void(const QString &)>;
     // The song lookup's parse action: reads Text1 and looks that page up.
     using ParseAction = std::function<void()>;
     // Saves the given rows' works (the download panel's batch).
@@ -50,12 +49,12 @@ public:
         QTimer *Timer3;         // builds the rows, one tick
         QTimer *Timer4;         // reports a singer without works
         QLineEdit *Text1;       // recording page address, filled by the double-click
-        QPushButton *Command7;  // play/stop button, reset by the double-click
-        StatusSetter setStatus; // writes the status line
+        StatusLine setStatus; // writes the status line
     };
 
     // `fetch` reads a page (GetBody when none is given).
-    WorksTable(const Controls &controls, SongState &song, ParseAction parseAction, MediaControl &media,
+    // `play` is stopped by the double-click.
+    WorksTable(const Controls &controls, SongState &song, ParseAction parseAction, PlayCommands &play,
                DialogService &dialogs, PageFetch fetch = {}, QObject *parent = nullptr);
 
     // The crawl's working values, Seg and Hits.
@@ -107,11 +106,10 @@ private:
     QTimer *const m_Timer3;
     QTimer *const m_Timer4;
     QLineEdit *const m_Text1;
-    QPushButton *const m_Command7;
-    const StatusSetter m_setStatus;
+    const StatusLine m_setStatus;
     SongState &m_song;
     const ParseAction m_parseAction;
-    MediaControl &m_media;
+    PlayCommands &m_play;
     DialogService &m_dialogs;
     const PageFetch m_fetch;
     WorksCrawlState m_crawl;

@@ -4,6 +4,7 @@
 // become file names.
 #include "TransferBytes.h"
 #include "app/Form1.h"
+#include "app/FormControls.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
@@ -37,13 +38,8 @@ QStringList texts(std::initializer_list<DownloadStatus::Code> states)
 // the bar's value and the start/stop caption after the panel handled it.
 struct Rig {
     explicit Rig(const QString &programFolder)
-        : panel({&form, form.Picture3, form.Command2, form.Command1, form.Command6, form.ProgressBar1, form.Label16,
-                 form.Label17, form.aicAlphaImage4, form.Label2,
-                 [this](const QString &text) {
-                     statuses << text;
-                     form.setStatus(text);
-                 }},
-                song, engine, dialogs, desktop, programFolder + QStringLiteral("/Music"))
+        : panel(recordingStatus(controlsOf(form).downloadPanel), song, engine, dialogs, desktop,
+                programFolder + QStringLiteral("/Music"))
     {
         QObject::connect(&engine, &Cls_DownLoad::DLFileDowning, &form, [this] {
             bar << form.ProgressBar1->value();
@@ -53,12 +49,22 @@ struct Rig {
         });
     }
 
+    // The window's status line, every text also recorded.
+    DownloadPanel::Controls recordingStatus(DownloadPanel::Controls controls)
+    {
+        controls.setStatus = [this](const QString &text) {
+            statuses << text;
+            form.setStatus(text);
+        };
+        return controls;
+    }
+
     void lookUp(const QString &url, const QString &title = QStringLiteral("夜曲"),
                 const QString &user = QStringLiteral("小鹿"))
     {
         song.MusicUrl = url;
         song.UserName = user;
-        form.Label2->setText(QStringLiteral("演唱歌曲：") + title);
+        song.SongName = title;
     }
 
     Form1 form;

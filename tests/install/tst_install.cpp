@@ -215,7 +215,7 @@ private slots:
         QVERIFY(f.Picture6->rect().contains(f.Label15->geometry()));
         w.program.song().MusicUrl = m_server.url("/song.mp3");
         w.program.song().UserName = QStringLiteral("小鹿");
-        f.Label2->setText(QStringLiteral("演唱歌曲：夜曲"));
+        w.program.song().SongName = QStringLiteral("夜曲");
         f.Command2->click();
         QCOMPARE(w.program.downloadPanel()->DownPath(), music + "/夜曲 - 小鹿.mp3");
         f.Command6->click(); // the transfer runs inside the click

@@ -6,6 +6,7 @@
 #include "SongPages.h"
 #include "TestPictures.h"
 #include "app/Form1.h"
+#include "app/FormControls.h"
 #include "common/TestEnvironment.h"
 #include "lookup/SongLookup.h"
 #include "platform/Network.h"
@@ -64,12 +65,8 @@ private slots:
         networkManager().setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), quint16(m_site->port())));
         m_form = std::make_unique<Form1>();
         m_state = SongState{};
-        Form1 *f = m_form.get();
-        const SongLookup::Controls controls{f->Text1,  f->aicAlphaImage3, f->Command13, f->Command9, f->Label1,
-                                            f->Label4, f->Label10,        f->Label2,    f->Label5,   f->Label6,
-                                            f->Label7, f->Label9,         f->Image1,    f->Image2,   f->aicAlphaImage2,
-                                            [f](const QString &text) { f->setStatus(text); }};
-        m_lookup = std::make_unique<SongLookup>(controls, m_state, PageFetch{}, FetchLimits{3000, 3000});
+        m_lookup = std::make_unique<SongLookup>(controlsOf(*m_form).songLookup, m_state, PageFetch{},
+                                                FetchLimits{3000, 3000});
     }
     void cleanup()
     {

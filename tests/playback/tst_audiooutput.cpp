@@ -94,7 +94,10 @@ private slots:
         m_slider1 = new QSlider(Qt::Horizontal, m_panel.get());
         m_slider1->setRange(0, 1000);
         m_slider1->setValue(1000);
-        m_commands = std::make_unique<PlayCommands>(m_command7, m_command16, m_slider1, [](const QString &) {},
+        m_commands = std::make_unique<PlayCommands>(PlayCommands::Controls{.Command7 = m_command7,
+                                                                           .Command16 = m_command16,
+                                                                           .Slider1 = m_slider1,
+                                                                           .setStatus = [](const QString &) {}},
                                                     m_state, *m_media);
         m_state.MusicUrl = m_address;
 
@@ -119,8 +122,7 @@ private slots:
 
     void cleanup()
     {
-        m_media->send(MediaCommands::closeAll());
-        m_command7->setText(QStringLiteral("在线播放"));
+        m_commands->stop(); // "close all", and the play button offers to play again
     }
 
     void playsUntilStopped()

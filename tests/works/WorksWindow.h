@@ -3,6 +3,7 @@
 // song lookup's parse action behind the double-click, ready for the user.
 #include "app/ColumnLock.h"
 #include "app/Form1.h"
+#include "app/FormControls.h"
 #include "common/Fakes.h"
 #include "lookup/SongLookup.h"
 #include "works/WorksTable.h"
@@ -12,13 +13,9 @@
 struct WorksWindow {
     // `fetch` reads the pages (the real page fetch when empty).
     explicit WorksWindow(const PageFetch &fetch = {})
-        : lookup(SongLookup::Controls{form.Text1, form.aicAlphaImage3, form.Command13, form.Command9, form.Label1,
-                                      form.Label4, form.Label10, form.Label2, form.Label5, form.Label6, form.Label7,
-                                      form.Label9, form.Image1, form.Image2, form.aicAlphaImage2, status()},
-                 song, fetch)
-        , works(WorksTable::Controls{&form, form.Text2, form.Command10, form.Command11, form.Command12,
-                                     form.ListView1, form.Timer3, form.Timer4, form.Text1, form.Command7, status()},
-                song, [this] { lookup.aicAlphaImage3_Click(); }, media, dialogs, fetch)
+        : lookup(controlsOf(form).songLookup, song, fetch)
+        , play(controlsOf(form).playCommands, song, media)
+        , works(controlsOf(form).worksTable, song, [this] { lookup.aicAlphaImage3_Click(); }, play, dialogs, fetch)
     {
         // What start-up and the version check do before the user comes.
         HookListView(form.ListView1);
@@ -28,9 +25,18 @@ struct WorksWindow {
         form.show();
     }
 
-    std::function<void(const QString &)> status()
+    // The play button as after a click on it: something plays. The media
+    // commands it sent and its status text are forgotten.
+    void playSomething()
     {
-        return [this](const QString &text) { form.setStatus(text); };
+        const QString shown = song.MusicUrl;
+        const QString status = form.status();
+        song.MusicUrl = QStringLiteral("http://127.0.0.1:9/playing.mp3");
+        form.Command7->click();
+        song.MusicUrl = shown;
+        form.setStatus(status);
+        media.commands.clear();
+        QVERIFY(play.playing());
     }
     int rowCount() const { return form.ListView1->topLevelItemCount(); }
     QStringList rowTexts(int row) const
@@ -52,5 +58,6 @@ struct WorksWindow {
     ScriptedDialogs dialogs;
     RecordingMediaControl media;
     SongLookup lookup;
+    PlayCommands play;
     WorksTable works;
 };

@@ -152,9 +152,8 @@ private slots:
         Form1 &form = window.form;
         Cls_DownLoad engine;
         RecordingDesktop desktop;
-        DownloadPanel panel({&form, form.Picture3, form.Command2, form.Command1, form.Command6, form.ProgressBar1,
-                             form.Label16, form.Label17, form.aicAlphaImage4, form.Label2, window.status()},
-                            window.song, engine, window.dialogs, desktop, musicFolder);
+        DownloadPanel panel(controlsOf(form).downloadPanel, window.song, engine, window.dialogs, desktop,
+                            musicFolder);
         window.works.setDownloadWorks([&panel](const QList<WorkRow> &rows) { panel.downloadWorks(rows); });
         // The batch runs inside the queued menu call, so the user's clicks
         // during it come from the engine's progress events, as they would

@@ -225,7 +225,7 @@ private slots:
         if (serviceAnswers)
             m_pages.answers[service] = recordingAddress("w2");
         m_pages.answers[recordingAddress("w2")] = recordingPage(QStringLiteral("Second"), QStringLiteral("99999"));
-        f.Command7->setText(QStringLiteral("停止播放"));
+        m_window->playSomething();
 
         m_window->doubleClickRow(1);
         QCOMPARE(m_pages.asked.mid(1, 1), QStringList{service});
@@ -234,6 +234,7 @@ private slots:
         QCOMPARE(f.status(), status);
         QCOMPARE(m_window->song.WorkId, QStringLiteral("1000002")); // the row's, not the audio address's 99999
         QCOMPARE(f.Command7->text(), QStringLiteral("在线播放"));
+        QVERIFY(!m_window->play.playing());
         QCOMPARE(m_window->media.commands, QStringList{QStringLiteral("close all")});
     }
 
@@ -332,7 +333,7 @@ private slots:
         }
         QVERIFY(videoRow >= 0);
         const demo::Work &video = *works[std::size_t(videoRow)];
-        window.form.Command7->setText(QStringLiteral("停止播放"));
+        window.playSomething();
 
         window.doubleClickRow(videoRow);
         QCOMPARE(window.form.Text1->text(), qs(demo::pageAddress(video)));
@@ -341,6 +342,7 @@ private slots:
         QCOMPARE(window.song.MvUrl, qs(demo::playerScriptAddress(video)));
         QCOMPARE(window.song.WorkId, qs(video.id));
         QCOMPARE(window.form.Command7->text(), QStringLiteral("在线播放"));
+        QVERIFY(!window.play.playing());
         QCOMPARE(window.media.commands, QStringList{QStringLiteral("close all")});
     }
 };
