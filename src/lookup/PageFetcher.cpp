@@ -11,19 +11,6 @@
 
 #include <memory>
 
-namespace {
-
-// Errors that mean the transfer itself broke down, as opposed to an HTTP
-// status the server chose. After a status has arrived they can only mean the
-// body was cut short (or a time limit struck mid-body).
-bool transferBroke(QNetworkReply::NetworkError error)
-{
-    return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
-        || error == QNetworkReply::ProtocolFailure;
-}
-
-} // namespace
-
 QUrl requestUrl(const QString &address)
 {
     qsizetype begin = 0;
@@ -66,10 +53,9 @@ std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchL
         reply->abort();
         return std::nullopt;
     }
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int httpStatus = status.isValid() ? status.toInt() : 0;
-    if (tooLarge || judgeNetworkEnd(httpStatus, transferBroke(reply->error())) != NetworkOutcome::Answered)
+    if (tooLarge || judgeReply(*reply) != NetworkOutcome::Answered)
         return std::nullopt;
+    const int httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     return HttpAnswer{httpStatus, reply->rawHeader("Content-Type"), reply->readAll()};
 }
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QNetworkProxyFactory>
 
 NetworkOutcome judgeNetworkEnd(int httpStatus, bool transferFailed)
@@ -12,6 +13,19 @@ NetworkOutcome judgeNetworkEnd(int httpStatus, bool transferFailed)
     if (httpStatus == 0)
         return NetworkOutcome::NoAnswer;
     return transferFailed ? NetworkOutcome::Broken : NetworkOutcome::Answered;
+}
+
+NetworkOutcome judgeReply(const QNetworkReply &reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply.error();
+    // Errors below ContentAccessDenied (connection, time limits, proxy) and
+    // protocol failures are the transfer's own; the others name an HTTP
+    // status the server chose. After a status has arrived the transfer's
+    // own can only mean the body was cut short.
+    const bool transferFailed = (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
+                                error == QNetworkReply::ProtocolFailure;
+    return judgeNetworkEnd(status.isValid() ? status.toInt() : 0, transferFailed);
 }
 
 QNetworkAccessManager &networkManager()

@@ -1,6 +1,7 @@
 #pragma once
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 // How a request ended, judged the same way by the page fetch and the
 // download engine, whatever network library each runs on.
@@ -16,6 +17,9 @@ enum class NetworkOutcome {
 // A 407 is the proxy's answer, not the server's: the request never got
 // further, so it counts as refused, not as an error page.
 NetworkOutcome judgeNetworkEnd(int httpStatus, bool transferFailed);
+
+// The same judgement of a finished reply of the network manager.
+NetworkOutcome judgeReply(const QNetworkReply &reply);
 
 // The process's one network manager, created on first use with the system's
 // proxy configuration in force (http_proxy and no_proxy on Linux). It belongs

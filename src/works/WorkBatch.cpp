@@ -79,7 +79,7 @@ std::optional<qint64> announcedSizeOf(const QString &address)
         return std::nullopt;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status < 200 || status > 299 || !reply->hasRawHeader("Content-Length"))
+    if (judgeReply(*reply) != NetworkOutcome::Answered || status / 100 != 2 || !reply->hasRawHeader("Content-Length"))
         return std::nullopt;
     const qint64 size = Cls_DownLoad::announcedSize(reply->rawHeader("Content-Length"));
     return size > 0 ? std::optional<qint64>(size) : std::nullopt;
