@@ -50,5 +50,6 @@ FormControls controlsOf(Form1 &form)
                           .Label17 = form.Label17,
                           .aicAlphaImage4 = form.aicAlphaImage4,
                           .setStatus = status},
+        .musicVideo = {.window = &form, .setStatus = status},
     };
 }

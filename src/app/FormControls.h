@@ -2,6 +2,7 @@
 #include "app/Form1.h"
 #include "app/VersionCheck.h"
 #include "download/DownloadPanel.h"
+#include "mv/MusicVideo.h"
 #include "lookup/SongLookup.h"
 #include "playback/PlayCommands.h"
 #include "works/WorksTable.h"
@@ -15,6 +16,7 @@ struct FormControls {
     PlayCommands::Controls playCommands;
     WorksTable::Controls worksTable;
     DownloadPanel::Controls downloadPanel;
+    MusicVideo::Controls musicVideo;
 };
 
 FormControls controlsOf(Form1 &form);

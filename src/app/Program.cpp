@@ -61,7 +61,7 @@ Program::Program(QApplication &app, ProgramServices services)
     // The page's folder is made on first use, before the click writes into
     // it (connections run in the order they were made).
     connect(f.Command8, &QPushButton::clicked, this, [folder = m_locations.videoPageFolder] { QDir().mkpath(folder); });
-    m_musicVideo = std::make_unique<MusicVideo>(&f, setStatus(), m_song, m_services.dialogs, m_services.desktop,
+    m_musicVideo = std::make_unique<MusicVideo>(controls.musicVideo, m_song, m_services.dialogs, m_services.desktop,
                                                 m_locations.videoPageFolder, m_locations.videoPageNote());
     connect(f.Command8, &QPushButton::clicked, m_musicVideo.get(), &MusicVideo::Command8_Click);
 
@@ -88,11 +88,6 @@ PageFetch Program::waitingFetch(PageFetch fetch, std::function<QString(const QSt
             m_form->setStatus(before);
         return page;
     };
-}
-
-StatusLine Program::setStatus()
-{
-    return [form = m_form.get()](const QString &text) { form->setStatus(text); };
 }
 
 Program::~Program()

@@ -72,8 +72,6 @@ private:
     void Form_QueryUnload();
     // Every way out asks this first: a running download may keep the program.
     bool mayQuit();
-    // Writes the status line, Label8(1).
-    StatusLine setStatus();
     // `fetch` with the busy cursor for the wait; when `waitingText`
     // gives a text for the address, the status line shows it while waiting.
     PageFetch waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText);

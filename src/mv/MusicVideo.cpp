@@ -8,9 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-MusicVideo::MusicVideo(QWidget *window, StatusLine setStatus, const SongState &song,
-                       DialogService &dialogs, Desktop &desktop, QString folder, QString folderNote)
-    : m_window(window), m_setStatus(std::move(setStatus)), m_song(song), m_dialogs(dialogs), m_desktop(desktop),
+MusicVideo::MusicVideo(const Controls &controls, const SongState &song, DialogService &dialogs, Desktop &desktop,
+                       QString folder, QString folderNote)
+    : m_window(controls.window), m_setStatus(controls.setStatus), m_song(song), m_dialogs(dialogs), m_desktop(desktop),
       m_folder(std::move(folder)), m_folderNote(std::move(folderNote))
 {
 }

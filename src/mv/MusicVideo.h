@@ -17,8 +17,13 @@ struct SongState;
 class MusicVideo : public QObject {
     Q_OBJECT
 public:
-    MusicVideo(QWidget *window, StatusLine setStatus, const SongState &song,
-               DialogService &dialogs, Desktop &desktop, QString folder, QString folderNote = QString());
+    struct Controls {
+        QWidget *window;      // parent of the dialog and the message boxes
+        StatusLine setStatus; // writes the status line
+    };
+
+    MusicVideo(const Controls &controls, const SongState &song, DialogService &dialogs, Desktop &desktop,
+               QString folder, QString folderNote = QString());
 
     void Command8_Click();
 

@@ -22,7 +22,11 @@ class MusicVideoTest : public QObject {
         ScriptedDialogs dialogs;
         RecordingDesktop desktop;
         QString status;
-        MusicVideo mv{&window, [this](const QString &text) { status = text; }, song, dialogs, desktop, dir.path()};
+        MusicVideo mv{{.window = &window, .setStatus = [this](const QString &text) { status = text; }},
+                      song,
+                      dialogs,
+                      desktop,
+                      dir.path()};
         QStringList dialogTexts; // Text1, Text2 of each dialog shown
         QList<int> cursorPositions; // of Text1 and Text2, where their shown part starts
         bool clickPlay = false;
@@ -129,7 +133,8 @@ private slots:
     {
         Setup s;
         const QString missing = s.dir.path() + QStringLiteral("/missing");
-        MusicVideo mv(&s.window, [&](const QString &text) { s.status = text; }, s.song, s.dialogs, s.desktop, missing);
+        MusicVideo mv({.window = &s.window, .setStatus = [&](const QString &text) { s.status = text; }}, s.song,
+                      s.dialogs, s.desktop, missing);
         s.song.MvUrl = QStringLiteral("http://a/1.js");
         bool dialogShown = false;
         QObject::connect(&mv, &MusicVideo::dialogReady, [&](Form2 *) { dialogShown = true; });
