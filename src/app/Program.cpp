@@ -45,8 +45,9 @@ Program::Program(QApplication &app, ProgramServices services)
 
     // The lookup connects its own buttons (the lookup image, copy and paste).
     m_songLookup = std::make_unique<SongLookup>(
-        controls.songLookup, m_song, waitingFetch(m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch,
-                             [](const QString &) { return LookupWaitStatus; }));
+        controls.songLookup, m_song,
+        waitingFetch(m_services.recordingPageFetch ? m_services.recordingPageFetch : m_services.fetch,
+                     [](const QString &) { return LookupWaitStatus; }));
     m_playCommands = std::make_unique<PlayCommands>(controls.playCommands, m_song, m_services.media);
     // The works table connects its own buttons, timers and double-click; a
     // double-click runs the lookup above and stops what plays.
