@@ -88,6 +88,7 @@ private slots:
         m_server.serve("/bytes1030", patterned(1030, 8), "audio/mpeg");
         m_server.serve("/empty", QByteArray(), "audio/mpeg");
         m_server.serve("/missing", m_notFound, "text/html", 404);
+        m_server.serve("/proxy-auth", m_notFound, "text/html", 407);
         m_server.serveWithoutLength("/nolength", patterned(3000, 1));
         m_server.serveChunked("/chunked", patterned(4000, 2), 700);
         m_server.serveRedirect("/moved", "/plain");
@@ -137,6 +138,9 @@ private slots:
             << QByteArray() << qint64(0) << false << 0 << false << false;
         QTest::newRow("unknown host") << "http://no-such-host.invalid/song.mp3" << refused << QByteArray() << qint64(0)
                                       << false << 0 << false << false;
+        // The proxy's refusal is no answer from the server: nothing is saved.
+        QTest::newRow("proxy turns it away (407)") << m_server.url("/proxy-auth") << refused << QByteArray()
+                                                   << qint64(0) << false << 0 << false << false;
         QTest::newRow("server never answers") << m_server.url("/silent") << refused << QByteArray() << qint64(0)
                                               << false << 0 << true << false;
         QTest::newRow("not an http address") << "song.mp3" << refused << QByteArray() << qint64(0) << false << 0

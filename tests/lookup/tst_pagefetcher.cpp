@@ -94,6 +94,7 @@ private slots:
         m_server->serveStalled("/stalled", body, 5000);
         m_server->serveSilence("/silence");
         m_server->serve("/huge", body);
+        m_server->serve("/proxy-auth", "<html>proxy authentication required</html>", "text/html", 407);
         m_server->serve("/pic.png", m_png, "image/png");
     }
     void cleanup()
@@ -179,6 +180,7 @@ private slots:
         QTest::newRow("stalled mid-body") << "/stalled";
         QTest::newRow("never answers") << "/silence";
         QTest::newRow("larger than the size limit") << "/huge";
+        QTest::newRow("proxy turns it away (407)") << "/proxy-auth";
     }
     void noCompleteAnswer()
     {
