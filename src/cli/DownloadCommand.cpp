@@ -76,18 +76,7 @@ int runDownload(const QStringList &args)
 
     Cls_DownLoad engine;
     ProgressLine progress;
-    qint64 lastDone = 0;
-    qint64 lastTotal = 0;
-    QObject::connect(&engine, &Cls_DownLoad::DLFileStatus, [&](int state) {
-        if (state == DownloadStatus::Receiving)
-            progress.start();
-    });
-    QObject::connect(&engine, &Cls_DownLoad::DLFileDowning,
-                     [&](const QString &, qint64 done, qint64 total, qint64) {
-                         lastDone = done;
-                         lastTotal = total;
-                         progress.update(done, total, false);
-                     });
+    progress.follow(engine);
     bool interrupted = false;
     const InterruptWatch watch([&] {
         interrupted = true;
@@ -95,9 +84,7 @@ int runDownload(const QStringList &args)
     });
 
     const DownloadResult result = engine.DLFile(url, target, 10000);
-    if (lastDone > 0)
-        progress.update(lastDone, lastTotal, true);
-    progress.end();
+    progress.finish();
 
     using Ending = DownloadResult::Ending;
     switch (result.ending) {

@@ -1,5 +1,8 @@
 #include "cli/Terminal.h"
 
+#include "download/Cls_DownLoad.h"
+#include "download/DownloadStatus.h"
+
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -57,6 +60,29 @@ void ProgressLine::end()
     if (m_drawn)
         std::fputc('\n', stderr);
     m_drawn = false;
+}
+
+void ProgressLine::follow(Cls_DownLoad &engine)
+{
+    QObject::connect(&engine, &Cls_DownLoad::DLFileStatus, [this](int state) {
+        if (state == DownloadStatus::Receiving) {
+            m_lastDone = m_lastTotal = 0;
+            start();
+        }
+    });
+    QObject::connect(&engine, &Cls_DownLoad::DLFileDowning, [this](const QString &, qint64 done, qint64 total, qint64) {
+        m_lastDone = done;
+        m_lastTotal = total;
+        update(done, total, false);
+    });
+}
+
+void ProgressLine::finish()
+{
+    if (m_lastDone > 0)
+        update(m_lastDone, m_lastTotal, true);
+    end();
+    m_lastDone = m_lastTotal = 0;
 }
 
 namespace {

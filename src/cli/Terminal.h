@@ -9,6 +9,7 @@
 
 #include <csignal>
 
+class Cls_DownLoad;
 class QSocketNotifier;
 
 constexpr int ExitFailed = 1;
@@ -29,12 +30,20 @@ public:
     void update(qint64 done, qint64 total, bool force);
     void end();
 
+    // Draws every transfer of `engine`: restarts when the engine opens its
+    // target, redraws on its progress events.
+    void follow(Cls_DownLoad &engine);
+    // Ends the line of the transfer that just ended, with its last count drawn.
+    void finish();
+
 private:
     static constexpr int Width = 30;
     QElapsedTimer m_clock;
     QElapsedTimer m_lastDraw;
     bool m_drawn = false;
     qsizetype m_width = 0;
+    qint64 m_lastDone = 0;
+    qint64 m_lastTotal = 0;
 };
 
 // Turns Ctrl-C into a call of `onInterrupted` from the event loop, as long as

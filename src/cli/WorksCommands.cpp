@@ -224,20 +224,7 @@ int runGet(const QStringList &args)
     }
 
     ProgressLine progress;
-    qint64 lastDone = 0;
-    qint64 lastTotal = 0;
-    QObject::connect(&engine, &Cls_DownLoad::DLFileStatus, [&](int state) {
-        if (state == 4) {
-            lastDone = lastTotal = 0;
-            progress.start();
-        }
-    });
-    QObject::connect(&engine, &Cls_DownLoad::DLFileDowning,
-                     [&](const QString &, qint64 done, qint64 total, qint64) {
-                         lastDone = done;
-                         lastTotal = total;
-                         progress.update(done, total, false);
-                     });
+    progress.follow(engine);
     QObject::connect(&batch, &WorkBatch::workStarted, [](int position, int total, const BatchWork &work) {
         std::fprintf(stderr, "[%d/%d] %s\n", position, total, qPrintable(work.label()));
     });
@@ -245,10 +232,7 @@ int runGet(const QStringList &args)
         std::fprintf(stderr, "  -> %s\n", qPrintable(file));
     });
     QObject::connect(&batch, &WorkBatch::workEnded, [&](int, int, const BatchOutcome &outcome) {
-        if (lastDone > 0)
-            progress.update(lastDone, lastTotal, true);
-        progress.end();
-        lastDone = lastTotal = 0;
+        progress.finish();
         QString line;
         switch (outcome.kind) {
         case BatchOutcome::Kind::Downloaded:
