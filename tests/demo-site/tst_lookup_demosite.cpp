@@ -2,6 +2,7 @@
 // up on its own, gives the details the community wrote into it.
 #include "Catalogue.h"
 #include "DemoSite.h"
+#include "demo-site/CatalogueText.h"
 #include "common/TestEnvironment.h"
 
 #include <QJsonDocument>
@@ -10,20 +11,6 @@
 #include <QtTest>
 
 using namespace demo;
-
-namespace {
-
-QString q(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
-QString q(const std::string &text)
-{
-    return QString::fromStdString(text);
-}
-
-} // namespace
 
 class LookupDemoSiteTest : public QObject {
     Q_OBJECT

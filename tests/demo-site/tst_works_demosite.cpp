@@ -3,6 +3,7 @@
 // the recordings the community serves, named as the download panel names them.
 #include "Catalogue.h"
 #include "DemoSite.h"
+#include "demo-site/CatalogueText.h"
 #include "WorksWindow.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
@@ -19,16 +20,6 @@
 using namespace demo;
 
 namespace {
-
-QString q(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
-QString q(const std::string &text)
-{
-    return QString::fromStdString(text);
-}
 
 struct Run {
     int exitCode = -1;
