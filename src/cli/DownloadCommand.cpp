@@ -72,6 +72,8 @@ int runDownload(const QStringList &args)
         output = name;
     else if (QFileInfo(output).isDir())
         output = QDir(output).filePath(name);
+    else // the same rule for a name given as for one taken from the address
+        output = QFileInfo(output).dir().filePath(safeFileName(QFileInfo(output).fileName()));
     const QString target = QFileInfo(output).absoluteFilePath();
 
     Cls_DownLoad engine;
@@ -100,7 +102,7 @@ int runDownload(const QStringList &args)
         return ExitFailed;
     case Ending::Stopped:
         say(QStringLiteral("stopped after %1 bytes; %2 was left as it was").arg(result.bytes).arg(target));
-        return interrupted ? ExitStopped : ExitFailed;
+        return interrupted ? watch.exitStatus() : ExitFailed;
     case Ending::Finished:
         break;
     }

@@ -6,6 +6,8 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <cerrno>
+#include <iterator>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -87,14 +89,17 @@ void ProgressLine::finish()
 
 namespace {
 
-// Ctrl-C reaches the event loop through a pipe: the handler only writes one
-// byte, the loop does the rest between chunks.
+// The stop signals reach the event loop through a pipe: the handler only
+// writes the signal's number, the loop does the rest.
 int interruptPipe[2] = {-1, -1};
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void onInterrupt(int)
+extern "C" void onInterrupt(int number)
 {
-    const char byte = 1;
+    const int saved = errno;
+    const char byte = char(number);
     [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
+    errno = saved;
 }
 
 } // namespace
@@ -104,27 +109,36 @@ InterruptWatch::InterruptWatch(std::function<void()> onInterrupted)
     if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     m_notifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [onInterrupted = std::move(onInterrupted)] {
-        char drained[16];
-        while (::read(interruptPipe[0], drained, sizeof drained) > 0) {
-        }
-        // A second Ctrl-C ends the program the ordinary way, for when the
-        // server has gone quiet and the stop waits for its next chunk.
-        std::signal(SIGINT, SIG_DFL);
-        onInterrupted();
-    });
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated,
+                     [this, onInterrupted = std::move(onInterrupted)] {
+                         char drained[16];
+                         ssize_t got = 0;
+                         int first = 0;
+                         while ((got = ::read(interruptPipe[0], drained, sizeof drained)) > 0) {
+                             if (first == 0)
+                                 first = drained[0];
+                         }
+                         // The first signal decides the exit status; the
+                         // stop is already under way for any later one.
+                         if (m_signal != 0 || first == 0)
+                             return;
+                         m_signal = first;
+                         onInterrupted();
+                     });
     struct sigaction action{};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &m_previous);
+    for (std::size_t i = 0; i < std::size(StopSignals); ++i)
+        sigaction(StopSignals[i], &action, &m_previous[i]);
 }
 
 InterruptWatch::~InterruptWatch()
 {
     if (!m_notifier)
         return;
-    sigaction(SIGINT, &m_previous, nullptr);
+    for (std::size_t i = 0; i < std::size(StopSignals); ++i)
+        sigaction(StopSignals[i], &m_previous[i], nullptr);
     m_notifier.reset();
     ::close(interruptPipe[0]);
     ::close(interruptPipe[1]);

@@ -46,17 +46,22 @@ private:
     qint64 m_lastTotal = 0;
 };
 
-// Turns Ctrl-C into a call of `onInterrupted` from the event loop, as long as
-// the watch exists. A second Ctrl-C ends the program the ordinary way, for
-// when the server has gone quiet and the stop waits for its next chunk.
+// Turns Ctrl-C, SIGTERM and SIGHUP into one call of `onInterrupted` from the
+// event loop, as long as the watch exists; the command then stops, cleans up
+// and exits with exitStatus().
 class InterruptWatch {
 public:
     explicit InterruptWatch(std::function<void()> onInterrupted);
+    // The first stop signal received, 0 while none was.
+    int signalNumber() const { return m_signal; }
+    // 128 + the signal, as a shell reports a program a signal ended.
+    int exitStatus() const { return 128 + m_signal; }
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch &) = delete;
     InterruptWatch &operator=(const InterruptWatch &) = delete;
 
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
-    struct sigaction m_previous{};
+    struct sigaction m_previous[3]{};
+    int m_signal = 0;
 };

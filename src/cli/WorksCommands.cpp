@@ -203,6 +203,7 @@ int runGet(const QStringList &args)
     const InterruptWatch watch([&] {
         interrupted = true;
         batch.stop();
+        cancelPageFetches(); // a page that is being waited for ends now too
     });
 
     QStringList failures;
@@ -270,6 +271,6 @@ int runGet(const QStringList &args)
     std::printf("Folder: %s\n", qPrintable(folder));
     std::fflush(stdout);
     if (interrupted)
-        return ExitStopped;
+        return watch.exitStatus();
     return failures.isEmpty() ? 0 : ExitFailed;
 }

@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -20,6 +21,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 #include <map>
 #include <memory>
 #include <vector>
@@ -84,7 +87,12 @@ bool isReservedInvalidHost(const QUrl &address)
     return host == QLatin1String("invalid") || host.endsWith(QLatin1String(".invalid"));
 }
 
-// The target's ".part" file. Chunks are handed over one by one as they
+// The temporary file a transfer writes before it is complete: created anew
+// beside the target, never an existing path opened for writing. "NAME.part"
+// when that name is free; when something already lies there (a leftover,
+// a link, a folder someone planted) it is left alone and another free name
+// is made. Either name is shortened at a character boundary to fit the
+// 255 bytes a file name may have. Chunks are handed over one by one as they
 // arrive and reach the file in batches: whenever the batch is full,
 // whenever nothing more has arrived for the moment, and before the final
 // status. A system call per 512 bytes would cost more than everything else
@@ -93,7 +101,7 @@ bool isReservedInvalidHost(const QUrl &address)
 // without that, it removes itself, so an earlier target stays as it was.
 class TargetFile {
 public:
-    explicit TargetFile(const QString &target) : m_target(target), m_file(Cls_DownLoad::partPath(target)) {}
+    explicit TargetFile(const QString &target) : m_target(target) {}
     ~TargetFile() { discard(); }
     TargetFile(const TargetFile &) = delete;
     TargetFile &operator=(const TargetFile &) = delete;
@@ -106,11 +114,24 @@ public:
             m_error = QStringLiteral("not a file");
             return false;
         }
-        // Emptied on opening: a ".part" left by someone else is not ours to extend.
-        m_opened = m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
-        if (!m_opened)
-            m_error = m_file.errorString();
-        return m_opened;
+        const QString folder = existing.absolutePath();
+        const QString name = existing.fileName();
+        static constexpr int Attempts = 16;
+        for (int attempt = 0; attempt < Attempts; ++attempt) {
+            const QString candidate = folder + QLatin1Char('/') + Cls_DownLoad::partName(name, attempt);
+            const QByteArray encoded = QFile::encodeName(candidate);
+            // O_EXCL: a name that exists in any form (a file, a folder, a
+            // symbolic or hard link) is never opened; O_NOFOLLOW as well.
+            const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                m_fd = fd;
+                m_part = encoded;
+                return true;
+            }
+            if (errno != EEXIST)
+                return failWith(errno);
+        }
+        return failWith(EEXIST);
     }
 
     bool append(const char *data, qint64 size)
@@ -124,14 +145,19 @@ public:
 
     bool flush()
     {
-        if (m_pending == 0)
-            return true;
-        const qint64 written = m_file.write(m_batch, m_pending);
-        const bool ok = written == m_pending;
-        if (!ok)
-            m_error = m_file.errorString();
+        qint64 at = 0;
+        while (at < m_pending) {
+            const ssize_t written = ::write(m_fd, m_batch + at, size_t(m_pending - at));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                m_pending = 0;
+                return failWith(written < 0 ? errno : ENOSPC);
+            }
+            at += written;
+        }
         m_pending = 0;
-        return ok;
+        return true;
     }
 
     // Moves the finished file over the target in one step: whoever looks
@@ -140,32 +166,43 @@ public:
     {
         if (!flush())
             return false;
-        m_file.close();
-        if (std::rename(QFile::encodeName(m_file.fileName()).constData(), QFile::encodeName(m_target).constData()) != 0) {
-            m_error = QString::fromLocal8Bit(std::strerror(errno));
-            return false;
-        }
+        // Some file systems report a full disk only when the file is closed.
+        const int fd = std::exchange(m_fd, -1);
+        if (::close(fd) != 0)
+            return failWith(errno);
+        if (std::rename(m_part.constData(), QFile::encodeName(m_target).constData()) != 0)
+            return failWith(errno);
         m_committed = true;
         return true;
     }
 
-    // Closes and removes the ".part"; the target is not touched.
+    // Closes and removes the temporary file this transfer made; the target
+    // and whatever else lies in the folder are not touched.
     void discard()
     {
-        if (!m_opened || m_committed)
-            return;
-        m_file.close();
-        QFile::remove(m_file.fileName());
-        m_opened = false;
+        if (m_fd >= 0)
+            ::close(std::exchange(m_fd, -1));
+        if (!m_part.isEmpty() && !m_committed)
+            ::unlink(m_part.constData());
+        m_part.clear();
     }
 
     QString errorString() const { return m_error; }
+    int errorCode() const { return m_errno; }
 
 private:
+    bool failWith(int code)
+    {
+        m_errno = code;
+        m_error = QString::fromLocal8Bit(std::strerror(code));
+        return false;
+    }
+
     const QString m_target;
-    QFile m_file;
+    int m_fd = -1;
+    QByteArray m_part;
     QString m_error;
-    bool m_opened = false;
+    int m_errno = 0;
     bool m_committed = false;
     char m_batch[16 * 1024];
     qint64 m_pending = 0;
@@ -194,36 +231,66 @@ public:
 
     bool ready() const { return m_multi && m_easy; }
 
-    void start(const QByteArray &url)
+    // Sets the transfer up and hands it to libcurl. False, with
+    // setupError() saying why, when any option could not be set: above all
+    // the restriction to http and https, without which nothing is fetched.
+    bool start(const QByteArray &url)
     {
-        for (const char *header : {"Cache-Control: no-cache", "Pragma: no-cache", "Accept-Encoding: identity"})
-            m_headers = curl_slist_append(m_headers, header);
-        curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocket);
-        curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
-        curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimer);
-        curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
-        curl_easy_setopt(m_easy, CURLOPT_URL, url.constData());
-        curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, 50L);
-        curl_easy_setopt(m_easy, CURLOPT_USERAGENT, "VB Http");
-        // Uncached, and the body as the server has it: no compression that
-        // would change the bytes and hide the Content-Length.
-        curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_headers);
-        curl_easy_setopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
-        curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
-        curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CurlTransfer::onHeader);
-        curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::onBody);
-        curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
-        m_added = curl_multi_add_handle(m_multi, m_easy) == CURLM_OK;
-        if (!m_added) {
-            m_done = true;
-            m_result = CURLE_FAILED_INIT;
+        for (const char *header : {"Cache-Control: no-cache", "Pragma: no-cache", "Accept-Encoding: identity"}) {
+            curl_slist *const grown = curl_slist_append(m_headers, header);
+            if (!grown)
+                return setupFailed("HTTPHEADER", "out of memory");
+            m_headers = grown;
         }
+        const auto multi = [&](CURLMoption option, const char *name, auto value) {
+            const CURLMcode code = curl_multi_setopt(m_multi, option, value);
+            return code == CURLM_OK || setupFailed(name, curl_multi_strerror(code));
+        };
+        const auto easy = [&](CURLoption option, const char *name, auto value) {
+            const CURLcode code = curl_easy_setopt(m_easy, option, value);
+            return code == CURLE_OK || setupFailed(name, curl_easy_strerror(code));
+        };
+        const bool set = multi(CURLMOPT_SOCKETFUNCTION, "SOCKETFUNCTION", &CurlTransfer::onSocket)
+                      && multi(CURLMOPT_SOCKETDATA, "SOCKETDATA", static_cast<void *>(this))
+                      && multi(CURLMOPT_TIMERFUNCTION, "TIMERFUNCTION", &CurlTransfer::onTimer)
+                      && multi(CURLMOPT_TIMERDATA, "TIMERDATA", static_cast<void *>(this))
+                      && easy(CURLOPT_URL, "URL", url.constData())
+                      // Only http and https, for the address and for every redirect.
+                      && easy(CURLOPT_PROTOCOLS_STR, "PROTOCOLS_STR", "http,https")
+                      && easy(CURLOPT_REDIR_PROTOCOLS_STR, "REDIR_PROTOCOLS_STR", "http,https")
+                      && easy(CURLOPT_FOLLOWLOCATION, "FOLLOWLOCATION", 1L)
+                      && easy(CURLOPT_MAXREDIRS, "MAXREDIRS", 50L)
+                      && easy(CURLOPT_USERAGENT, "USERAGENT", "VB Http")
+                      // Uncached, and the body as the server has it: no compression that
+                      // would change the bytes and hide the Content-Length.
+                      && easy(CURLOPT_HTTPHEADER, "HTTPHEADER", m_headers)
+                      && easy(CURLOPT_SUPPRESS_CONNECT_HEADERS, "SUPPRESS_CONNECT_HEADERS", 1L)
+                      && easy(CURLOPT_NOSIGNAL, "NOSIGNAL", 1L)
+                      && easy(CURLOPT_BUFFERSIZE, "BUFFERSIZE", ReceiveBufferBytes)
+                      && easy(CURLOPT_ERRORBUFFER, "ERRORBUFFER", static_cast<char *>(m_errorText))
+                      && easy(CURLOPT_HEADERFUNCTION, "HEADERFUNCTION", &CurlTransfer::onHeader)
+                      && easy(CURLOPT_HEADERDATA, "HEADERDATA", static_cast<void *>(this))
+                      && easy(CURLOPT_WRITEFUNCTION, "WRITEFUNCTION", &CurlTransfer::onBody)
+                      && easy(CURLOPT_WRITEDATA, "WRITEDATA", static_cast<void *>(this));
+        if (!set)
+            return false;
+        const CURLMcode added = curl_multi_add_handle(m_multi, m_easy);
+        if (added != CURLM_OK)
+            return setupFailed("add_handle", curl_multi_strerror(added));
+        m_added = true;
+        return true;
+    }
+    QString setupError() const { return m_setupError; }
+
+    // A redirect to an address of another kind (file:, ftp:, ...) that was
+    // refused; empty when none was.
+    const QString &refusedRedirect() const { return m_refusedRedirect; }
+
+    // Ends the current or next wait() at once, with Woken::Interrupted.
+    void interrupt()
+    {
+        m_interrupted = true;
+        news();
     }
 
     // Closes the connection and lets go of every handle; safe to repeat.
@@ -241,12 +308,14 @@ public:
         m_watches.clear(); // not from inside a notifier's signal: gone at once
     }
 
-    enum class Woken { News, Stalled, Leaving };
+    enum class Woken { News, Stalled, Leaving, Interrupted };
 
     // Runs the event loop until the final answer, data or the end arrive,
     // or nothing has for the stall limit.
     Woken wait()
     {
+        if (m_interrupted)
+            return Woken::Interrupted;
         QEventLoop loop;
         QTimer limit;
         limit.setSingleShot(true);
@@ -257,6 +326,8 @@ public:
         // at once with -1: give up instead of spinning.
         const int code = loop.exec();
         m_loop = nullptr;
+        if (m_interrupted)
+            return Woken::Interrupted;
         const bool stalled = !limit.isActive();
         if (code != 0)
             return Woken::Leaving;
@@ -291,7 +362,9 @@ public:
         if (!m_paused || !m_easy)
             return;
         m_paused = false;
-        curl_easy_pause(m_easy, CURLPAUSE_CONT); // may hand over what it kept at once
+        // May hand over what it kept at once.
+        if (const CURLcode code = curl_easy_pause(m_easy, CURLPAUSE_CONT); code != CURLE_OK)
+            fail(code);
         collectDone();
     }
 
@@ -321,7 +394,10 @@ private:
         if (!m_multi)
             return;
         int running = 0;
-        curl_multi_socket_action(m_multi, socket, events, &running);
+        if (const CURLMcode code = curl_multi_socket_action(m_multi, socket, events, &running); code != CURLM_OK) {
+            std::snprintf(m_errorText, sizeof m_errorText, "%s", curl_multi_strerror(code));
+            fail(CURLE_RECV_ERROR);
+        }
         collectDone();
     }
 
@@ -335,8 +411,15 @@ private:
                 continue;
             m_done = true;
             m_result = message->data.result;
+            // A redirect to an address that is not http or https is refused,
+            // not taken for the answer.
+            if (!m_answered && m_location && m_result == CURLE_UNSUPPORTED_PROTOCOL) {
+                char *target = nullptr;
+                curl_easy_getinfo(m_easy, CURLINFO_REDIRECT_URL, &target);
+                m_refusedRedirect = target ? QString::fromUtf8(target) : QStringLiteral("?");
+            }
             // A redirect libcurl would not follow (too many) is the answer.
-            if (!m_answered) {
+            if (!m_answered && m_refusedRedirect.isEmpty()) {
                 long status = 0;
                 curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
                 if (status > 0) {
@@ -449,6 +532,23 @@ private:
         return static_cast<CurlTransfer *>(self)->body(data, size * count);
     }
 
+    bool setupFailed(const char *option, const char *why)
+    {
+        m_setupError = QStringLiteral("cannot set up the transfer (%1: %2)")
+                           .arg(QLatin1String(option), QString::fromUtf8(why));
+        return false;
+    }
+
+    // Ends the transfer with `code` as its result, as libcurl would.
+    void fail(CURLcode code)
+    {
+        if (m_done)
+            return;
+        m_done = true;
+        m_result = code;
+        news();
+    }
+
     QObject m_context; // receives the notifiers' and the timer's signals
     const int m_stallLimitMs;
     CURLM *m_multi = nullptr;
@@ -466,6 +566,9 @@ private:
     QByteArray m_contentLength;
     bool m_done = false;
     CURLcode m_result = CURLE_OK;
+    QString m_setupError;
+    QString m_refusedRedirect;
+    bool m_interrupted = false;
 
     std::vector<char> m_held;
     size_t m_readAt = 0;
@@ -482,9 +585,34 @@ Cls_DownLoad::Cls_DownLoad(QObject *parent)
 bool Cls_DownLoad::DLFileStop()
 {
     m_bStop = true;
-    if (m_running)
+    if (m_running) {
         m_stopWhileRunning = true;
+        if (m_wake)
+            m_wake();
+    }
     return false;
+}
+
+QString Cls_DownLoad::partPath(const QString &target)
+{
+    const QFileInfo info(target);
+    return info.absolutePath() + QLatin1Char('/') + partName(info.fileName(), 0);
+}
+
+QString Cls_DownLoad::partName(const QString &name, int attempt)
+{
+    static constexpr qsizetype MaxNameBytes = 255;
+    QString suffix = QStringLiteral(".part");
+    if (attempt > 0)
+        suffix.prepend(QLatin1Char('.') + QString::number(QRandomGenerator::global()->generate(), 16));
+    const qsizetype room = MaxNameBytes - suffix.toUtf8().size();
+    QString stem = name;
+    while (!stem.isEmpty() && stem.toUtf8().size() > room) {
+        const qsizetype size = stem.size();
+        const bool pair = size >= 2 && stem.at(size - 1).isLowSurrogate() && stem.at(size - 2).isHighSurrogate();
+        stem.chop(pair ? 2 : 1);
+    }
+    return stem + suffix;
 }
 
 qint64 Cls_DownLoad::speedFor(qint64 downloaded, qint64 startSecond, double now)
@@ -568,13 +696,31 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
     if (isReservedInvalidHost(address))
         return refuse(QStringLiteral("Host %1 not found").arg(address.host()));
 
-    net->start(address.toEncoded());
+    if (!net->start(address.toEncoded()))
+        return refuse(net->setupError());
+    m_wake = [raw = net.get()] { raw->interrupt(); };
+    const auto noWake = qScopeGuard([this] { m_wake = nullptr; });
+    // A stop asked for while waiting for the server is acted on at once.
+    const auto stopWaiting = [&] {
+        m_bStop = false;
+        m_stopWhileRunning = false;
+        net->close();
+        emit DLFileStatus(StoppedOnRequest);
+        emit DLFileStatus(HandlesClosed);
+        result.ending = DownloadResult::Ending::Stopped;
+        return result;
+    };
     const QString stallMessage = QStringLiteral("nothing received for %1 s").arg(m_stallLimitMs / 1000.0);
     const QString leavingMessage = QStringLiteral("the application is closing");
 
     CurlTransfer::Woken woken = CurlTransfer::Woken::News;
     while (!net->answered() && !net->done() && woken == CurlTransfer::Woken::News)
         woken = net->wait();
+    if (woken == CurlTransfer::Woken::Interrupted)
+        return stopWaiting();
+    if (!net->refusedRedirect().isEmpty())
+        return refuse(QStringLiteral("refused a redirect to %1: only http and https are followed")
+                          .arg(net->refusedRedirect()));
     if (!net->answered()) {
         const QString why = woken == CurlTransfer::Woken::Stalled ? QStringLiteral("no answer: ") + stallMessage
                           : woken == CurlTransfer::Woken::Leaving ? leavingMessage
@@ -598,6 +744,7 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
         result.ending = DownloadResult::Ending::FileError;
         result.bytes = 0;
         result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        result.systemError = file.errorCode();
         return result;
     };
     if (!file.open())
@@ -623,6 +770,12 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
                 break;
             }
             woken = net->wait();
+            if (woken == CurlTransfer::Woken::Interrupted) {
+                m_bStop = false;
+                m_stopWhileRunning = false;
+                finalStatus = StoppedOnRequest;
+                break;
+            }
             if (woken == CurlTransfer::Woken::Stalled && net->available() <= 0 && !net->done()) {
                 readFailed = true;
                 readError = stallMessage;

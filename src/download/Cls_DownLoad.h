@@ -33,6 +33,9 @@ struct DownloadResult {
     // What went wrong, in words, for FileError, Busy, AddressRefused,
     // NoSession and short transfers; empty otherwise.
     QString error;
+    // For FileError: the system's error number (ENOSPC for a full disk), 0
+    // when the cause was not a system call.
+    int systemError = 0;
 
     // A successful answer (2xx) with a body, every byte of it received: the
     // only ending that replaces the target file. Any other one leaves
@@ -62,7 +65,8 @@ struct DownloadResult {
 // session) ends a call at once; 8 (no answer) is followed by 6.
 //
 // The stop request is a latch: set by DLFileStop at any time, cleared when
-// a transfer acts on it after writing and reporting a chunk. A stop
+// a transfer acts on it after writing and reporting a chunk, or at once
+// when the transfer is waiting for the server (a stall, no answer yet). A stop
 // requested while no transfer runs therefore ends the next one after its
 // first chunk; one that comes too late for the transfer it was meant for
 // (its data had ended) is dropped when that transfer returns.
@@ -90,7 +94,8 @@ public:
     // `lTimeOut` is accepted for the callers' sake and has no effect.
     DownloadResult DLFile(const QString &sRemoteURL, const QString &sLocalFilePath, qint32 lTimeOut);
 
-    // Asks the running (or the next) transfer to stop after its next chunk.
+    // Asks the running (or the next) transfer to stop after its next chunk;
+    // a running transfer that waits for the server stops at once.
     // Always returns false.
     bool DLFileStop();
 
@@ -110,8 +115,13 @@ public:
     static qint64 speedFor(qint64 downloaded, qint64 startSecond, double now);
     // Content-Length text as a byte count; 0 when absent or unreadable.
     static qint64 announcedSize(const QByteArray &contentLength);
-    // Where a transfer into `target` writes until it is complete.
-    static QString partPath(const QString &target) { return target + QStringLiteral(".part"); }
+    // Where a transfer into `target` writes until it is complete, when that
+    // name is free: partName(name, 0) beside the target.
+    static QString partPath(const QString &target);
+    // The temporary file's name for target file name `name`: "NAME.part"
+    // for attempt 0, "NAME.XXXXXXXX.part" (random) for the others, the name
+    // shortened at a character boundary so that the whole fits in 255 bytes.
+    static QString partName(const QString &name, int attempt);
 
 signals:
     void DLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize, qint64 lSpeed);
@@ -124,6 +134,8 @@ private:
     bool m_running = false;
     // DLFileStop was called while the current transfer ran.
     bool m_stopWhileRunning = false;
+    // Wakes the running transfer's wait for the network at once.
+    std::function<void()> m_wake;
     int m_stallLimitMs = DefaultStallLimitMs;
     Clock m_clock;
     SessionSource m_session;

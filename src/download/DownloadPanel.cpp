@@ -9,6 +9,8 @@
 #include "platform/Dialogs.h"
 #include "works/WorkBatch.h"
 
+#include <cerrno>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
@@ -25,6 +27,7 @@ namespace {
 
 const QString StartCaption = QStringLiteral("开始下载");
 const QString StopCaption = QStringLiteral("停止下载");
+const QString DiskFullText = QStringLiteral("磁盘空间不足,音乐下载失败..");
 
 // Handed to the engine, which accepts it and has no use for it.
 constexpr qint32 TimeOutMs = 10000;
@@ -44,7 +47,7 @@ QString batchFailureText(const BatchOutcome &outcome)
     case Failure::Transfer:
         return QStringLiteral("音乐下载失败(%1)").arg(outcome.detail);
     case Failure::FileError:
-        return QStringLiteral("下载文件无法写入");
+        return outcome.systemError == ENOSPC ? DiskFullText : QStringLiteral("下载文件无法写入");
     case Failure::None:
         break;
     }
@@ -205,9 +208,15 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
     switch (result.ending) {
     case Ending::FileError:
         // The engine stopped after "正在下载音乐数据...", which would stay.
-        m_c.setStatus(QStringLiteral("抱歉!下载文件无法写入.."));
+        if (result.systemError == ENOSPC) {
+            m_c.setStatus(DiskFullText);
+            m_dialogs.messageBox(m_c.window, DiskFullText + QStringLiteral("\n") + target, MessageBoxTitle,
+                                 MessageIcon::Exclamation, MessageButtons::Ok);
+            return;
+        }
+        m_c.setStatus(QStringLiteral("抱歉!下载文件无法写入(%1)..").arg(result.error.section(QStringLiteral(": "), -1)));
         m_dialogs.messageBox(m_c.window,
-                             QStringLiteral("无法写入下载文件：\n") + target +
+                             QStringLiteral("无法写入下载文件：\n") + target + QStringLiteral("\n") + result.error +
                                  QStringLiteral("\n请检查该位置是否可以写入,或点击“浏览..”重新选择下载路径!"),
                              MessageBoxTitle, MessageIcon::Exclamation, MessageButtons::Ok);
         return;

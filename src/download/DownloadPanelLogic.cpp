@@ -8,8 +8,9 @@
 
 namespace {
 
-// The longest file name the usual Linux file systems accept, in bytes.
-constexpr qsizetype MaxFileNameBytes = 255;
+// The longest file name the usual Linux file systems accept is 255 bytes;
+// the download's temporary file adds ".part" to the name, and both must fit.
+constexpr qsizetype MaxFileNameBytes = 255 - 5;
 // A longer tail after the last dot is not an extension worth keeping whole.
 constexpr qsizetype MaxExtensionChars = 16;
 

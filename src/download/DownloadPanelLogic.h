@@ -13,7 +13,8 @@ QString downloadTitle(const QString &songName);
 // and user names come from a web page: '/', NUL and the other control
 // characters (and broken UTF-16) become '_', so no name can reach another
 // folder; "", "." and ".." become underscores; a name longer than a file
-// name may be on disk (255 bytes in UTF-8) is shortened before its extension.
+// name may be on disk (255 bytes in UTF-8, less the 5 of the download's
+// ".part") is shortened at a character boundary before its extension.
 QString safeFileName(const QString &name);
 
 // The save dialog's suggested name: title, " - ", user name, ".mp3".

@@ -9,7 +9,26 @@
 #include <QStringDecoder>
 #include <QTimer>
 
+#include <QList>
+#include <QScopeGuard>
+
 #include <memory>
+
+namespace {
+
+// The fetches now waiting, innermost last, and whether the program has
+// given up fetching (cancelPageFetches).
+QList<QNetworkReply *> waitingFetches;
+bool fetchesCancelled = false;
+
+} // namespace
+
+void cancelPageFetches()
+{
+    fetchesCancelled = true;
+    for (QNetworkReply *reply : std::as_const(waitingFetches))
+        reply->abort();
+}
 
 QUrl requestUrl(const QString &address)
 {
@@ -24,9 +43,14 @@ QUrl requestUrl(const QString &address)
 
 std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchLimits &limits)
 {
+    if (fetchesCancelled)
+        return std::nullopt;
     QNetworkRequest limited(request);
     limited.setTransferTimeout(limits.idleMs);
     const std::unique_ptr<QNetworkReply> reply(networkManager().get(limited));
+
+    waitingFetches.append(reply.get());
+    const auto notWaiting = qScopeGuard([&reply] { waitingFetches.removeOne(reply.get()); });
 
     QEventLoop loop;
     QTimer connectLimit;

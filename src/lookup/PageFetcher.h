@@ -42,6 +42,10 @@ struct HttpAnswer {
 // other.
 std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchLimits &limits);
 
+// Ends every fetch now waiting, and every later one at once, with no page:
+// for a command-line program that has been asked to stop.
+void cancelPageFetches();
+
 // The body as text: decoded by the charset the answer names, UTF-8 when it
 // names none or one this system does not know.
 QString decodeBody(const QByteArray &body, const QByteArray &contentType);

@@ -209,6 +209,7 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
     case Ending::Stopped:
         return stopped();
     case Ending::FileError:
+        outcome.systemError = result.systemError;
         return failed(outcome, BatchOutcome::Failure::FileError, result.error);
     case Ending::NoSession:
     case Ending::AddressRefused:

@@ -46,6 +46,7 @@ struct BatchOutcome {
     BatchWork work;
     QString file;      // the target file, once it is known
     qint64 bytes = 0;  // bytes downloaded, or the size of the complete file skipped
+    int systemError = 0; // FileError: the system's error number (ENOSPC: disk full)
 };
 
 // The per-work sequence shared by `kelvaro get` and the works table's
