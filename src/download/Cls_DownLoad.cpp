@@ -414,9 +414,7 @@ private:
             // A redirect to an address that is not http or https is refused,
             // not taken for the answer.
             if (!m_answered && m_location && m_result == CURLE_UNSUPPORTED_PROTOCOL) {
-                char *target = nullptr;
-                curl_easy_getinfo(m_easy, CURLINFO_REDIRECT_URL, &target);
-                m_refusedRedirect = target ? QString::fromUtf8(target) : QStringLiteral("?");
+                m_refusedRedirect = QString::fromUtf8(m_locationValue);
             }
             // A redirect libcurl would not follow (too many) is the answer.
             if (!m_answered && m_refusedRedirect.isEmpty()) {
@@ -485,8 +483,10 @@ private:
             return;
         const QByteArray name = line.left(colon).trimmed().toLower();
         const QByteArray value = line.mid(colon + 1).trimmed();
-        if (name == "location")
+        if (name == "location") {
             m_location = true;
+            m_locationValue = value;
+        }
         else if (name == "content-length") // a repeated header is read as Qt joins them
             m_contentLength = m_contentLength.isEmpty() ? value : m_contentLength + ", " + value;
     }
@@ -563,6 +563,7 @@ private:
     bool m_answered = false;
     long m_httpStatus = 0;
     bool m_location = false;
+    QByteArray m_locationValue;
     QByteArray m_contentLength;
     bool m_done = false;
     CURLcode m_result = CURLE_OK;
