@@ -214,7 +214,8 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
                                  MessageIcon::Exclamation, MessageButtons::Ok);
             return;
         }
-        m_c.setStatus(QStringLiteral("抱歉!下载文件无法写入(%1)..").arg(result.error.section(QStringLiteral(": "), -1)));
+        // The system's own words for the cause go in the message.
+        m_c.setStatus(QStringLiteral("抱歉!下载文件无法写入.."));
         m_dialogs.messageBox(m_c.window,
                              QStringLiteral("无法写入下载文件：\n") + target + QStringLiteral("\n") + result.error +
                                  QStringLiteral("\n请检查该位置是否可以写入,或点击“浏览..”重新选择下载路径!"),

@@ -112,7 +112,8 @@ private slots:
     }
 
     // Names can only ever be one file name: no separators, no control
-    // characters, no "." or "..", and no longer than 255 bytes, shortened
+    // characters, no "." or "..", and no longer than 250 bytes (255 with the
+    // download's ".part"), shortened
     // before the extension and never inside a character.
     void safeFileNames_data()
     {
@@ -126,9 +127,10 @@ private slots:
         QTest::newRow("dot dot") << ".." << "__";
         QTest::newRow("pair kept, lone half replaced") << note + QChar(0xD800) + "x" << note + "_x";
         QTest::newRow("long, with extension") << QString(300, QChar(0x6B4C)) + ".mp3"
-                                              << QString(83, QChar(0x6B4C)) + ".mp3";
-        QTest::newRow("long, pairs kept whole") << note.repeated(100) + ".mp3" << note.repeated(62) + ".mp3";
-        QTest::newRow("long, without extension") << QString(400, 'a') << QString(255, 'a');
+                                              << QString(82, QChar(0x6B4C)) + ".mp3";
+        QTest::newRow("long, pairs kept whole") << note.repeated(100) + ".mp3" << note.repeated(61) + ".mp3";
+        QTest::newRow("long, without extension") << QString(400, 'a') << QString(250, 'a');
+        QTest::newRow("250 bytes kept") << QString(246, 'a') + ".mp3" << QString(246, 'a') + ".mp3";
     }
     void safeFileNames()
     {
