@@ -248,6 +248,30 @@ private slots:
         QCOMPARE(readFile(QDir(folder).filePath(fileNameOf(done))), served(done));
     }
 
+    // SIGTERM while the singer page is being waited for (the server says
+    // nothing): the fetch is given up at once and get exits with 143.
+    void getStopsWhilePageWaits()
+    {
+        TestServer silent;
+        silent.serveSilence(QStringLiteral(".*"));
+        silent.start();
+        QProcess cli;
+        startCli(cli, silent.port(), {QStringLiteral("get"), singer(ManyWorksSinger), "-d",
+                                      m_dir.filePath(QStringLiteral("silent"))});
+        QVERIFY(cli.waitForStarted());
+        const QString page = singer(ManyWorksSinger);
+        QTRY_VERIFY_WITH_TIMEOUT(silent.requestCount(page) + silent.requestCount(QUrl(page).path()) > 0, 30000);
+        QElapsedTimer stopping;
+        stopping.start();
+        QCOMPARE(::kill(pid_t(cli.processId()), SIGTERM), 0);
+        QVERIFY(cli.waitForFinished(30000));
+        const qint64 stopMs = stopping.elapsed();
+        QVERIFY2(stopMs < 2000, qPrintable(QStringLiteral("took %1 ms to stop").arg(stopMs)));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 128 + SIGTERM);
+        silent.stop();
+    }
+
     void getUsage_data()
     {
         QTest::addColumn<QStringList>("args");
