@@ -55,6 +55,9 @@ std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchL
     QEventLoop loop;
     QTimer connectLimit;
     connectLimit.setSingleShot(true);
+    QTimer overallLimit;
+    overallLimit.setSingleShot(true);
+    QObject::connect(&overallLimit, &QTimer::timeout, reply.get(), &QNetworkReply::abort);
     bool tooLarge = false;
     QObject::connect(&connectLimit, &QTimer::timeout, reply.get(), &QNetworkReply::abort);
     QObject::connect(reply.get(), &QNetworkReply::requestSent, &connectLimit, &QTimer::stop);
@@ -68,6 +71,7 @@ std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchL
                      });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connectLimit.start(limits.connectMs);
+    overallLimit.start(limits.totalMs);
     if (!reply->isFinished())
         loop.exec();
 

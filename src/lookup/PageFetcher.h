@@ -17,12 +17,15 @@ QUrl requestUrl(const QString &address);
 using PageFetch = std::function<std::optional<QString>(const QString &address)>;
 
 // Time limits of one fetch. The connect limit runs until the request has been
-// sent; the idle limit runs whenever no byte arrives. The size limit guards
-// memory against an answer that never ends.
+// sent; the idle limit runs whenever no byte arrives; the overall limit runs
+// from the start to the last byte, so a server that dribbles a byte now and
+// then cannot hold the fetch for ever. The size limit guards memory against
+// an answer that never ends.
 struct FetchLimits {
     int connectMs = 15000;
     int idleMs = 60000;
     qint64 maxBytes = 256 * 1024 * 1024;
+    int totalMs = 90000;
 };
 
 // What the server answered to one request.
@@ -36,9 +39,10 @@ struct HttpAnswer {
 // answer is complete: the window keeps handling every event meanwhile, without
 // spending CPU, and a fetch started from inside that wait runs to its end
 // before this one returns. Nothing when no complete answer arrived: no
-// connection, no status, a time limit or the size limit hit, or the
-// connection dropped before the announced end of the body (a truncated page is
-// not the page). Any status counts as an answer: a 404 page is text like any
+// connection, no status, a time limit or the size limit hit, the connection
+// dropped before the announced end of the body, or any other transfer error
+// after the status, such as a body that cannot be unpacked (a truncated page
+// is not the page). Any status counts as an answer: a 404 page is text like any
 // other.
 std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchLimits &limits);
 

@@ -28,6 +28,13 @@ void MusicVideo::Command8_Click()
         m_setStatus(QStringLiteral("没有发现视频文件.."));
         return;
     }
+    if (!VideoPage::isPlayerAddress(m_song.MvUrl)) {
+        // A page would run whatever script the address names: none is
+        // written, and the dialog shows the address and why.
+        showDialog(QString(), InvalidAddress);
+        m_setStatus(InvalidAddress);
+        return;
+    }
     const QString line = VideoPage::html(m_song.MvUrl);
     const QString failure = VideoPage::write(videoPagePath(), line);
     if (!failure.isEmpty()) {
@@ -39,7 +46,11 @@ void MusicVideo::Command8_Click()
         return;
     }
     MvHtml = line;
+    showDialog(MvHtml, QString());
+}
 
+void MusicVideo::showDialog(const QString &html, const QString &refusal)
+{
     if (!m_form2) {
         m_form2 = new Form2(m_window);
         m_form2->setAttribute(Qt::WA_DeleteOnClose);
@@ -48,7 +59,11 @@ void MusicVideo::Command8_Click()
             m_form2->setPageNote(m_folderNote);
     }
     m_form2->Text1->setText(m_song.MvUrl);
-    m_form2->Text2->setText(MvHtml);
+    m_form2->Text2->setText(html);
+    // No page to play: the note says why instead of where it is.
+    if (!refusal.isEmpty())
+        m_form2->setPageNote(refusal);
+    m_form2->Command1->setEnabled(refusal.isEmpty());
     // Both start at their beginning: the scheme and host say what the address is.
     m_form2->Text1->setCursorPosition(0);
     m_form2->Text2->setCursorPosition(0);

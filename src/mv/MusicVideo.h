@@ -33,12 +33,18 @@ public:
     // The dialog while it is open; null before its first use and after it was closed.
     Form2 *dialog() const { return m_form2; }
 
+    // Said in the dialog when the address is not the community's player.
+    inline static const QString InvalidAddress = QStringLiteral("视频地址无效,无法生成视频页面..");
+
 signals:
     // Raised once the dialog is filled, just before it is shown modally.
     void dialogReady(Form2 *dialog);
 
 private:
     void Form2_Command1_Click();
+    // Fills the dialog (created on first use) and shows it modally; with a
+    // `refusal` its note says that and its button stays off.
+    void showDialog(const QString &html, const QString &refusal);
 
     QWidget *m_window;
     StatusLine m_setStatus;

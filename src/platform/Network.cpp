@@ -19,13 +19,17 @@ NetworkOutcome judgeReply(const QNetworkReply &reply)
 {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply.error();
+    const int httpStatus = status.isValid() ? status.toInt() : 0;
     // Errors below ContentAccessDenied (connection, time limits, proxy) and
     // protocol failures are the transfer's own; the others name an HTTP
-    // status the server chose. After a status has arrived the transfer's
-    // own can only mean the body was cut short.
+    // status the server chose. Below 400 the server chose no error, so any
+    // error there is the transfer's own too, such as a body that cannot be
+    // unpacked (reported as UnknownContentError). After a status has arrived
+    // the transfer's own can only mean the body was cut short.
     const bool transferFailed = (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
-                                error == QNetworkReply::ProtocolFailure;
-    return judgeNetworkEnd(status.isValid() ? status.toInt() : 0, transferFailed);
+                                error == QNetworkReply::ProtocolFailure ||
+                                (error != QNetworkReply::NoError && httpStatus < 400);
+    return judgeNetworkEnd(httpStatus, transferFailed);
 }
 
 QNetworkAccessManager &networkManager()

@@ -12,6 +12,25 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+QByteArray brokenGzip(const QByteArray &text)
+{
+    // The text in stored (unpacked) deflate blocks, none of them the last,
+    // then a block header of the reserved type 3, which no inflater takes.
+    QByteArray body("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+    for (qsizetype offset = 0; offset < text.size(); offset += 0xffff) {
+        const QByteArray piece = text.mid(offset, 0xffff);
+        const quint16 length = quint16(piece.size());
+        body += '\0';
+        body += char(length & 0xff);
+        body += char(length >> 8);
+        body += char(~length & 0xff);
+        body += char((~length >> 8) & 0xff);
+        body += piece;
+    }
+    body += '\x07';
+    return body + QByteArray(8, '\0');
+}
+
 struct TestServer::Log {
     mutable QMutex mutex;
     QMap<QString, QByteArray> lastHeaders;

@@ -13,6 +13,11 @@ struct Request;
 struct Response;
 }
 
+// A gzip body (as "Content-Encoding: gzip" announces it) of `text` whose
+// compressed data is spoiled in the middle: the first part unpacks, then
+// unpacking fails.
+QByteArray brokenGzip(const QByteArray &text);
+
 // A local HTTP server for tests: 127.0.0.1, an ephemeral port, its own thread.
 // Register routes first (the helpers below or http() directly), then start().
 // Besides ordinary answers it can misbehave the ways real servers do.

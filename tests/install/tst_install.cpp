@@ -223,7 +223,7 @@ private slots:
         QCOMPARE(w.desktop.shownInFileManager, QStringList{music + "/夜曲 - 小鹿.mp3"});
 
         const QString data = m_home + "/.local/share/kelvaro-helper";
-        w.program.song().MvUrl = QStringLiteral("http://a/1.js");
+        w.program.song().MvUrl = QStringLiteral("http://www.kelvaro.com/mv/player.js?wid=1");
         QString note;
         bool noteFits = false;
         QTimer::singleShot(0, &f, [&] {
@@ -235,7 +235,7 @@ private slots:
             }
         });
         f.Command8->click();
-        QVERIFY(readFile(data + "/video.htm").contains("http://a/1.js"));
+        QVERIFY(readFile(data + "/video.htm").contains("http://www.kelvaro.com/mv/player.js?wid=1"));
         QCOMPARE(note, "已在“" + data + "”下生成名为“video.htm”");
         QVERIFY(noteFits);
     }

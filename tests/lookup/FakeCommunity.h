@@ -31,11 +31,13 @@ public:
         m_server.stop();
     }
 
+    // A `contentEncoding` is announced as given, `body` sent as it stands.
     void page(const QString &url, const QByteArray &body, const QByteArray &contentType = "text/html; charset=utf-8",
-              int status = 200)
+              int status = 200, const QByteArray &contentEncoding = {})
     {
         QMutexLocker lock(&m_mutex);
-        m_answers[url.toStdString()] = Answer{body.toStdString(), contentType.toStdString(), status};
+        m_answers[url.toStdString()] =
+            Answer{body.toStdString(), contentType.toStdString(), status, contentEncoding.toStdString()};
     }
     void page(const QString &url, const QString &html) { page(url, html.toUtf8()); }
 
@@ -56,12 +58,13 @@ private:
         std::string body;
         std::string contentType;
         int status = 200;
+        std::string contentEncoding;
     };
 
     void answer(const std::string &url, httplib::Response &response)
     {
         bool gated = false;
-        Answer found{"<html>not found</html>", "text/html", 404};
+        Answer found{"<html>not found</html>", "text/html", 404, {}};
         {
             QMutexLocker lock(&m_mutex);
             gated = m_gated.count(url) > 0;
@@ -72,6 +75,8 @@ private:
         while (gated && !m_released && !m_stopping && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         response.status = found.status;
+        if (!found.contentEncoding.empty())
+            response.set_header("Content-Encoding", found.contentEncoding);
         response.set_content(found.body, found.contentType.c_str());
     }
 

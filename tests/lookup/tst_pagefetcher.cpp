@@ -70,6 +70,13 @@ class PageFetcherTest : public QObject {
     std::unique_ptr<TestServer> m_server;
     const QByteArray m_long = QByteArray("<title>").repeated(3000);
     const QByteArray m_png = pngBytes(Qt::red);
+    // A long page (1.5 MB) to be sent in broken packing.
+    const QByteArray m_big = [] {
+        QByteArray text;
+        for (int line = 0; text.size() < 1536 * 1024; ++line)
+            text += "<p>line " + QByteArray::number(line * 7919 % 100003) + " mp3:http://a1.example/x.mp3</p>\n";
+        return text;
+    }();
 
     std::optional<QString> get(const QString &route, const FetchLimits &limits = ShortLimits)
     {
@@ -96,6 +103,15 @@ private slots:
         m_server->serve("/huge", body);
         m_server->serve("/proxy-auth", "<html>proxy authentication required</html>", "text/html", 407);
         m_server->serve("/pic.png", m_png, "image/png");
+        // One byte every 200 ms: never idle long enough for the idle limit.
+        m_server->serveSlowly("/dribble", QByteArray(100, 'x'), 1, 200);
+        m_server->serveSlowly("/dribble.png", m_png, 1, 200);
+        m_server->http().Get("/broken-gzip", [this](const httplib::Request &, httplib::Response &response) {
+            response.set_header("Content-Encoding", "gzip");
+            const QByteArray body = brokenGzip(m_big);
+            // Not a text type: the server would pack it once more.
+            response.set_content(body.constData(), size_t(body.size()), "application/octet-stream");
+        });
     }
     void cleanup()
     {
@@ -181,6 +197,8 @@ private slots:
         QTest::newRow("never answers") << "/silence";
         QTest::newRow("larger than the size limit") << "/huge";
         QTest::newRow("proxy turns it away (407)") << "/proxy-auth";
+        QTest::newRow("dribbles a byte at a time") << "/dribble";
+        QTest::newRow("gzip body breaks off mid-way") << "/broken-gzip";
     }
     void noCompleteAnswer()
     {
@@ -192,6 +210,8 @@ private slots:
         FullListener full;
         if (route == "hanging")
             limits.idleMs = 60000; // only the connect limit can end it in time
+        if (route == "/dribble")
+            limits.totalMs = 1500; // only the overall limit can end it in time
         int ticks = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
@@ -210,6 +230,8 @@ private slots:
             QVERIFY2(elapsed >= limits.idleMs * 9 / 10, qPrintable(QString::number(elapsed))); // timers may fire early
             QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
         }
+        if (route == "/dribble")
+            QVERIFY2(elapsed >= limits.totalMs * 9 / 10, qPrintable(QString::number(elapsed)));
     }
 
     void loadPicture_data()
@@ -220,6 +242,7 @@ private slots:
         QTest::newRow("capital scheme, blanks around") << " HTTP:/pic.png " << "picture";
         QTest::newRow("http 404 page") << "http:/missing" << "empty";
         QTest::newRow("http refused") << "refused" << "empty";
+        QTest::newRow("http picture dribbling past the overall limit") << "http:/dribble.png" << "empty";
         QTest::newRow("local picture file") << "file:pic.png" << "picture";
         QTest::newRow("local file, not a picture") << "file:text.txt" << "nothing";
         QTest::newRow("device file") << "/dev/zero" << "nothing";
@@ -243,7 +266,12 @@ private slots:
         else if (path.startsWith("file:"))
             path = folder.filePath(path.mid(5));
 
-        const std::optional<QImage> result = LoadPicture(path, ShortLimits);
+        FetchLimits limits = ShortLimits;
+        limits.totalMs = 1500;
+        QElapsedTimer clock;
+        clock.start();
+        const std::optional<QImage> result = LoadPicture(path, limits);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         const QString outcome = !result ? "nothing" : result->isNull() ? "empty" : "picture";
         QCOMPARE(outcome, expected);
         if (result && !result->isNull())
