@@ -117,8 +117,8 @@ void MprisService::play()
 {
     if (m_parts.play.paused())
         m_parts.play.resume();
-    else if (canPlay())
-        m_parts.play.Command7_Click(); // starts it, as the button does
+    else if (!m_parts.play.playing())
+        m_parts.play.Command7_Click(); // starts it, or asks for a lookup, as the button does
     refresh();
 }
 
