@@ -95,7 +95,10 @@ double MprisService::volume() const
 
 bool MprisService::canPlay() const
 {
-    return m_parts.play.paused() || (!m_parts.play.playing() && !m_parts.song.MusicUrl.isEmpty());
+    // Remotes take a false CanPlay for a player with nothing to control (no
+    // play-pause, no stop, not even the metadata), so it stays true while a
+    // song plays too: the play button then acts on it.
+    return m_parts.play.paused() || m_parts.play.playing() || !m_parts.song.MusicUrl.isEmpty();
 }
 
 bool MprisService::canPause() const
