@@ -387,27 +387,33 @@ private slots:
     {
         FakeNotifications server;
         QVERIFY(server.start());
-        const Work &work = *findWork("3108115");
-        lookUp(work);
-        QVERIFY(!m_program->song().MusicUrl.isEmpty());
+        // Two works, so that each notice names its own file.
+        const auto download = [this](const Work &work) {
+            lookUp(work);
+            form().Command2->click();
+            const QString target = m_program->downloadPanel()->DownPath();
+            form().Command6->click();
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(!m_program->downloadPanel()->transferRunning(), 20000); }();
+            return target;
+        };
 
         QApplication::setActiveWindow(&form());
         QTRY_VERIFY(form().isActiveWindow());
-        form().Command2->click();
-        const QString target = m_program->downloadPanel()->DownPath();
-        form().Command6->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_program->downloadPanel()->transferRunning(), 20000);
+        const QString first = download(*findWork("3108115"));
         QCOMPARE(form().status(), QStringLiteral("音乐下载完成"));
+        QVERIFY(QFileInfo(first).isFile());
 
         QWidget other;
         other.show();
         QApplication::setActiveWindow(&other);
         QTRY_VERIFY(!form().isActiveWindow());
-        form().Command2->click();
-        form().Command6->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_program->downloadPanel()->transferRunning(), 20000);
-        // In bus order: had the first one been sent, it would have come first.
-        QTRY_COMPARE(server.shown.size(), 1);
+        const QString target = download(*findWork("3109342"));
+        QVERIFY(QFileInfo(target).isFile());
+        QVERIFY(QFileInfo(target).fileName() != QFileInfo(first).fileName());
+        // In bus order: had the first download been announced, its notice
+        // would have come first.
+        QTRY_VERIFY(!server.shown.isEmpty());
+        QCOMPARE(server.shown.size(), 1);
         QCOMPARE(server.shown[0].appName, QStringLiteral("Kelvaro辅助工具"));
         QCOMPARE(server.shown[0].icon, QStringLiteral("com.ulvaren.KelvaroHelper"));
         QCOMPARE(server.shown[0].summary, QStringLiteral("音乐下载完成"));
