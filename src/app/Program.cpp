@@ -59,6 +59,17 @@ Program::Program(QApplication &app, ProgramServices services)
             return address.startsWith(playServiceAddress(QString())) ? WorkAddressWaitStatus : QString();
         }));
 
+    // The works played one after another, from the table's menu; the desktop's
+    // player controls drive the same play button and run.
+    m_worksRun = std::make_unique<WorksRun>(*m_worksTable, f.ListView1, *m_playCommands, m_song,
+                                            [&f](const QString &text) { f.setStatus(text); });
+    m_worksTable->setPlayWorks([run = m_worksRun.get()](int firstRow) { run->start(firstRow); });
+    m_mpris = std::make_unique<MprisService>(
+        MprisService::Parts{&f, *m_playCommands, *m_worksRun, m_song, f.Slider1, [this] { m_form->close(); }});
+    // After the lookup's own handler: the new song is then in place.
+    connect(f.aicAlphaImage3, &AlphaImageButton::clicked, m_mpris.get(), &MprisService::refresh);
+    m_notifier = std::make_unique<DesktopNotifier>(&f);
+
     // The page's folder is made on first use, before the click writes into
     // it (connections run in the order they were made).
     connect(f.Command8, &QPushButton::clicked, this, [folder = m_locations.videoPageFolder] { QDir().mkpath(folder); });
@@ -120,6 +131,7 @@ void Program::Form_Load()
     // The works table's menu saves works through the download panel.
     m_worksTable->setDownloadWorks(
         [panel = m_downloadPanel.get()](const QList<WorkRow> &rows) { panel->downloadWorks(rows); });
+    connect(m_downloadPanel.get(), &DownloadPanel::workEnded, m_notifier.get(), &DesktopNotifier::notify);
     f.show();
     m_versionCheck->gx();
 }

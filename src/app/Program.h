@@ -3,6 +3,8 @@
 #include "app/SkinLayer.h"
 #include "app/SkinnedFrame.h"
 #include "app/VersionCheck.h"
+#include "desktopbus/DesktopNotifier.h"
+#include "desktopbus/MprisService.h"
 #include "download/Cls_DownLoad.h"
 #include "download/DownloadPanel.h"
 #include "lookup/SongLookup.h"
@@ -11,6 +13,7 @@
 #include "platform/FileLocations.h"
 #include "platform/UserSettings.h"
 #include "playback/PlayCommands.h"
+#include "works/WorksRun.h"
 #include "works/WorksTable.h"
 
 #include <QObject>
@@ -55,6 +58,11 @@ public:
     Cls_DownLoad *downloadEngine() { return Cdf_ent.get(); }
     DownloadPanel *downloadPanel() { return m_downloadPanel.get(); }
     SongLookup &songLookup() { return *m_songLookup; }
+    WorksTable &worksTable() { return *m_worksTable; }
+    WorksRun &worksRun() { return *m_worksRun; }
+    PlayCommands &playCommands() { return *m_playCommands; }
+    // The media player on the session bus (registered only when there is one).
+    MprisService &mpris() { return *m_mpris; }
 
     // Start-up: skin, layout, window, volume, column lock, engine, version check.
     void Form_Load();
@@ -91,4 +99,7 @@ private:
     std::unique_ptr<DownloadPanel> m_downloadPanel;
     std::unique_ptr<MusicVideo> m_musicVideo;
     std::unique_ptr<PlayCommands> m_playCommands;
+    std::unique_ptr<WorksRun> m_worksRun;
+    std::unique_ptr<MprisService> m_mpris;
+    std::unique_ptr<DesktopNotifier> m_notifier;
 };

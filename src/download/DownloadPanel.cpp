@@ -246,6 +246,7 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
             m_c.setStatus(QStringLiteral("抱歉!服务器没有返回数据,音乐下载失败.."));
         return;
     }
+    emit workEnded(QStringLiteral("音乐下载完成"), QFileInfo(target).fileName());
     // Browsing during the transfer may have changed the target: what is
     // looked for is the current one.
     if (QFileInfo(m_downPath).isFile())
@@ -442,6 +443,7 @@ void DownloadPanel::batchEnded(const QList<BatchOutcome> &outcomes)
             break;
         }
     }
-    m_c.setStatus((stopped ? QStringLiteral("批量下载已停止：") : QStringLiteral("批量下载结束："))
-                  + QStringLiteral("下载 %1 首,跳过 %2 首,失败 %3 首").arg(downloaded).arg(skipped).arg(failed));
+    const QString summary = QStringLiteral("下载 %1 首,跳过 %2 首,失败 %3 首").arg(downloaded).arg(skipped).arg(failed);
+    m_c.setStatus((stopped ? QStringLiteral("批量下载已停止：") : QStringLiteral("批量下载结束：")) + summary);
+    emit workEnded(stopped ? QStringLiteral("批量下载已停止") : QStringLiteral("批量下载结束"), summary);
 }

@@ -88,6 +88,11 @@ public:
     // Mouse buttons as a bit set (1 left, 2 right, 4 middle); X, Y inside Picture3.
     void Picture3_MouseDown(int button, double X, double Y);
 
+signals:
+    // A download saved its file completely ("音乐下载完成", the file's name),
+    // or a batch ended (its heading, and the counts with the failures).
+    void workEnded(const QString &summary, const QString &body);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

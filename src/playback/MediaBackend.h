@@ -18,6 +18,8 @@ public:
     virtual bool open(const QString &address) = 0;
     // Starts or resumes the sound; from the beginning again once it played to its end.
     virtual void play() = 0;
+    // Holds the sound where it is; play() goes on from there.
+    virtual void pause() = 0;
     // 0 silent .. 1000 full, linear in amplitude.
     virtual void setVolume(int volume) = 0;
     // Stops the sound and forgets the address.

@@ -72,6 +72,12 @@ MediaError MediaCommandLayer::execute(const QString &command)
         m_backend->play();
         return MediaError::None;
     }
+    if (command == MediaCommands::pause()) {
+        if (!m_open)
+            return MediaError::NotOpen;
+        m_backend->pause();
+        return MediaError::None;
+    }
 
     const QStringView text(command);
     const QStringView volumePrefix(MediaCommands::VolumePrefix);

@@ -7,8 +7,8 @@
 // Error codes of MediaCommandLayer::send(); 0 is success.
 enum class MediaError : int {
     None = 0,
-    UnknownCommand = 1, // not one of the five command texts, to the letter
-    NotOpen = 2,        // close/play/setaudio for the alias while no device is open under it
+    UnknownCommand = 1, // not one of the command texts, to the letter
+    NotOpen = 2,        // close/play/pause/setaudio for the alias while no device is open under it
     AliasInUse = 3,     // open while a device is already open under the alias (the old one stays)
     BadVolume = 4,      // setaudio number is not a whole decimal number in 0..1000
     CannotOpen = 5,     // open with an empty address, or one the backend refuses

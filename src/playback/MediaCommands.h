@@ -1,7 +1,7 @@
 #pragma once
 #include <QString>
 
-// The five media command texts, built in one place so that every sender (the
+// The media command texts, built in one place so that every sender (the
 // play button, the works table, the shutdown paths) writes them the same way
 // and the command layer parses exactly what they write.
 namespace MediaCommands {
@@ -22,6 +22,8 @@ inline QString open(const QString &address)
     return QString::fromUtf16(OpenPrefix) + address + QString::fromUtf16(OpenSuffix);
 }
 inline QString play() { return QStringLiteral("play OpenFile"); }
+// Holds the open device; "play OpenFile" resumes it where it stopped.
+inline QString pause() { return QStringLiteral("pause OpenFile"); }
 inline QString setVolume(int volume) { return QString::fromUtf16(VolumePrefix) + QString::number(volume); }
 inline QString closeAll() { return QStringLiteral("close all"); }
 

@@ -8,6 +8,7 @@
 //   "close OpenFile"
 //   "open " + address + " alias OpenFile type MPEGVideo"
 //   "play OpenFile"
+//   "pause OpenFile"   (only from the desktop's player controls)
 //   "setaudio OpenFile volume to " + 0..1000
 //   "close all"
 // The play button reads the open command's result, and hears when the open

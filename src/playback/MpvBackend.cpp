@@ -137,6 +137,14 @@ void MpvBackend::play()
     setFlag("pause", false);
 }
 
+void MpvBackend::pause()
+{
+    if (!m_handle || m_address.isEmpty())
+        return;
+    // libmpv keeps its place while paused; play() only unpauses again.
+    setFlag("pause", true);
+}
+
 void MpvBackend::setVolume(int volume)
 {
     if (!m_handle || m_address.isEmpty())

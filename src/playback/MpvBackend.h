@@ -46,6 +46,7 @@ public:
 
     bool open(const QString &address) override;
     void play() override;
+    void pause() override;
     void setVolume(int volume) override;
     void close() override;
 

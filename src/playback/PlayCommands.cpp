@@ -55,19 +55,52 @@ void PlayCommands::startPlaying(const QString &playingStatus)
 
 void PlayCommands::showPlaying(bool playing)
 {
+    // Any change of the button ends a pause: a new song, a stop, the end.
+    const bool changed = m_playing != playing || m_paused;
     m_playing = playing;
+    m_paused = false;
     m_Command7->setText(playing ? StopCaption : PlayCaption);
+    if (changed)
+        emit stateChanged();
 }
 
 void PlayCommands::stop()
 {
     showPlaying(false);
     m_media.send(MediaCommands::closeAll());
+    emit stopped();
+}
+
+bool PlayCommands::pause()
+{
+    if (!m_playing || m_media.send(MediaCommands::pause()) != 0)
+        return false;
+    showPlaying(false);
+    m_paused = true;
+    m_setStatus(PausedStatus);
+    emit stateChanged();
+    return true;
+}
+
+bool PlayCommands::resume()
+{
+    if (!m_paused || m_media.send(MediaCommands::play()) != 0)
+        return false;
+    showPlaying(true);
+    m_setStatus(PlayingStatus);
+    return true;
+}
+
+void PlayCommands::setVolume(int volume)
+{
+    m_Slider1->setValue(volume);
+    Slider1_Scroll();
 }
 
 void PlayCommands::playbackEnded(PlaybackEnd end)
 {
     // Stopped by the user or the works table meanwhile: nothing to correct.
+    // A held song does not end by itself.
     if (!m_playing)
         return;
     showPlaying(false);
@@ -82,6 +115,7 @@ void PlayCommands::playbackEnded(PlaybackEnd end)
         m_setStatus(BrokenOffStatus);
         break;
     }
+    emit ended(end);
 }
 
 void PlayCommands::Command7_Click()

@@ -28,6 +28,7 @@ public:
     static inline const QString FinishedStatus = QStringLiteral("播放结束..");
     static inline const QString CannotPlayStatus = QStringLiteral("抱歉!无法播放该音乐,请检查网络或声音设备..");
     static inline const QString BrokenOffStatus = QStringLiteral("抱歉!播放中断,请检查网络后重试..");
+    static inline const QString PausedStatus = QStringLiteral("在线播放已暂停..");
 
     struct Controls {
         QPushButton *Command7;  // play/stop button
@@ -46,8 +47,26 @@ public:
 
     // Whether the play button stands for something playing.
     bool playing() const { return m_playing; }
+    // Whether a song is held by pause() (the button then offers "在线播放",
+    // which starts it from the beginning as always).
+    bool paused() const { return m_paused; }
     // Stops whatever plays ("close all"), as the works table's double-click does.
     void stop();
+    // Holds the playing song where it is; nothing when nothing plays.
+    bool pause();
+    // Goes on with a held song where it stopped; nothing when none is held.
+    bool resume();
+    // Moves the volume slider to `volume` (0..1000) and sends it, as the
+    // user's move of the slider does.
+    void setVolume(int volume);
+
+signals:
+    // Playing, paused or stopped changed.
+    void stateChanged();
+    // The song stopped by itself (after the button went back).
+    void ended(PlaybackEnd end);
+    // stop() ran: the user, the works table or the desktop stopped the song.
+    void stopped();
 
 public slots:
     void Command7_Click();
@@ -71,4 +90,5 @@ private:
     SongState &m_state;
     MediaControl &m_media;
     bool m_playing = false; // the design caption is "在线播放"
+    bool m_paused = false;
 };

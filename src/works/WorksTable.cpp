@@ -57,6 +57,18 @@ WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction pa
     // and should not do so inside the menu's own mouse handling.
     connect(m_downloadThis, &QAction::triggered, this, &WorksTable::downloadThis, Qt::QueuedConnection);
     connect(m_downloadAll, &QAction::triggered, this, &WorksTable::downloadAll, Qt::QueuedConnection);
+    m_menu->addSeparator();
+    m_playAll = m_menu->addAction(PlayAllText);
+    m_playFromHere = m_menu->addAction(PlayFromHereText);
+    // Queued too: the run's lookups wait for pages with the events flowing.
+    connect(m_playAll, &QAction::triggered, this, [this] {
+        if (m_playWorks && m_ListView1->topLevelItemCount() > 0)
+            m_playWorks(0);
+    }, Qt::QueuedConnection);
+    connect(m_playFromHere, &QAction::triggered, this, [this] {
+        if (m_playWorks && m_menuRowIndex >= 0 && m_menuRowIndex < m_ListView1->topLevelItemCount())
+            m_playWorks(m_menuRowIndex);
+    }, Qt::QueuedConnection);
     m_ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_ListView1, &QWidget::customContextMenuRequested, this, &WorksTable::ListView1_ContextMenu);
 }
@@ -189,10 +201,13 @@ WorkRow WorksTable::rowOf(const QTreeWidgetItem &item)
 
 void WorksTable::ListView1_ContextMenu(const QPoint &at)
 {
-    const QTreeWidgetItem *item = m_ListView1->itemAt(at);
+    QTreeWidgetItem *item = m_ListView1->itemAt(at);
     m_menuRow = item ? std::optional<WorkRow>(rowOf(*item)) : std::nullopt;
+    m_menuRowIndex = item ? m_ListView1->indexOfTopLevelItem(item) : -1;
     m_downloadThis->setEnabled(m_downloadWorks && m_menuRow);
     m_downloadAll->setEnabled(m_downloadWorks && m_ListView1->topLevelItemCount() > 0);
+    m_playAll->setEnabled(m_playWorks && m_ListView1->topLevelItemCount() > 0);
+    m_playFromHere->setEnabled(m_playWorks && m_menuRow);
     m_menu->popup(m_ListView1->viewport()->mapToGlobal(at));
 }
 

@@ -33,9 +33,13 @@ public:
     using ParseAction = std::function<void()>;
     // Saves the given rows' works (the download panel's batch).
     using DownloadWorks = std::function<void(const QList<WorkRow> &rows)>;
+    // Plays the works one after another from the given row on.
+    using PlayWorks = std::function<void(int firstRow)>;
 
     static inline const QString DownloadThisText = QStringLiteral("下载此作品");
     static inline const QString DownloadAllText = QStringLiteral("下载全部作品");
+    static inline const QString PlayAllText = QStringLiteral("播放全部作品");
+    static inline const QString PlayFromHereText = QStringLiteral("从此处播放");
 
     static inline const QString NoWorksMessage = QStringLiteral("当前歌手没有音乐作品或未开通Kelvaro会员无法获取!");
 
@@ -63,10 +67,14 @@ public:
     // Where the table's menu sends the works to save; without it the menu's
     // entries stay disabled.
     void setDownloadWorks(DownloadWorks downloadWorks) { m_downloadWorks = std::move(downloadWorks); }
-    // The table's context menu and its two entries.
+    // Where the menu's play entries go; without it they stay disabled.
+    void setPlayWorks(PlayWorks playWorks) { m_playWorks = std::move(playWorks); }
+    // The table's context menu and its entries.
     QMenu *contextMenu() const { return m_menu; }
     QAction *downloadThisAction() const { return m_downloadThis; }
     QAction *downloadAllAction() const { return m_downloadAll; }
+    QAction *playAllAction() const { return m_playAll; }
+    QAction *playFromHereAction() const { return m_playFromHere; }
 
 public slots:
     // Checks the address, fetches the page (the window stays live meanwhile),
@@ -117,6 +125,10 @@ private:
     QMenu *m_menu = nullptr;
     QAction *m_downloadThis = nullptr;
     QAction *m_downloadAll = nullptr;
+    PlayWorks m_playWorks;
+    QAction *m_playAll = nullptr;
+    QAction *m_playFromHere = nullptr;
+    int m_menuRowIndex = -1;
     // The row the menu was opened on, read when it opened: the table may
     // change before an entry is chosen.
     std::optional<WorkRow> m_menuRow;

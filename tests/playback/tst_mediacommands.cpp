@@ -19,6 +19,7 @@ struct RecordingBackend final : MediaBackend {
         return !address.startsWith("edl://");
     }
     void play() override { *log << "play"; }
+    void pause() override { *log << "pause"; }
     void setVolume(int volume) override { *log << QStringLiteral("volume %1").arg(volume); }
     void close() override { *log << "close"; }
 };
@@ -56,6 +57,10 @@ private slots:
                                                   "setaudio OpenFile volume to 0", "close OpenFile"}
                                    << QList<int>{0, 0, 0, 0, 0}
                                    << QStringList{"open http://h/a.mp3", "play", "volume 1000", "volume 0", "close"};
+        QTest::newRow("pause and resume") << QStringList{"pause OpenFile", Open, "play OpenFile", "pause OpenFile",
+                                                         "play OpenFile", "close OpenFile", "pause OpenFile"}
+                                          << QList<int>{2, 0, 0, 0, 0, 0, 2}
+                                          << QStringList{"open http://h/a.mp3", "play", "pause", "play", "close"};
         QTest::newRow("address verbatim: blanks, quotes, the suffix inside")
             << QStringList{"open  \"http://h/my song alias OpenFile type MPEGVideo/歌.mp3\"  alias OpenFile type MPEGVideo"}
             << QList<int>{0} << QStringList{"open  \"http://h/my song alias OpenFile type MPEGVideo/歌.mp3\" "};

@@ -204,6 +204,59 @@ private slots:
 
     // The second rebuild reads the first one's address, whose piece 5 is the
     // folder "567"; the play button then plays what was rebuilt last.
+    // Held and resumed from the desktop's player controls: the caption offers
+    // "在线播放" meanwhile, and pressing it starts the song from the beginning.
+    void pauseAndResume_data()
+    {
+        QTest::addColumn<QString>("after"); // what follows the pause
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("paused");
+        QTest::newRow("resume") << "resume" << QStringList{"play OpenFile"} << Stop << PlayCommands::PlayingStatus
+                                << false;
+        QTest::newRow("button starts anew") << "click" << playCommands(PageAddress, 1000) << Stop
+                                            << PlayCommands::PlayingStatus << false;
+        QTest::newRow("stop") << "stop" << QStringList{"close all"} << Play << PlayCommands::PausedStatus << false;
+        QTest::newRow("pause again") << "pause" << QStringList{} << Play << PlayCommands::PausedStatus << true;
+        QTest::newRow("no end while held") << "end" << QStringList{} << Play << PlayCommands::PausedStatus << true;
+    }
+    void pauseAndResume()
+    {
+        QFETCH(QString, after);
+        QFETCH(QStringList, commands);
+        QFETCH(QString, caption);
+        QFETCH(QString, status);
+        QFETCH(bool, paused);
+        m_state.MusicUrl = PageAddress;
+        QVERIFY(!m_commands->pause()); // nothing plays: nothing to hold
+        QVERIFY(!m_commands->resume());
+        QVERIFY(m_media.commands.isEmpty());
+        m_form->Command7->click();
+        m_media.commands.clear();
+        QVERIFY(m_commands->pause());
+        QCOMPARE(m_media.commands, QStringList{"pause OpenFile"});
+        QCOMPARE(m_form->Command7->text(), Play);
+        QCOMPARE(m_form->status(), PlayCommands::PausedStatus);
+        QVERIFY(m_commands->paused());
+        m_media.commands.clear();
+        if (after == "resume")
+            QVERIFY(m_commands->resume());
+        else if (after == "click")
+            m_form->Command7->click();
+        else if (after == "stop")
+            m_commands->stop();
+        else if (after == "pause")
+            QVERIFY(!m_commands->pause());
+        else
+            m_media.end(PlaybackEnd::Finished);
+        QCOMPARE(m_media.commands, commands);
+        QCOMPARE(m_form->Command7->text(), caption);
+        QCOMPARE(m_form->status(), status);
+        QCOMPARE(m_commands->paused(), paused);
+        QCOMPARE(m_commands->playing(), caption == Stop);
+    }
+
     void rebuildTwice()
     {
         m_state.MusicUrl = PageAddress;

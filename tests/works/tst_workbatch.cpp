@@ -184,7 +184,7 @@ private slots:
         rightClick({5, viewport->height() - 3});
         QMenu *menu = window.works.contextMenu();
         QTRY_VERIFY(menu->isVisible());
-        QCOMPARE(menu->actions().size(), 2);
+        QCOMPARE(menu->actions().size(), 5); // two to save, a separator, two to play
         QCOMPARE(window.works.downloadThisAction()->text(), QStringLiteral("下载此作品"));
         QCOMPARE(window.works.downloadAllAction()->text(), QStringLiteral("下载全部作品"));
         QVERIFY(!window.works.downloadThisAction()->isEnabled());
