@@ -4,13 +4,14 @@
 
 #include <QKeyEvent>
 #include <QShortcut>
+#include <QTreeWidget>
 
-WindowKeys::WindowKeys(Form1 &form, Actions actions) : QObject(&form), m_form(form), m_actions(std::move(actions))
+WindowKeys::WindowKeys(Form1 &form, Actions actions) : QObject(&form), m_form(form), m_worksList(form.ListView1), m_actions(std::move(actions))
 {
     // A disabled button ignores click(), as it ignores the mouse.
     connect(form.Text1, &QLineEdit::returnPressed, form.aicAlphaImage3, &AlphaImageButton::click);
     connect(form.Text2, &QLineEdit::returnPressed, form.Command10, &QPushButton::click);
-    form.ListView1->installEventFilter(this);
+    m_worksList->installEventFilter(this);
 
     const auto shortcut = [&form](QKeySequence keys) {
         auto *created = new QShortcut(keys, &form);
@@ -35,9 +36,9 @@ void WindowKeys::closeDownloadPanel()
 
 bool WindowKeys::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_form.ListView1 && event->type() == QEvent::KeyPress) {
+    if (watched == m_worksList && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_form.ListView1->selectedItems().isEmpty()) {
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_worksList->selectedItems().isEmpty()) {
             m_actions.openWorkRow();
             return true;
         }

@@ -4,6 +4,7 @@
 #include <functional>
 
 class Form1;
+class QTreeWidget;
 
 // The main window's keyboard, on top of the mouse handlers of the parts:
 // Enter in the address fields runs their buttons, Enter on a works row
@@ -27,5 +28,9 @@ private:
     void closeDownloadPanel();
 
     Form1 &m_form;
+    // The works table, kept apart from m_form: the filter still sees the
+    // table's last events while ~QWidget deletes it, when the window is no
+    // longer a Form1 and its members must not be read.
+    QTreeWidget *const m_worksList;
     const Actions m_actions;
 };
