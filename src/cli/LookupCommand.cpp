@@ -2,8 +2,9 @@
 // with the state carried from one lookup to the next, reported as JSON lines.
 //
 // Each line shows the state after that lookup: the status line, the detail
-// values as the panel shows them now (a lookup that was refused or got no page
-// leaves the previous values showing, and they are printed again), the
+// values as the panel shows them now (every page is read from a clean slate;
+// a lookup that was refused or got no page leaves the previous values
+// showing, and they are printed again), the
 // current-song state, and what this lookup did to the picture and the badge
 // ("unchanged" when it did not touch them).
 #include "cli/Commands.h"
@@ -88,13 +89,25 @@ int runLookup(const QStringList &args)
     ExtractionPieces pieces;
     RecordingPanel panel;
     const PageFetch fetch = [](const QString &url) { return GetPage(url); };
+    int status = 0;
     for (const QString &address : args) {
         panel.startLookup();
-        runParseAction(address, state, pieces, panel, fetch);
+        switch (runParseAction(address, state, pieces, panel, fetch)) {
+        case LookupOutcome::Refused:
+            status = 2;
+            break;
+        case LookupOutcome::NoPage:
+        case LookupOutcome::Superseded:
+            status = qMax(status, 1);
+            break;
+        case LookupOutcome::PageTaken:
+            break;
+        }
         const QByteArray line = reportLine(panel, state);
         std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
     }
-    return 0;
+    // 0: every address gave a page; 1: a fetch failed; 2: an address was refused.
+    return status;
 }

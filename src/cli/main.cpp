@@ -17,7 +17,10 @@ constexpr char Usage[] =
     "  download URL [-o FILE]   save an address to a file, with progress\n"
     "  works URL                list a singer's works, one tab-separated row per line\n"
     "  get URL... [-d DIR]      save recordings, or all works of a singer, as MP3 files\n"
-    "  help                     show this text\n";
+    "  help                     show this text\n"
+    "\n"
+    "lookup exits 0 when every address gave a page, 1 when a fetch failed,\n"
+    "2 for a usage error or a refused address.\n";
 
 int usage(FILE *stream, int status)
 {

@@ -31,8 +31,7 @@ const QString Lt = QStringLiteral("<");
 const QString CommunityName = QStringLiteral("Kelvaro"); // as the page title writes it
 const QString Has = QStringLiteral("有");                // "has", before the fans number
 
-// piece = after(page, marker), where the marker occurs. A piece left from
-// an earlier page is settled, so it doesn't keep that whole page alive.
+// piece = after(page, marker), where the marker occurs; else empty.
 bool takeAfter(TextSlice &target, const QString &page, const QString &marker)
 {
     // Most markers lie near the top, but the audio marker sits at the very end
@@ -40,15 +39,14 @@ bool takeAfter(TextSlice &target, const QString &page, const QString &marker)
     // short enough that indexOf would compare character by character.
     const qsizetype found = QStringMatcher(marker).indexIn(page);
     if (found < 0) {
-        target = target.settled();
+        target = TextSlice();
         return false;
     }
     target = TextSlice::until(page, found + marker.size(), marker);
     return true;
 }
 
-// cut = upto(piece, end): never fails, so the cut always follows its piece,
-// old or new.
+// cut = upto(piece, end): never fails, so the cut always follows its piece.
 void cutUpto(TextSlice &target, const TextSlice &piece, const QString &end)
 {
     target = piece.upto(end);
@@ -77,6 +75,11 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
     // first marker; where each piece ends is found only as far as needed.
     const QString page = state.PageHtml;
     SongDetails details;
+    {
+        const quint64 pagesTaken = pieces.pagesTaken;
+        pieces = ExtractionPieces(); // a clean slate
+        pieces.pagesTaken = pagesTaken;
+    }
 
     // The singer's name between the title's dashes, before "Kelvaro". The
     // song name below takes the same piece again; one search serves both.
@@ -95,7 +98,8 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
     details.otherInfo = elementText(pieces.otherPiece, pieces.otherCut, page, OtherMarker);
 
     // The song name: the title before its first "-".
-    pieces.secondTitlePiece = titleFound ? pieces.titlePiece : pieces.secondTitlePiece.settled();
+    if (titleFound)
+        pieces.secondTitlePiece = pieces.titlePiece;
     details.songName =
         TextOps::trim(TextOps::remove(pieces.secondTitlePiece.upto(Dash).view(), Dash)).toString();
 
@@ -112,12 +116,10 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
         pieces.sourcePiece = TextSlice(TextOps::remove(source->view(), Quote));
     details.photoUrl = TextOps::trim(TextOps::upto(pieces.sourcePiece.view(), Blank)).toString();
 
-    // The audio address between the quotes after "mp3:". A page without the
-    // field has no audio: the previous song's address must not stay behind.
-    const bool audioFound = takeAfter(pieces.audioPiece, page, AudioMarker);
+    // The audio address between the quotes after "mp3:".
+    takeAfter(pieces.audioPiece, page, AudioMarker);
     cutUpto(pieces.audioCut, pieces.audioPiece, Quote);
-    state.MusicUrl =
-        audioFound ? TextOps::trim(TextOps::remove(pieces.audioCut.view(), Quote)).toString() : QString();
+    state.MusicUrl = TextOps::trim(TextOps::remove(pieces.audioCut.view(), Quote)).toString();
 
     // The header background, and its large form.
     takeAfter(pieces.headPiece, page, HeadMarker);
@@ -129,25 +131,20 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
 
 void deriveWorkId(SongState &state)
 {
-    if (state.MusicUrl.isEmpty()) {
-        state.WorkId.clear(); // no audio, no work to rebuild an address for
-        return;
-    }
-    if (const auto field = TextOps::piece(state.MusicUrl, Slash, 6))
-        state.WorkId = field->toString();
-    state.WorkId = TextOps::remove(TextOps::upto(state.WorkId, Dot), Dot);
+    const auto field = TextOps::piece(state.MusicUrl, Slash, 6);
+    state.WorkId = field ? TextOps::remove(TextOps::upto(*field, Dot), Dot) : QString();
 }
 
-void runParseAction(QString address, SongState &state, ExtractionPieces &pieces, SongPanelOutput &panel,
+LookupOutcome runParseAction(QString address, SongState &state, ExtractionPieces &pieces, SongPanelOutput &panel,
                     const PageFetch &fetch)
 {
     if (address.isEmpty()) {
         panel.setStatus(SongLookupTexts::EmptyAddress);
-        return;
+        return LookupOutcome::Refused;
     }
     if (!address.contains(recordingPagePrefix())) {
         panel.setStatus(StatusTexts::WrongAddress);
-        return;
+        return LookupOutcome::Refused;
     }
 
     // Other handlers, this one included, may run while the page is fetched.
@@ -156,12 +153,12 @@ void runParseAction(QString address, SongState &state, ExtractionPieces &pieces,
     const quint64 takenBefore = pieces.pagesTaken;
     std::optional<QString> page = fetch(address);
     if (pieces.pagesTaken != takenBefore)
-        return;
+        return LookupOutcome::Superseded;
     if (!page || page->isEmpty()) {
         // The panel and the state stay as they were: they still describe
         // the song shown.
         panel.setStatus(SongLookupTexts::FetchFailed);
-        return;
+        return LookupOutcome::NoPage;
     }
     const quint64 mine = ++pieces.pagesTaken;
     const std::function<bool()> superseded = [&pieces, mine] { return pieces.pagesTaken != mine; };
@@ -172,24 +169,24 @@ void runParseAction(QString address, SongState &state, ExtractionPieces &pieces,
     state.SongName = details.songName;
     panel.showDetails(state.UserName, details);
     deriveWorkId(state);
-    if (state.MusicUrl.isEmpty())
-        panel.setStatus(SongLookupTexts::NoAudio);
+    panel.setStatus(state.MusicUrl.isEmpty() ? SongLookupTexts::NoAudio : SongLookupTexts::Done);
 
     if (details.photoUrl.isEmpty()) {
         panel.showDefaultPicture(); // the badge stays as it was
-        return;
+        return LookupOutcome::PageTaken;
     }
     if (details.photoUrl.contains(QStringLiteral("player"))) {
         // A music video: the photo is the video player; show the header
         // picture and the badge.
         panel.showPicture(PictureSource::HeaderPicture, state.HeadPicUrl, superseded);
         if (superseded())
-            return; // the newer lookup's badge and MvUrl stand
+            return LookupOutcome::PageTaken; // the newer lookup's badge and MvUrl stand
         panel.placeBadgeAfterSongName();
         panel.setBadgeVisible(true);
         state.MvUrl = QString(details.photoUrl).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
-        return;
+        return LookupOutcome::PageTaken;
     }
     panel.setBadgeVisible(false);
     panel.showPicture(PictureSource::Photo, details.photoUrl, superseded);
+    return LookupOutcome::PageTaken;
 }

@@ -12,9 +12,10 @@
 // the page, cut the recording's details out of it into the current-song state
 // and tell the song panel what to show.
 
-// Intermediate pieces of the extraction. They belong to the window like the
-// current-song state: they keep their values from one lookup to the next, so
-// a page that lacks a marker shows what hung on that marker in an earlier page.
+// Intermediate pieces of the extraction. Every lookup that gets a page cuts
+// them afresh: a page that lacks a marker leaves what hangs on that marker
+// empty, never an earlier song's value. Only the count of pages taken lives
+// on from one lookup to the next.
 struct ExtractionPieces {
     TextSlice titlePiece;       // after "<title>"
     TextSlice dashPiece;        // between the title's first and second "-", trimmed
@@ -83,22 +84,31 @@ inline const QString EmptyAddress = QStringLiteral("请输入Kelvaro网页地址
 inline const QString FetchFailed = QStringLiteral("抱歉!页面获取失败,请检查地址或稍后再试..");
 // The page names no audio file: the work was withdrawn.
 inline const QString NoAudio = QStringLiteral("未找到音乐地址,作品可能已删除..");
+// A page with an audio address was read.
+inline const QString Done = QStringLiteral("歌曲信息获取完毕..");
 } // namespace SongLookupTexts
 
 // "http://" + the community's web host + "/s/": what a recording page address
 // must contain.
 QString recordingPagePrefix();
 
-// Cuts the details out of state.PageHtml: updates the state and the window
-// pieces where each step succeeds and returns this lookup's values. The audio
-// address is the exception: a page without one empties MusicUrl, so that no
-// later action plays or saves the previous song under this page's name.
+// Cuts the details out of state.PageHtml from a clean slate: the pieces start
+// empty, and every value the page does not yield (UserName, MusicUrl,
+// HeadBgUrl, HeadPicUrl and the returned details) is empty, so no later
+// action shows, plays or saves the previous song under this page's name.
 SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces);
 
 // The work id from the audio address: its seventh "/"-separated field up to
-// the first ".". The first step keeps the old id when the address has too
-// few fields; the second always runs on whatever id is then held.
+// the first ".". Empty when the address has too few fields.
 void deriveWorkId(SongState &state);
+
+// How one parse action ended.
+enum class LookupOutcome {
+    Refused,    // empty or wrong address: nothing fetched
+    NoPage,     // the fetch gave no page
+    PageTaken,  // a page was read into the state and the panel
+    Superseded, // a newer lookup took its page during this one's fetch
+};
 
 // The whole parse action for the address typed by the user. It may run
 // nested inside its own fetch (or picture load) wait: everything it keeps
@@ -108,5 +118,5 @@ void deriveWorkId(SongState &state);
 // page, whatever this one would still write (page, details, picture, badge,
 // MvUrl) is dropped. A newer lookup that got no page changes no song and
 // supersedes nothing.
-void runParseAction(QString address, SongState &state, ExtractionPieces &pieces, SongPanelOutput &panel,
+LookupOutcome runParseAction(QString address, SongState &state, ExtractionPieces &pieces, SongPanelOutput &panel,
                     const PageFetch &fetch);

@@ -157,24 +157,16 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
         pageAddress = *answer;
     }
 
-    // Every work is looked up afresh. The window's lookup keeps what an earlier
-    // page held where this page lacks a marker; here that would save an
-    // earlier work's audio under this work's name.
+    // Every work is looked up on its own state, apart from the window's song.
     SongState song;
     ExtractionPieces pieces;
     SilentPanel panel;
-    runParseAction(pageAddress, song, pieces, panel, m_fetch);
+    const LookupOutcome looked = runParseAction(pageAddress, song, pieces, panel, m_fetch);
     if (m_stopRequested)
         return stopped();
-    // The lookup says on its status line when a page came without audio or
-    // did not come at all; any other text refused the address.
-    if (panel.status == SongLookupTexts::FetchFailed)
-        return failed(outcome, BatchOutcome::Failure::PageUnanswered, pageAddress);
-    if (panel.status == SongLookupTexts::NoAudio)
-        return failed(outcome, BatchOutcome::Failure::NoAudioAddress, pageAddress);
-    if (!panel.status.isEmpty())
+    if (looked == LookupOutcome::Refused)
         return failed(outcome, BatchOutcome::Failure::NotRecordingPage, panel.status);
-    if (song.PageHtml.isEmpty())
+    if (looked != LookupOutcome::PageTaken || song.PageHtml.isEmpty())
         return failed(outcome, BatchOutcome::Failure::PageUnanswered, pageAddress);
     if (song.MusicUrl.isEmpty())
         return failed(outcome, BatchOutcome::Failure::NoAudioAddress, pageAddress);

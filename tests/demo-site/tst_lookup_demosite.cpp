@@ -51,7 +51,7 @@ private slots:
 
         const bool video = work.layout == PageLayout::MusicVideo;
         const QList<QPair<const char *, QString>> expected = {
-            {"status", QString()},
+            {"status", QStringLiteral("歌曲信息获取完毕..")},
             {"songName", q(work.title)},
             {"userName", q(singer.name)},
             {"fans", q(singer.fans)},

@@ -83,6 +83,7 @@ inline void lookUp(Window &w, const QString &text1, const std::optional<QString>
     }
     s.PageHtml = *fetched;
     s.MvUrl = QString();
+    p.clear(); // every page is read from a clean slate
     SongDetails d;
     // A text in its own element: after the marker, up to "</div>", without "<".
     const auto element = [&](const QString &name, const QString &marker) {
@@ -121,13 +122,12 @@ inline void lookUp(Window &w, const QString &text1, const std::optional<QString>
     w.shown = d;
     w.calls << "details " + d.songName;
 
+    s.WorkId = QString();
     takePiece(s.WorkId, s.MusicUrl, "/", 6);
     s.WorkId = removeAll(upto(s.WorkId, "."), ".");
-    if (s.MusicUrl.isEmpty()) {
-        s.WorkId = QString();
-        w.status = QStringLiteral("未找到音乐地址,作品可能已删除..");
-        w.calls << "status " + w.status;
-    }
+    w.status = s.MusicUrl.isEmpty() ? QStringLiteral("未找到音乐地址,作品可能已删除..")
+                                    : QStringLiteral("歌曲信息获取完毕..");
+    w.calls << "status " + w.status;
 
     if (d.photoUrl.isEmpty()) {
         w.calls << "default picture";

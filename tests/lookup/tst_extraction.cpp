@@ -1,6 +1,6 @@
 // The parse action without widgets: address checks, the extraction rules on
-// the page forms the community writes (and the odd ones it may), what carries
-// over from one lookup to the next.
+// the page forms the community writes (and the odd ones it may), and that
+// nothing carries over from one page to the next.
 // Everything else is held against the literal rules in the differential test.
 #include "RecordingPanel.h"
 #include "SongPages.h"
@@ -74,7 +74,8 @@ private slots:
         lookup.run(url);
         if (status.isEmpty()) {
             QCOMPARE(lookup.fetched, QStringList{url});
-            QCOMPARE(lookup.panel.calls.first(), QStringLiteral("details Song"));
+            QCOMPARE(lookup.panel.calls, QStringList({"details Song", "status 歌曲信息获取完毕..", "hide badge",
+                                                      "photo http://img.kelvaro.test/photo_100.jpg"}));
             QCOMPARE(lookup.state.UserName, QStringLiteral("Alice"));
         } else {
             QCOMPARE(lookup.panel.calls, QStringList{"status " + status});
@@ -96,7 +97,8 @@ private slots:
         const auto row = [](const char *name, const QStringList &page, const QStringList &expected) {
             QTest::newRow(name) << page << expected;
         };
-        row("title: usual", {"title=Song - Alice Kelvaro - 全民K歌"}, {"song=Song", "user=Alice"});
+        row("title: usual", {"title=Song - Alice Kelvaro - 全民K歌"},
+            {"song=Song", "user=Alice", "status=歌曲信息获取完毕.."});
         row("title: no blank before Kelvaro", {"title=Song - AliceKelvaro - x"}, {"song=Song", "user=Alice"});
         row("title: every K of the name is lost", {"title=Song - Kim KaKelvaro - x"}, {"user=im a"});
         row("title: Kelvaro only after the second dash", {"title=Song - Alice - Kelvaro"}, {"user="});
@@ -118,8 +120,8 @@ private slots:
             {"music=http://a7.h/u/w/345/12.34.mp3/x", "id=12"});
         row("audio: blanks at the ends", {"audio=  http://a7.h/u/w/345/12345.mp3 "},
             {"music=http://a7.h/u/w/345/12345.mp3", "id=12345"});
-        row("audio: too few fields keep the id, cut at its dot", {"audio=http://a7.h/u/345.mp3", "WorkId=old.x"},
-            {"music=http://a7.h/u/345.mp3", "id=old"});
+        row("audio: too few fields, no id", {"audio=http://a7.h/u/345.mp3", "WorkId=old.x"},
+            {"music=http://a7.h/u/345.mp3", "id=", "status=歌曲信息获取完毕.."});
         row("audio: too few fields, id without a dot", {"audio=http://short/a.mp3", "WorkId=777"}, {"id="});
         row("audio: empty, the work has no audio", {"audio=", "WorkId=old.x"},
             {"music=", "id=", "status=未找到音乐地址,作品可能已删除.."});
@@ -173,46 +175,101 @@ private slots:
         noPhoto.photoElement = QStringLiteral("<img src=\"\" />");
         Lookup lookup;
         lookup.run("video", songPage(video));
-        QCOMPARE(lookup.panel.calls.mid(1), QStringList({"head picture http://img.kelvaro.test/head_640.jpg",
+        QCOMPARE(lookup.panel.calls.mid(2), QStringList({"head picture http://img.kelvaro.test/head_640.jpg",
                                                          "place badge", "show badge"}));
         QCOMPARE(lookup.state.MvUrl, QStringLiteral("http://www.kelvaro.test/player.js?wid=1&auto=1"));
 
         lookup.panel.calls.clear();
         lookup.run("ordinary", songPage({}));
-        QCOMPARE(lookup.panel.calls.mid(1),
+        QCOMPARE(lookup.panel.calls.mid(2),
                  QStringList({"hide badge", "photo http://img.kelvaro.test/photo_100.jpg"}));
         QCOMPARE(lookup.state.MvUrl, QString());
 
         lookup.run(address("video"));
         lookup.panel.calls.clear();
         lookup.run("nophoto", songPage(noPhoto));
-        QCOMPARE(lookup.panel.calls.mid(1), QStringList({"default picture"}));
+        QCOMPARE(lookup.panel.calls.mid(2), QStringList({"default picture"}));
         QCOMPARE(lookup.state.MvUrl, QString());
     }
 
-    // A second page without the markers keeps the first page's pieces, and
-    // everything cut from them.
-    void piecesCarryOverWhenMarkersAreMissing()
+    // Each marker missing from an otherwise complete page, after a complete
+    // page of another song: what hangs on it is empty, never the first
+    // song's value; everything else is this page's.
+    void missingMarkerLeavesItsValueEmpty_data()
     {
+        QTest::addColumn<QString>("marker");
+        QTest::addColumn<QStringList>("empty"); // the values that must be empty
+        QTest::newRow("title") << "<title>" << QStringList{"user", "song"};
+        QTest::newRow("fans") << "pcsong_title\">" << QStringList{"fans"};
+        QTest::newRow("other information") << "pcsong_title\" >" << QStringList{"other"};
+        QTest::newRow("play count") << "pcsong_listen_icon fl\">" << QStringList{"play"};
+        QTest::newRow("gift count") << "pcsong_gift_icon fl\">" << QStringList{"gift"};
+        QTest::newRow("forward count") << "pcsong_forward_icon fl\">" << QStringList{"forward"};
+        QTest::newRow("comment count") << "pcsong_comment_icon fl\">" << QStringList{"comment"};
+        QTest::newRow("photos") << "pcsong_photos\">" << QStringList{"photo"};
+        QTest::newRow("photo source") << "src=\"" << QStringList{"photo"};
+        QTest::newRow("audio") << "mp3:\"" << QStringList{"music", "id"};
+        QTest::newRow("header") << ".pcsong_head {background: url( \"" << QStringList{"head", "large"};
+    }
+    void missingMarkerLeavesItsValueEmpty()
+    {
+        QFETCH(QString, marker);
+        QFETCH(QStringList, empty);
         SongPageFields first;
         first.photoElement = photoElement("http://i/player.swf?a=1&amp;b=2");
+        SongPageFields second;
+        second.title = QStringLiteral("Other - Bob Kelvaro - x");
+        second.fans = QStringLiteral("有7");
+        second.other = QStringLiteral("上传于 2016");
+        second.play = QStringLiteral("1");
+        second.gift = QStringLiteral("2");
+        second.forward = QStringLiteral("3");
+        second.comment = QStringLiteral("4");
+        second.photoElement = photoElement("http://i/second.jpg");
+        second.audio = QStringLiteral("http://a1.h/userdata/userwork/999/777.mp3");
+        second.headBg = QStringLiteral("http://i/second_100.jpg");
         Lookup lookup;
         lookup.run("first", songPage(first));
-        const SongDetails was = lookup.panel.shown;
-        const SongState wasState = lookup.state;
+        QString page = songPage(second);
+        QVERIFY(page.contains(marker));
+        lookup.run("second", page.remove(marker));
 
-        lookup.run("second", QStringLiteral("<html><title>Other - Bob Kelvaro - x</title><p>no markers</p></html>"));
-        const SongDetails &now = lookup.panel.shown;
-        QCOMPARE(now.songName, QStringLiteral("Other"));
-        QCOMPARE(lookup.state.UserName, QStringLiteral("Bob"));
-        QCOMPARE(QStringList({now.fans, now.otherInfo, now.playCount, now.giftCount, now.forwardCount,
-                              now.commentCount, now.photoUrl}),
-                 QStringList({was.fans, was.otherInfo, was.playCount, was.giftCount, was.forwardCount,
-                              was.commentCount, was.photoUrl}));
-        QCOMPARE(lookup.state.HeadPicUrl, wasState.HeadPicUrl);
-        // The photo is still the first page's player: the video path runs again.
-        QCOMPARE(lookup.state.MvUrl, QStringLiteral("http://i/player.swf?a=1&b=2"));
-        QCOMPARE(lookup.pieces.fansCut.toString(), QStringLiteral("有1234<"));
+        const SongDetails &d = lookup.panel.shown;
+        const SongState &s = lookup.state;
+        const std::map<QString, std::pair<QString, QString>> values{ // name: (now, on a complete page)
+            {"user", {s.UserName, "Bob"}},          {"song", {d.songName, "Other"}},
+            {"fans", {d.fans, "7"}},                {"other", {d.otherInfo, second.other}},
+            {"play", {d.playCount, "1"}},           {"gift", {d.giftCount, "2"}},
+            {"forward", {d.forwardCount, "3"}},     {"comment", {d.commentCount, "4"}},
+            {"photo", {d.photoUrl, "http://i/second.jpg"}},
+            {"music", {s.MusicUrl, second.audio}},  {"id", {s.WorkId, "777"}},
+            {"head", {s.HeadBgUrl, second.headBg}}, {"large", {s.HeadPicUrl, "http://i/second_640.jpg"}}};
+        for (const auto &[name, value] : values)
+            QCOMPARE(name + '=' + value.first, name + '=' + (empty.contains(name) ? QString() : value.second));
+        QCOMPARE(lookup.panel.userName, s.UserName);
+        QCOMPARE(s.SongName, d.songName);
+        QCOMPARE(s.MvUrl, QString()); // the first page's player is gone with its photo
+        QCOMPARE(lookup.panel.status, empty.contains("music") ? QStringLiteral("未找到音乐地址,作品可能已删除..")
+                                                                : QStringLiteral("歌曲信息获取完毕.."));
+    }
+
+    // After a failed fetch or a refused address the status says so, and the
+    // state and panel still describe the song shown; the next page clears
+    // that status.
+    void statusAfterEachLookup()
+    {
+        Lookup lookup;
+        lookup.run("a", songPage({}));
+        const SongState was = lookup.state;
+        lookup.run(address("missing"));
+        QCOMPARE(lookup.panel.status, QStringLiteral("抱歉!页面获取失败,请检查地址或稍后再试.."));
+        QCOMPARE(lookup.state.MusicUrl, was.MusicUrl);
+        QCOMPARE(lookup.state.WorkId, was.WorkId);
+        lookup.run(QStringLiteral("http://www.kelvaro.com/u/x"));
+        QCOMPARE(lookup.panel.status, QStringLiteral("地址错误,请您检查 .."));
+        QCOMPARE(lookup.state.UserName, was.UserName);
+        lookup.run(address("a"));
+        QCOMPARE(lookup.panel.status, QStringLiteral("歌曲信息获取完毕.."));
     }
 
     // A lookup clicked while another one waits wins: whatever the older one
@@ -229,7 +286,8 @@ private slots:
         const QString head = QStringLiteral("head picture http://img.kelvaro.test/head_640.jpg");
         QTest::newRow("page, newer ordinary") << "page" << "ordinary" << QStringList() << "Newer" << "";
         QTest::newRow("page, newer fails") << "page" << "failing"
-                                           << QStringList{"details Older", head, "place badge", "show badge"}
+                                           << QStringList{"details Older", "status 歌曲信息获取完毕..", head, "place badge",
+                                                          "show badge"}
                                            << "Older" << video;
         QTest::newRow("picture, newer ordinary") << "picture" << "ordinary" << QStringList{"picture dropped"}
                                                  << "Newer" << "";

@@ -1,6 +1,6 @@
 // `kelvaro lookup` as a user runs it: the built program, reaching the
 // community through http_proxy, one JSON line per address with the state
-// carried from one lookup to the next.
+// carried from one lookup to the next, and the exit status.
 #include "FakeCommunity.h"
 #include "SongPages.h"
 #include "TestPictures.h"
@@ -17,6 +17,18 @@ namespace {
 QString address(const QString &name)
 {
     return recordingPagePrefix() + name;
+}
+
+// Runs the built companion with the community behind http_proxy.
+void startThroughProxy(QProcess &process, const FakeCommunity &site, const QStringList &args)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("http_proxy"), QStringLiteral("http://127.0.0.1:%1").arg(site.port()));
+    environment.remove(QStringLiteral("no_proxy"));
+    environment.remove(QStringLiteral("NO_PROXY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(KELVARO_CLI_PATH), args);
 }
 
 const QStringList Keys = {"status",    "userName",   "fans",      "otherInfo", "songName", "playCount",
@@ -58,19 +70,13 @@ private slots:
         site.start();
 
         QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("http_proxy"), QStringLiteral("http://127.0.0.1:%1").arg(site.port()));
-        environment.remove(QStringLiteral("no_proxy"));
-        environment.remove(QStringLiteral("NO_PROXY"));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(environment);
         // Refused before any lookup, then the four pages with a refusal among them.
-        process.start(QStringLiteral(KELVARO_CLI_PATH),
-                      {QStringLiteral("lookup"), QStringLiteral("not an address"), address("video"),
-                       address("ordinary"), QStringLiteral("https://www.kelvaro.com/s/ordinary"), address("bare"),
-                       address("nophoto")});
+        startThroughProxy(process, site,
+                          {QStringLiteral("lookup"), QStringLiteral("not an address"), address("video"),
+                           address("ordinary"), QStringLiteral("https://www.kelvaro.com/s/ordinary"),
+                           address("bare"), address("nophoto")});
         QVERIFY(process.waitForFinished(60000));
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.exitCode(), 2); // refused addresses among them
         const QByteArray out = process.readAllStandardOutput();
         QVERIFY(out.contains("小明")); // UTF-8, not escaped
         QList<QJsonObject> lines;
@@ -93,7 +99,7 @@ private slots:
         // Values never set print as empty texts.
         QCOMPARE(values(0, Keys.mid(0, 15)), QStringList{"地址错误,请您检查 .."} + QStringList(14, QString()));
         QCOMPARE(values(1, Keys),
-                 QStringList({"地址错误,请您检查 ..", "Alice", "1234", video.other, "Song", "5678", "90", "12", "34",
+                 QStringList({"歌曲信息获取完毕..", "Alice", "1234", video.other, "Song", "5678", "90", "12", "34",
                               "http://www.kelvaro.test/player.js?wid=1&amp;x=2", video.audio, "12345",
                               "http://www.kelvaro.test/player.js?wid=1&x=2", video.headBg,
                               "http://img.kelvaro.test/head_640.jpg", "shown", "head"}));
@@ -102,10 +108,50 @@ private slots:
         // Refused: the panel still shows the last lookup, untouched.
         QCOMPARE(values(3, Keys.mid(1, 14)), values(2, Keys.mid(1, 14)));
         QCOMPARE(values(3, {"badge", "picture"}), QStringList({"unchanged", "unchanged"}));
-        // Markers missing: their values come from the previous page.
-        QCOMPARE(values(4, {"songName", "userName", "playCount", "photoUrl", "picture"}),
-                 QStringList({"Bare", "Bob", "5678", "http://img.kelvaro.test/p.png", "photo"}));
+        // Markers missing: their values are empty, never the previous song's.
+        QCOMPARE(values(4, Keys.mid(0, 15)),
+                 QStringList({"未找到音乐地址,作品可能已删除..", "Bob", "", "", "Bare", "", "", "", "", "", "", "",
+                              "", "", ""}));
+        QCOMPARE(values(4, {"picture", "badge"}), QStringList({"default", "unchanged"}));
         QCOMPARE(values(5, {"photoUrl", "picture", "badge"}), QStringList({"", "default", "unchanged"}));
+    }
+
+    // 0 when every address gave a page, 1 when a fetch failed, 2 when an
+    // address was refused (whatever else happened).
+    void exitStatus_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("deadProxy");
+        QTest::addColumn<int>("status");
+        const QString song = address("song");
+        QTest::newRow("all pages") << QStringList{song, song} << false << 0;
+        QTest::newRow("page without audio") << QStringList{address("noaudio")} << false << 0;
+        QTest::newRow("not found") << QStringList{song, address("missing")} << false << 1;
+        QTest::newRow("dead proxy") << QStringList{song} << true << 1;
+        QTest::newRow("refused") << QStringList{"https://www.kelvaro.com/s/song", song} << false << 2;
+        QTest::newRow("not found and refused") << QStringList{address("missing"), "wrong"} << false << 2;
+    }
+    void exitStatus()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, deadProxy);
+        QFETCH(int, status);
+        FakeCommunity site;
+        site.page(address("song"), songPage({}));
+        site.page(address("noaudio"), QStringLiteral("<title>Gone - Bob Kelvaro - x</title>"));
+        site.start();
+        QProcess process;
+        if (deadProxy) { // nothing listens on port 1
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("http_proxy"), QStringLiteral("http://127.0.0.1:1"));
+            process.setProcessEnvironment(environment);
+            process.start(QStringLiteral(KELVARO_CLI_PATH), QStringList{QStringLiteral("lookup")} + args);
+        } else {
+            startThroughProxy(process, site, QStringList{QStringLiteral("lookup")} + args);
+        }
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), status);
+        QCOMPARE(process.readAllStandardOutput().count('\n'), args.size()); // one line each all the same
     }
 };
 
