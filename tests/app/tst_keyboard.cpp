@@ -163,7 +163,7 @@ private slots:
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("waitingStatus");
         QTest::addColumn<QString>("statusAfter");
-        QTest::newRow("lookup") << "lookup" << "正在获取歌曲信息.." << "欢迎使用Ulvaren系列软件 ..";
+        QTest::newRow("lookup") << "lookup" << "正在获取歌曲信息.." << "歌曲信息获取完毕..";
         QTest::newRow("crawl") << "crawl" << "正在进行获取.." << "获取失败,请您稍后再试..";
         QTest::newRow("works row") << "row" << "正在获取作品地址.." << "请输入Kelvaro网页地址 ";
     }
@@ -231,7 +231,7 @@ private slots:
         };
         f.aicAlphaImage3->click();
         QCOMPARE(depth, 2);
-        QCOMPARE(innerStatus, QStringLiteral("正在获取歌曲信息..")); // the outer wait's text is back
+        QCOMPARE(innerStatus, QStringLiteral("歌曲信息获取完毕..")); // the inner lookup's own verdict
         QCOMPARE(f.status(), QStringLiteral("地址错误,请您检查 .."));
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     }

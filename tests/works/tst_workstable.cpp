@@ -207,9 +207,9 @@ private slots:
         QTest::addColumn<QString>("text1");
         QTest::addColumn<QString>("songCaption");
         QTest::addColumn<QString>("status");
-        // A lookup that finds its page writes no status.
+        // A lookup that finds its page with an audio address says it is done.
         QTest::newRow("a recording page") << true << recordingAddress("w2") << "演唱歌曲：Second"
-                                          << WorksCrawlTexts::Done;
+                                          << "歌曲信息获取完毕..";
         // Seg(5) then still holds the last row's title, and the lookup fails.
         QTest::newRow("service unreachable") << false << "Song 3" << "演唱歌曲：未查询" << "地址错误,请您检查 ..";
     }
