@@ -19,7 +19,10 @@ constexpr char DownloadUsage[] = "Usage: kelvaro download URL [-o FILE]\n"
                                  "\n"
                                  "Saves the resource at URL to FILE, or to the last part of the address\n"
                                  "in the current folder. Only a complete download replaces an existing\n"
-                                 "FILE; Ctrl-C stops the transfer and leaves it as it was.\n";
+                                 "FILE; Ctrl-C stops the transfer and leaves it as it was. A web page\n"
+                                 "(text/html) is not saved as an .mp3: 'kelvaro get' reads recording pages.\n"
+                                 "Progress goes to stderr: redrawn in place on a terminal, otherwise one\n"
+                                 "line when the data starts and one when it ends.\n";
 
 // The last segment of the address's path, made safe to use as a file name in
 // the current folder: no leading dots (so neither ".." nor a hidden file),
