@@ -31,25 +31,42 @@ QString humanBytes(qint64 bytes)
     return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }
 
+ProgressLine::ProgressLine() : m_terminal(::isatty(STDERR_FILENO) == 1) {}
+
+QString ProgressLine::frame(qint64 done, qint64 total) const
+{
+    const double seconds = std::max(0.001, double(m_clock.elapsed()) / 1000.0);
+    const QString speed = humanBytes(qint64(double(done) / seconds)) + QStringLiteral("/s");
+    if (total <= 0)
+        return QStringLiteral("%1  %2").arg(humanBytes(done), speed);
+    const qint64 percent = std::min<qint64>(100, done * 100 / total);
+    const int filled = int(percent * Width / 100);
+    return QStringLiteral("[%1%2] %3%  %4 of %5  %6")
+        .arg(QString(filled, QLatin1Char('#')), QString(Width - filled, QLatin1Char('-')))
+        .arg(percent, 3)
+        .arg(humanBytes(done), humanBytes(total), speed);
+}
+
 void ProgressLine::update(qint64 done, qint64 total, bool force)
 {
+    if (m_hidden)
+        return;
+    m_shownDone = done;
+    m_shownTotal = total;
+    if (!m_terminal) {
+        if (!m_drawn) {
+            const QString size = total > 0 ? humanBytes(total) : QStringLiteral("size not announced");
+            std::fprintf(stderr, "receiving (%s)\n", qPrintable(size));
+            std::fflush(stderr);
+        }
+        m_drawn = true;
+        return;
+    }
     if (!force && m_drawn && m_lastDraw.elapsed() < 200)
         return;
     m_lastDraw.start();
     m_drawn = true;
-    const double seconds = std::max(0.001, double(m_clock.elapsed()) / 1000.0);
-    const QString speed = humanBytes(qint64(double(done) / seconds)) + QStringLiteral("/s");
-    QString line;
-    if (total > 0) {
-        const qint64 percent = std::min<qint64>(100, done * 100 / total);
-        const int filled = int(percent * Width / 100);
-        line = QStringLiteral("[%1%2] %3%  %4 of %5  %6")
-                   .arg(QString(filled, QLatin1Char('#')), QString(Width - filled, QLatin1Char('-')))
-                   .arg(percent, 3)
-                   .arg(humanBytes(done), humanBytes(total), speed);
-    } else {
-        line = QStringLiteral("%1  %2").arg(humanBytes(done), speed);
-    }
+    QString line = frame(done, total);
     const qsizetype width = line.size();
     line = line.leftJustified(std::max(width, m_width));
     m_width = width;
@@ -59,15 +76,22 @@ void ProgressLine::update(qint64 done, qint64 total, bool force)
 
 void ProgressLine::end()
 {
-    if (m_drawn)
+    if (m_drawn && m_terminal)
         std::fputc('\n', stderr);
+    else if (m_drawn)
+        std::fprintf(stderr, "%s\n", qPrintable(frame(m_shownDone, m_shownTotal)));
     m_drawn = false;
+    m_width = 0;
 }
 
 void ProgressLine::follow(Cls_DownLoad &engine)
 {
-    QObject::connect(&engine, &Cls_DownLoad::DLFileStatus, [this](int state) {
-        if (state == DownloadStatus::Receiving) {
+    QObject::connect(&engine, &Cls_DownLoad::DLFileStatus, [this, &engine](int state) {
+        if (state == DownloadStatus::Connecting)
+            m_hidden = false;
+        else if (state == DownloadStatus::Answered && engine.answer().httpStatus >= 400)
+            m_hidden = true;
+        else if (state == DownloadStatus::Receiving) {
             m_lastDone = m_lastTotal = 0;
             start();
         }
@@ -81,7 +105,7 @@ void ProgressLine::follow(Cls_DownLoad &engine)
 
 void ProgressLine::finish()
 {
-    if (m_lastDone > 0)
+    if (m_lastDone > 0 && m_terminal)
         update(m_lastDone, m_lastTotal, true);
     end();
     m_lastDone = m_lastTotal = 0;

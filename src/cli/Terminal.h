@@ -22,28 +22,42 @@ void say(const QString &text);
 // 1023 B, 1.5 KiB, 3.2 MiB, ...
 QString humanBytes(qint64 bytes);
 
-// One line on stderr, redrawn in place a few times a second.
+// The progress of a transfer on stderr. On a terminal: one line, redrawn in
+// place a few times a second. Elsewhere (a log, a pipe) nobody sees a redrawn
+// line, only the carriage returns: one line when the data starts coming and
+// one with the final count when it ends.
 class ProgressLine {
 public:
+    ProgressLine();
+
     void start() { m_clock.start(); }
 
     void update(qint64 done, qint64 total, bool force);
     void end();
 
     // Draws every transfer of `engine`: restarts when the engine opens its
-    // target, redraws on its progress events.
+    // target, redraws on its progress events. An error answer (HTTP 400 and
+    // up) is no download of the file: its transfer shows nothing.
     void follow(Cls_DownLoad &engine);
+    // Shows nothing more of the current transfer (its bytes are not kept).
+    void hide() { m_hidden = true; }
     // Ends the line of the transfer that just ended, with its last count drawn.
     void finish();
 
 private:
+    QString frame(qint64 done, qint64 total) const;
+
     static constexpr int Width = 30;
+    const bool m_terminal;
     QElapsedTimer m_clock;
     QElapsedTimer m_lastDraw;
     bool m_drawn = false;
+    bool m_hidden = false;
     qsizetype m_width = 0;
     qint64 m_lastDone = 0;
     qint64 m_lastTotal = 0;
+    qint64 m_shownDone = 0;
+    qint64 m_shownTotal = 0;
 };
 
 // Turns Ctrl-C, SIGTERM and SIGHUP into one call of `onInterrupted` from the

@@ -109,6 +109,14 @@ QString describeFailure(const BatchOutcome &outcome)
         return QStringLiteral("the play-address service's answer is not a recording page (%1)").arg(outcome.detail);
     case Failure::PageUnanswered:
         return QStringLiteral("the recording page could not be read (%1)").arg(outcome.detail);
+    case Failure::PageError:
+        if (outcome.httpStatus == 404 || outcome.httpStatus == 410)
+            return QStringLiteral("the recording page was not found (HTTP %1: %2)")
+                .arg(outcome.httpStatus)
+                .arg(outcome.detail);
+        return QStringLiteral("the recording page was answered with an error (HTTP %1: %2)")
+            .arg(outcome.httpStatus)
+            .arg(outcome.detail);
     case Failure::NoAudioAddress:
         return QStringLiteral("the recording page names no audio file (%1)").arg(outcome.detail);
     case Failure::Transfer:

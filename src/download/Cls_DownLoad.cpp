@@ -337,6 +337,7 @@ public:
     bool answered() const { return m_answered; }
     long httpStatus() const { return m_httpStatus; }
     const QByteArray &contentLength() const { return m_contentLength; }
+    const QByteArray &contentType() const { return m_contentType; }
     bool done() const { return m_done; }
     bool failed() const { return m_done && m_result != CURLE_OK; }
     QString errorText() const
@@ -463,6 +464,7 @@ private:
         if (line.startsWith("HTTP/")) {
             m_location = false;
             m_contentLength.clear();
+            m_contentType.clear();
             return;
         }
         if (line == "\r\n" || line == "\n") {
@@ -489,6 +491,8 @@ private:
         }
         else if (name == "content-length") // a repeated header is read as Qt joins them
             m_contentLength = m_contentLength.isEmpty() ? value : m_contentLength + ", " + value;
+        else if (name == "content-type")
+            m_contentType = value;
     }
 
     // Takes all of a piece or, while enough is held already, none: libcurl
@@ -565,6 +569,7 @@ private:
     bool m_location = false;
     QByteArray m_locationValue;
     QByteArray m_contentLength;
+    QByteArray m_contentType;
     bool m_done = false;
     CURLcode m_result = CURLE_OK;
     QString m_setupError;
@@ -667,6 +672,7 @@ DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sL
 DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
 {
     DownloadResult result;
+    m_answer = {};
     emit DLFileStatus(Connecting);
 
     // The session stands for the platform's root handle: without an
@@ -730,8 +736,10 @@ DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
     }
     if (judgeNetworkEnd(int(net->httpStatus()), false) == NetworkOutcome::Refused)
         return refuse(QStringLiteral("the proxy refused the request (%1)").arg(net->httpStatus()));
-    emit DLFileStatus(Answered);
     result.httpStatus = int(net->httpStatus());
+    result.contentType = net->contentType();
+    m_answer = result;
+    emit DLFileStatus(Answered);
 
     const qint64 lFilesize = announcedSize(net->contentLength());
     result.announced = lFilesize;

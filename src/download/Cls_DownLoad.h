@@ -26,6 +26,8 @@ struct DownloadResult {
     qint64 announced = 0;
     // The HTTP status the server answered with, 0 when it did not answer.
     int httpStatus = 0;
+    // The answer's Content-Type header as sent, empty when it had none.
+    QByteArray contentType;
     // The transfer ended before the server's data did: a read failed (the
     // connection broke or went silent) or fewer bytes arrived than a non-zero
     // Content-Length announced. The status events look the same either way.
@@ -100,6 +102,11 @@ public:
     bool DLFileStop();
 
     bool isRunning() const { return m_running; }
+    // The running transfer's answer so far: its HTTP status and Content-Type,
+    // set before status 3 (Answered) is raised, so that a handler of that
+    // event can look at them and stop a transfer it does not want.
+    // Empty before that and at the start of every call.
+    const DownloadResult &answer() const { return m_answer; }
     bool stopPending() const { return m_bStop; }
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
@@ -130,6 +137,7 @@ signals:
 private:
     DownloadResult transfer(const QString &url, const QString &path);
 
+    DownloadResult m_answer;
     bool m_bStop = false;
     bool m_running = false;
     // DLFileStop was called while the current transfer ran.

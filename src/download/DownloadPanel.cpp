@@ -44,6 +44,8 @@ QString batchFailureText(const BatchOutcome &outcome)
         return QStringLiteral("无法获取作品页面");
     case Failure::NoAudioAddress:
         return QStringLiteral("作品页面没有音乐地址");
+    case Failure::PageError:
+        return QStringLiteral("无法获取作品页面(HTTP %1)").arg(outcome.httpStatus);
     case Failure::Transfer:
         return QStringLiteral("音乐下载失败(%1)").arg(outcome.detail);
     case Failure::FileError:

@@ -106,8 +106,6 @@ QString decodeBody(const QByteArray &body, const QByteArray &contentType)
     return QStringDecoder(QStringDecoder::Utf8).decode(body);
 }
 
-namespace {
-
 std::optional<HttpAnswer> fetchPage(const QString &url, const FetchLimits &limits)
 {
     QNetworkRequest request{requestUrl(url)};
@@ -118,8 +116,6 @@ std::optional<HttpAnswer> fetchPage(const QString &url, const FetchLimits &limit
 
     return fetchHttp(request, limits);
 }
-
-} // namespace
 
 std::optional<QString> GetBody(const QString &url, const FetchLimits &limits)
 {

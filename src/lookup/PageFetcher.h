@@ -54,6 +54,10 @@ void cancelPageFetches();
 // names none or one this system does not know.
 QString decodeBody(const QByteArray &body, const QByteArray &contentType);
 
+// One HTTP GET of `url` as GetBody sends it, with the answer's status and
+// type: for a reader that must tell an error page from a page.
+std::optional<HttpAnswer> fetchPage(const QString &url, const FetchLimits &limits = {});
+
 // One HTTP GET of `url`, returning the whole body as text whatever the
 // status, or nothing when no complete answer arrived (see fetchHttp). The
 // only header added is "If-Modified-Since: 0"; no cookies are kept.

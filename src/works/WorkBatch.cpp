@@ -91,6 +91,16 @@ WorkBatch::WorkBatch(Cls_DownLoad &engine, PageFetch fetch, QObject *parent)
       m_fetch(fetch ? std::move(fetch) : PageFetch([](const QString &url) { return GetBody(url); })),
       m_sizeProbe(announcedSizeOf)
 {
+    if (fetch) {
+        m_pageFetch = [fetch](const QString &url) -> std::optional<HttpAnswer> {
+            const std::optional<QString> page = fetch(url);
+            if (!page)
+                return std::nullopt;
+            return HttpAnswer{200, QByteArrayLiteral("text/html; charset=utf-8"), page->toUtf8()};
+        };
+    } else {
+        m_pageFetch = [](const QString &url) { return fetchPage(url); };
+    }
 }
 
 void WorkBatch::enqueue(const QList<BatchWork> &works)
@@ -161,11 +171,25 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
     SongState song;
     ExtractionPieces pieces;
     SilentPanel panel;
-    const LookupOutcome looked = runParseAction(pageAddress, song, pieces, panel, m_fetch);
+    // An error page (a 404 for a withdrawn work) is no recording page: it is
+    // not read for an audio address, and its status is the reason given.
+    int pageStatus = 0;
+    const PageFetch pageFetch = [this, &pageStatus](const QString &url) -> std::optional<QString> {
+        const std::optional<HttpAnswer> answer = m_pageFetch(url);
+        pageStatus = answer ? answer->status : 0;
+        if (!answer || answer->status >= 400)
+            return std::nullopt;
+        return decodeBody(answer->body, answer->contentType);
+    };
+    const LookupOutcome looked = runParseAction(pageAddress, song, pieces, panel, pageFetch);
     if (m_stopRequested)
         return stopped();
     if (looked == LookupOutcome::Refused)
         return failed(outcome, BatchOutcome::Failure::NotRecordingPage, panel.status);
+    if (pageStatus >= 400) {
+        outcome.httpStatus = pageStatus;
+        return failed(outcome, BatchOutcome::Failure::PageError, pageAddress);
+    }
     if (looked != LookupOutcome::PageTaken || song.PageHtml.isEmpty())
         return failed(outcome, BatchOutcome::Failure::PageUnanswered, pageAddress);
     if (song.MusicUrl.isEmpty())

@@ -1,4 +1,5 @@
 #pragma once
+#include "lookup/PageFetcher.h"
 #include "lookup/SongExtraction.h"
 #include "works/WorksCrawl.h"
 
@@ -38,6 +39,7 @@ struct BatchOutcome {
         NoAudioAddress,    // the recording page names no audio file
         Transfer,          // the audio transfer failed (detail: why)
         FileError,         // the target file could not be written (detail: why)
+        PageError,         // the recording page was answered with an HTTP error (httpStatus; detail: the page)
     };
 
     Kind kind = Kind::Failed;
@@ -47,6 +49,7 @@ struct BatchOutcome {
     QString file;      // the target file, once it is known
     qint64 bytes = 0;  // bytes downloaded, or the size of the complete file skipped
     int systemError = 0; // FileError: the system's error number (ENOSPC: disk full)
+    int httpStatus = 0;  // PageError: the recording page's status (404: not found)
 };
 
 // The per-work sequence shared by `kelvaro get` and the works table's
@@ -58,14 +61,18 @@ struct BatchOutcome {
 class WorkBatch : public QObject {
     Q_OBJECT
 public:
+    // A recording page with its HTTP status, nothing when no answer came.
+    using PageAnswerFetch = std::function<std::optional<HttpAnswer>(const QString &address)>;
     // The announced size of an address (a HEAD request), nothing when unknown.
     using SizeProbe = std::function<std::optional<qint64>(const QString &address)>;
 
     // `fetch` reads the service's answer and the recording pages (GetBody
-    // when none is given); the engine does the transfers.
+    // and fetchPage when none is given; a given one's pages count as answered
+    // with 200); the engine does the transfers.
     explicit WorkBatch(Cls_DownLoad &engine, PageFetch fetch = {}, QObject *parent = nullptr);
 
     void setSizeProbe(SizeProbe probe) { m_sizeProbe = std::move(probe); }
+    void setPageFetch(PageAnswerFetch fetch) { m_pageFetch = std::move(fetch); }
 
     // Adds works at the end of the queue; a running batch takes them on too.
     void enqueue(const QList<BatchWork> &works);
@@ -96,6 +103,7 @@ private:
 
     Cls_DownLoad &m_engine;
     const PageFetch m_fetch;
+    PageAnswerFetch m_pageFetch;
     SizeProbe m_sizeProbe;
     QList<BatchWork> m_queue;
     // File names given out in this batch, with the audio each one holds: a

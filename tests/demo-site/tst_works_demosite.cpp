@@ -8,6 +8,7 @@
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
 #include "lookup/PageFetcher.h"
+#include "lookup/SongExtraction.h"
 #include "platform/Network.h"
 
 #include <QNetworkProxy>
@@ -185,6 +186,9 @@ private slots:
         QCOMPARE(filesIn(folder), expected);
         QVERIFY2(first.out.startsWith(QStringLiteral("Downloaded %1, skipped 0, failed 1\n").arg(expected.size())),
                  qPrintable(first.out));
+        // stderr is no terminal here: a start line per transfer, no frames redrawn in place.
+        QVERIFY2(!first.err.contains(QLatin1Char('\r')), qPrintable(first.err));
+        QCOMPARE(first.err.count(QStringLiteral("\nreceiving (")), expected.size());
 
         const QFileInfo before(QDir(folder).filePath(expected.first()));
         const Run second = runCli(m_site.port(), {QStringLiteral("get"), singer(ManyWorksSinger), "-d", folder});
@@ -198,6 +202,16 @@ private slots:
         const Run page = runCli(m_site.port(), {QStringLiteral("get"), q(pageAddress(other)), "-d", folder});
         QCOMPARE(page.exitCode, 0);
         QCOMPARE(readFile(QDir(folder).filePath(fileNameOf(other))), served(other));
+
+        // A recording page the community does not have: its 404 page is not read for an audio address.
+        const QString missing = recordingPagePrefix() + QStringLiteral("noSuchWork");
+        const Run gone = runCli(m_site.port(), {QStringLiteral("get"), missing, "-d", folder});
+        QCOMPARE(gone.exitCode, 1);
+        QVERIFY2(gone.out.contains(QStringLiteral("the recording page was not found (HTTP 404: %1)").arg(missing)),
+                 qPrintable(gone.out));
+        QStringList kept = expected + QStringList{fileNameOf(other)};
+        kept.sort();
+        QCOMPARE(filesIn(folder), kept);
     }
 
     // A recording that breaks off is reported; the others are saved, and the
@@ -234,7 +248,7 @@ private slots:
         startCli(cli, site.port(), {QStringLiteral("get"), singer(ManyWorksSinger), "-d", folder});
         QByteArray err;
         QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("[2/9]")
-                                     && err.mid(err.indexOf("[2/9]")).contains("%"),
+                                     && err.mid(err.indexOf("[2/9]")).contains("\nreceiving ("),
                                  30000);
         QCOMPARE(::kill(pid_t(cli.processId()), SIGINT), 0);
         QVERIFY(cli.waitForFinished(30000));

@@ -23,6 +23,7 @@ private:
     int m_rowNumber = 0;
     const QByteArray m_song = patterned(70000, 5);
     const QByteArray m_slow = patterned(400 * 1024, 9);
+    const QByteArray m_page = "<html><body>a recording page</body></html>";
 
     QString rowFolder()
     {
@@ -37,6 +38,7 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_server.serve("/media/.*", m_song, "audio/mpeg");
         m_server.serve("/gone.mp3", "<html>gone</html>", "text/html", 404);
+        m_server.serve("/s/page.mp3", m_page, "text/html; charset=utf-8");
         m_server.serveCutShort("/cut.mp3", m_song, 20000);
         m_server.serveSlowly("/slow.mp3", m_slow, 2048, 20);
         m_server.serve("/empty.mp3", QByteArray(), "audio/mpeg");
@@ -60,27 +62,42 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("message"); // expected in stdout or stderr
         QTest::addColumn<QByteArray>("earlier");
+        QTest::addColumn<bool>("progress"); // the transfer's start and end lines are on stderr
         const QByteArray earlier = patterned(3000, 11);
 
         QTest::newRow("to a named file") << m_server.url("/media/a.mp3") << QStringList{"-o", "{here}/mine.mp3"} << 0
-                                         << "mine.mp3" << m_song << "Saved {here}/mine.mp3 (70000 bytes)" << earlier;
+                                         << "mine.mp3" << m_song << "Saved {here}/mine.mp3 (70000 bytes)" << earlier
+                                         << true;
         QTest::newRow("name from the address") << m_server.url("/media/track%20one.mp3") << QStringList() << 0
-                                               << "track one.mp3" << m_song << "Saved {here}/track one.mp3" << QByteArray();
+                                               << "track one.mp3" << m_song << "Saved {here}/track one.mp3"
+                                               << QByteArray() << true;
         QTest::newRow("encoded separators stay in the folder")
             << m_server.url("/media/..%2F..%2Fescape.mp3") << QStringList() << 0 << "escape.mp3" << m_song
-            << "Saved {here}/escape.mp3" << QByteArray();
+            << "Saved {here}/escape.mp3" << QByteArray() << true;
         QTest::newRow("refused") << QStringLiteral("http://127.0.0.1:%1/a.mp3").arg(TestServer::refusingPort())
-                                 << QStringList() << 1 << "a.mp3" << earlier << "could not reach" << earlier;
+                                 << QStringList() << 1 << "a.mp3" << earlier << "could not reach" << earlier << false;
         QTest::newRow("error answer") << m_server.url("/gone.mp3") << QStringList() << 1 << "gone.mp3" << earlier
-                                      << "status 404; {here}/gone.mp3 was left as it was" << earlier;
+                                      << "status 404; {here}/gone.mp3 was left as it was" << earlier << false;
         QTest::newRow("error answer, no earlier file") << m_server.url("/gone.mp3") << QStringList() << 1 << ""
-                                                       << QByteArray() << "status 404" << QByteArray();
+                                                       << QByteArray() << "status 404; nothing saved" << QByteArray()
+                                                       << false;
+        QTest::newRow("web page as an MP3")
+            << m_server.url("/s/page.mp3") << QStringList() << 1 << "page.mp3" << earlier
+            << "looks like a web page (text/html), not an audio file; for a recording page use 'kelvaro get "
+                   + m_server.url("/s/page.mp3") + "'; {here}/page.mp3 was left as it was"
+            << earlier << false;
+        QTest::newRow("web page as an MP3, no earlier file") << m_server.url("/s/page.mp3") << QStringList() << 1 << ""
+                                                             << QByteArray() << "looks like a web page" << QByteArray()
+                                                             << false;
+        QTest::newRow("web page to another name") << m_server.url("/s/page.mp3") << QStringList{"-o", "{here}/p.html"}
+                                                  << 0 << "p.html" << m_page << "Saved {here}/p.html" << QByteArray()
+                                                  << true;
         QTest::newRow("cut short") << m_server.url("/cut.mp3") << QStringList() << 1 << "cut.mp3" << earlier
-                                   << "ended short" << earlier;
+                                   << "ended short" << earlier << true;
         QTest::newRow("empty answer") << m_server.url("/empty.mp3") << QStringList() << 1 << "empty.mp3" << earlier
-                                      << "sent no data" << earlier;
+                                      << "sent no data" << earlier << false;
         QTest::newRow("no address") << QString() << QStringList() << 2 << "" << QByteArray() << "Usage:"
-                                    << QByteArray();
+                                    << QByteArray() << false;
     }
 
     void runs()
@@ -92,6 +109,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, message);
         QFETCH(QByteArray, earlier);
+        QFETCH(bool, progress);
 
         const QString here = rowFolder();
         if (!earlier.isEmpty()) {
@@ -107,10 +125,22 @@ private slots:
         kelvaro.setWorkingDirectory(here);
         kelvaro.start(QStringLiteral(KELVARO_CLI), args);
         QVERIFY(kelvaro.waitForFinished(60000));
-        const QString out = QString::fromUtf8(kelvaro.readAllStandardOutput() + kelvaro.readAllStandardError());
+        const QString err = QString::fromUtf8(kelvaro.readAllStandardError());
+        const QString out = QString::fromUtf8(kelvaro.readAllStandardOutput()) + err;
 
         QCOMPARE(kelvaro.exitStatus(), QProcess::NormalExit);
         QVERIFY2(out.contains(QString(message).replace(QLatin1String("{here}"), here)), qPrintable(out));
+        // stderr is no terminal here: no frames redrawn in place, only a line
+        // when the data starts and one with the final count.
+        QVERIFY2(!err.contains(QLatin1Char('\r')), qPrintable(err));
+        const QStringList lines = err.split(QLatin1Char('\n'));
+        const qsizetype started = lines.indexOf(QRegularExpression(QStringLiteral("^receiving \\(.+\\)$")));
+        QCOMPARE(started >= 0, progress);
+        if (progress)
+            QVERIFY2(lines.value(started + 1).endsWith(QLatin1String("/s")) && lines.count(lines.at(started)) == 1,
+                     qPrintable(err));
+        else
+            QVERIFY2(!err.contains(QLatin1String("/s\n")), qPrintable(err));
         QCOMPARE(kelvaro.exitCode(), exitCode);
         const QStringList left = QDir(here).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
         QCOMPARE(left, where.isEmpty() ? QStringList() : QStringList{where});
@@ -270,7 +300,7 @@ private slots:
         kelvaro.start(QStringLiteral(KELVARO_CLI), {QStringLiteral("download"), m_server.url("/slow.mp3")});
         QVERIFY(kelvaro.waitForStarted());
         QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT((err += kelvaro.readAllStandardError()).contains("%"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((err += kelvaro.readAllStandardError()).contains("receiving (400.0 KiB)\n"), 30000);
         QCOMPARE(::kill(pid_t(kelvaro.processId()), SIGINT), 0);
         QVERIFY(kelvaro.waitForFinished(30000));
         err += kelvaro.readAllStandardError();

@@ -32,10 +32,12 @@ QString outcomeText(const BatchOutcome &outcome)
 {
     static const char *const kinds[] = {"downloaded", "skipped", "failed", "stopped"};
     static const char *const failures[] = {"",         "no service answer", "not a recording page", "no page",
-                                           "no audio", "transfer",          "file"};
+                                           "no audio", "transfer",          "file",              "page error"};
     QString text = QLatin1String(kinds[int(outcome.kind)]);
     if (outcome.kind == BatchOutcome::Kind::Failed)
         text += QStringLiteral(" (%1: %2)").arg(QLatin1String(failures[int(outcome.failure)]), outcome.detail);
+    if (outcome.httpStatus != 0)
+        text += QStringLiteral(" HTTP %1").arg(outcome.httpStatus);
     if (!outcome.file.isEmpty())
         text += QLatin1Char(' ') + QFileInfo(outcome.file).fileName();
     return text;
@@ -49,6 +51,7 @@ class WorkBatchTest : public QObject {
     TestServer m_server;
     QTemporaryDir m_dir;
     QHash<QString, QString> m_pages; // address -> page; absent: the fetch fails
+    QSet<QString> m_missing;         // recording pages answered with 404 and an error page
     const QByteArray m_one = patterned(3000, 1);
     const QByteArray m_two = patterned(5000, 2);
 
@@ -77,6 +80,8 @@ private slots:
         m_pages[service(QStringLiteral("3"))] = QStringLiteral("http://www.kelvaro.com/u/1");
         page(QStringLiteral("5"), QStringLiteral("Gone"), audio(QStringLiteral("gone.mp3")));
         page(QStringLiteral("6"), QStringLiteral("Withdrawn"), QString());
+        m_pages[service(QStringLiteral("7"))] = recordingPagePrefix() + QStringLiteral("7");
+        m_missing.insert(recordingPagePrefix() + QStringLiteral("7"));
     }
 
     void sequence_data()
@@ -92,11 +97,13 @@ private slots:
             << QStringList{"1", "1"} << QStringList{"downloaded Same - Alice.mp3", "skipped Same - Alice.mp3"}
             << QStringList{"Same - Alice.mp3"};
         QTest::newRow("failures name their step and go on")
-            << QStringList{"3", "4", "5", "6", "1"}
+            << QStringList{"3", "4", "5", "6", "7", "1"}
             << QStringList{"failed (not a recording page: 地址错误,请您检查 ..)",
                            "failed (no service answer: " + service("4") + ")",
                            "failed (transfer: HTTP 404) Gone - Alice.mp3",
-                           "failed (no audio: " + recordingPagePrefix() + "6)", "downloaded Same - Alice.mp3"}
+                           "failed (no audio: " + recordingPagePrefix() + "6)",
+                           "failed (page error: " + recordingPagePrefix() + "7) HTTP 404",
+                           "downloaded Same - Alice.mp3"}
             << QStringList{"Same - Alice.mp3"}; // an error page is not kept as the song
     }
 
@@ -112,6 +119,13 @@ private slots:
             if (!m_pages.contains(url))
                 return std::nullopt;
             return m_pages.value(url);
+        });
+        batch.setPageFetch([this](const QString &url) -> std::optional<HttpAnswer> {
+            if (m_missing.contains(url))
+                return HttpAnswer{404, "text/html", "<html><body>404 not found</body></html>"};
+            if (!m_pages.contains(url))
+                return std::nullopt;
+            return HttpAnswer{200, "text/html; charset=utf-8", m_pages.value(url).toUtf8()};
         });
         QList<BatchWork> works;
         for (const QString &id : ids)
