@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QStyleFactory>
 #include <QTranslator>
@@ -14,6 +15,15 @@ void applyAppearance(QApplication &app)
                       QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
     font.setPointSizeF(9);
     app.setFont(font);
+    app.setWindowIcon(applicationIcon());
+}
+
+QIcon applicationIcon()
+{
+    QIcon builtIn;
+    for (const int size : {48, 128, 256})
+        builtIn.addFile(QStringLiteral(":/com.ulvaren.KelvaroHelper-%1.png").arg(size), QSize(size, size));
+    return QIcon::fromTheme(QStringLiteral("com.ulvaren.KelvaroHelper"), builtIn);
 }
 
 bool loadQtTranslations(QApplication &app)

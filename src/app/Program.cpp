@@ -1,5 +1,6 @@
 #include "app/Program.h"
 
+#include "app/Appearance.h"
 #include "app/ColumnLock.h"
 #include "app/FormControls.h"
 #include "endpoints/Endpoints.h"
@@ -111,7 +112,7 @@ Program::~Program()
 void Program::Form_Load()
 {
     Form1 &f = *m_form;
-    f.setWindowIcon(QIcon());
+    f.setWindowIcon(applicationIcon());
     // The skin's results are not looked at: a missing skin leaves the plain look.
     m_skin.attachEx(m_locations.skinFile, QString());
     m_skin.adjustHsv(140, 0, 0);

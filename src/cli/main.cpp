@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "endpoints/Endpoints.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -17,7 +18,8 @@ constexpr char Usage[] =
     "  download URL [-o FILE]   save an address to a file, with progress\n"
     "  works URL                list a singer's works, one tab-separated row per line\n"
     "  get URL... [-d DIR]      save recordings, or all works of a singer, as MP3 files\n"
-    "  help                     show this text\n"
+    "  help, --help             show this text\n"
+    "  --version                show the version\n"
     "\n"
     "lookup exits 0 when every address gave a page, 1 when a fetch failed,\n"
     "2 for a usage error or a refused address.\n";
@@ -41,6 +43,10 @@ int main(int argc, char *argv[])
     const QString command = args.first();
     if (command == QLatin1String("help") || command == QLatin1String("--help") || command == QLatin1String("-h"))
         return usage(stdout, 0);
+    if (command == QLatin1String("--version")) {
+        std::printf("kelvaro %s\n", Endpoints::ProgramVersion);
+        return 0;
+    }
     if (command == QLatin1String("lookup"))
         return runLookup(args.mid(1));
     if (command == QLatin1String("download"))

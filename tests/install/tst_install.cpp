@@ -118,8 +118,8 @@ private slots:
               "share/metainfo/" + AppId + ".metainfo.xml", "share/icons/hicolor/48x48/apps/" + AppId + ".png",
               "share/icons/hicolor/128x128/apps/" + AppId + ".png",
               "share/icons/hicolor/256x256/apps/" + AppId + ".png",
-              "share/icons/hicolor/scalable/apps/" + AppId + ".svg", QStringLiteral("share/man/man1/kelvaro-helper.1"),
-              QStringLiteral("share/man/man1/kelvaro.1"), QStringLiteral("share/doc/kelvaro-helper/copyright")})
+              "share/icons/hicolor/scalable/apps/" + AppId + ".svg", QStringLiteral("share/man/man1/kelvaro-helper.1.gz"),
+              QStringLiteral("share/man/man1/kelvaro.1.gz"), QStringLiteral("share/doc/kelvaro-helper/copyright")})
             QTest::newRow(qPrintable(path)) << path;
     }
     void installedWhereTheDesktopLooks()
@@ -159,6 +159,8 @@ private slots:
         const int status = run(path, arguments << m_prefix + QLatin1Char('/') + file, &out, &err);
         QVERIFY2(status == 0, (out + err).constData());
         QVERIFY2(!err.contains("error"), err.constData());
+        // A hint is a fault a menu shows too (two main categories: listed twice).
+        QVERIFY2(!(out + err).contains("hint:"), (out + err).constData());
     }
 
     // The menu entry starts the installed program by name, with the icon installed.
@@ -170,11 +172,49 @@ private slots:
         QCOMPARE(entry.value("Icon").toString(), AppId);
     }
 
-    void installedCommandLineHelps()
+    // Both programs answer --help and --version on standard output without a
+    // display (the window program must not create its application first).
+    void installedProgramsAnswerWithoutDisplay_data()
     {
-        QByteArray out;
-        QCOMPARE(run(m_prefix + "/bin/kelvaro", {"--help"}, &out), 0);
-        QVERIFY2(out.startsWith("Usage: kelvaro COMMAND"), out.constData());
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("kelvaro --help") << "kelvaro" << "--help" << QByteArray("Usage: kelvaro COMMAND");
+        QTest::newRow("kelvaro --version") << "kelvaro" << "--version" << QByteArray("kelvaro 3.0.83\n");
+        QTest::newRow("kelvaro-helper --help") << "kelvaro-helper" << "--help" << QByteArray("Usage: kelvaro-helper");
+        QTest::newRow("kelvaro-helper --version")
+            << "kelvaro-helper" << "--version" << QByteArray("kelvaro-helper 3.0.83\n");
+    }
+    void installedProgramsAnswerWithoutDisplay()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, option);
+        QFETCH(QByteArray, answer);
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        process.setProcessEnvironment(env);
+        process.start(m_prefix + "/bin/" + program, {option});
+        QVERIFY(process.waitForFinished(30000));
+        const QByteArray out = process.readAllStandardOutput();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        if (option == QLatin1String("--help"))
+            QVERIFY2(out.startsWith(answer) && out.contains("--version"), out.constData());
+        else
+            QCOMPARE(out, answer);
+    }
+
+    // The installed manual pages are gzip files that name every command.
+    void manualPagesNameTheCommands()
+    {
+        QByteArray page;
+        QCOMPARE(run("gzip", {"-dc", m_prefix + "/share/man/man1/kelvaro.1.gz"}, &page), 0);
+        for (const char *entry : {R"(.B lookup \fIURL)", R"(.B download \fIURL)", R"(.B works \fIURL)",
+                                  R"(.B get \fIURL)", R"(.B \-\-jobs 1)", R"(.B \-\-version)",
+                                  "1 when any fetch failed;\n2 for a usage error or a refused address"})
+            QVERIFY2(page.contains(entry), entry);
     }
 
     // The installed window starts from the read-only prefix under a fresh
