@@ -122,12 +122,15 @@ void DownloadPanel::showPanel()
 
 void DownloadPanel::Command1_Click()
 {
-    QString suggested = suggestedFileName(songTitle(), m_song.UserName);
+    // The folder last chosen, else the current target's.
+    QString startFolder;
     if (!m_lastFolder.isEmpty() && QFileInfo(m_lastFolder).isDir())
-        suggested = m_lastFolder + QLatin1Char('/') + suggested;
+        startFolder = m_lastFolder;
+    else if (!m_downPath.isEmpty())
+        startFolder = QFileInfo(m_downPath).absolutePath();
     const std::optional<QString> chosen =
         m_dialogs.saveFileName(m_c.window, QStringLiteral("选择要下载的路径"), QStringLiteral("MP3音乐文件"),
-                               QStringLiteral("*.mp3"), suggested);
+                               QStringLiteral("*.mp3"), startFolder, suggestedFileName(songTitle(), m_song.UserName));
     if (!chosen || chosen->isEmpty())
         return; // cancelled: the target stays what it was
     m_downPath = *chosen;

@@ -1,6 +1,8 @@
 #include "platform/Dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 MessageAnswer QtDialogService::messageBox(QWidget *parent, const QString &text, const QString &title,
@@ -17,11 +19,20 @@ MessageAnswer QtDialogService::messageBox(QWidget *parent, const QString &text, 
 
 std::optional<QString> QtDialogService::saveFileName(QWidget *parent, const QString &title,
                                                      const QString &typeDescription, const QString &pattern,
-                                                     const QString &suggestedName)
+                                                     const QString &startFolder, const QString &suggestedName)
 {
     QFileDialog dialog(parent, title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(typeDescription + QStringLiteral(" (") + pattern + QLatin1Char(')'));
+    // A folder that is not there yet (the first download's) opens at the
+    // nearest one that is.
+    QString folder = startFolder.isEmpty() ? QString() : QDir::cleanPath(QDir(startFolder).absolutePath());
+    while (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
+        const QString up = QFileInfo(folder).path();
+        folder = up == folder ? QString() : up;
+    }
+    if (!folder.isEmpty())
+        dialog.setDirectory(folder);
     dialog.selectFile(suggestedName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;

@@ -20,10 +20,12 @@ public:
     virtual MessageAnswer messageBox(QWidget *parent, const QString &text, const QString &title,
                                      MessageIcon icon, MessageButtons buttons) = 0;
 
-    // A save dialog. Returns the chosen full path, or nothing when cancelled.
+    // A save dialog that opens in startFolder (the dialog's own choice when
+    // empty) with suggestedName filled in. Returns the chosen full path, or
+    // nothing when cancelled.
     virtual std::optional<QString> saveFileName(QWidget *parent, const QString &title,
                                                 const QString &typeDescription, const QString &pattern,
-                                                const QString &suggestedName) = 0;
+                                                const QString &startFolder, const QString &suggestedName) = 0;
 };
 
 // The real dialogs, on QMessageBox and QFileDialog.
@@ -32,5 +34,6 @@ public:
     MessageAnswer messageBox(QWidget *parent, const QString &text, const QString &title, MessageIcon icon,
                              MessageButtons buttons) override;
     std::optional<QString> saveFileName(QWidget *parent, const QString &title, const QString &typeDescription,
-                                        const QString &pattern, const QString &suggestedName) override;
+                                        const QString &pattern, const QString &startFolder,
+                                        const QString &suggestedName) override;
 };

@@ -21,6 +21,7 @@ public:
         QString title;
         QString typeDescription;
         QString pattern;
+        QString startFolder;
         QString suggestedName;
     };
 
@@ -44,9 +45,10 @@ public:
     }
 
     std::optional<QString> saveFileName(QWidget *, const QString &title, const QString &typeDescription,
-                                        const QString &pattern, const QString &suggestedName) override
+                                        const QString &pattern, const QString &startFolder,
+                                        const QString &suggestedName) override
     {
-        saves.append({title, typeDescription, pattern, suggestedName});
+        saves.append({title, typeDescription, pattern, startFolder, suggestedName});
         if (saveAnswers.empty())
             return std::nullopt;
         const bool chosen = saveAnswers.front().has_value();

@@ -169,13 +169,24 @@ private slots:
     void browse_data()
     {
         QTest::addColumn<bool>("chosen");
-        QTest::newRow("a file chosen") << true;
-        QTest::newRow("cancelled") << false;
+        QTest::addColumn<QString>("remembered"); // relative to the program folder; "" = none
+        QTest::addColumn<QString>("startsIn");
+        QTest::newRow("a file chosen") << true << "" << "/Music";
+        QTest::newRow("cancelled") << false << "" << "/Music";
+        QTest::newRow("the remembered folder") << true << "/kept" << "/kept";
+        QTest::newRow("a remembered folder that is gone") << false << "/gone" << "/Music";
     }
     void browse()
     {
         QFETCH(bool, chosen);
-        Rig r(freshFolder());
+        QFETCH(QString, remembered);
+        QFETCH(QString, startsIn);
+        const QString folder = freshFolder();
+        QVERIFY(QDir().mkpath(folder + "/kept"));
+        Rig r(folder);
+        QStringList kept;
+        if (!remembered.isEmpty())
+            r.panel.rememberFolders(folder + remembered, [&kept](const QString &f) { kept << f; });
         r.lookUp(m_server.url("/song.mp3"), "夜/曲");
         r.form.Command2->click();
         const QString before = r.panel.DownPath();
@@ -189,6 +200,9 @@ private slots:
         const ScriptedDialogs::SaveAsked asked = r.dialogs.saves.first();
         QCOMPARE(QStringList({asked.title, asked.typeDescription, asked.pattern, asked.suggestedName}),
                  QStringList({"选择要下载的路径", "MP3音乐文件", "*.mp3", "夜_曲 - 小鹿.mp3"}));
+        QCOMPARE(asked.startFolder, folder + startsIn);
+        if (!remembered.isEmpty())
+            QCOMPARE(kept, chosen ? QStringList{m_root.filePath("elsewhere")} : QStringList());
         QCOMPARE(r.panel.DownPath(), chosen ? picked : before);
         QCOMPARE(r.statuses.last(), chosen ? "已更换下载路径：" + picked : QStringLiteral("正在下载音乐.."));
         r.form.Command2->click(); // opening the panel again forgets the choice

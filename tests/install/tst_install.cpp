@@ -297,7 +297,7 @@ private slots:
         QCOMPARE(next.program.form().Slider1->value(), 370);
         next.program.form().Command1->click();
         QCOMPARE(next.dialogs.saves.size(), 1);
-        QVERIFY(next.dialogs.saves.first().suggestedName.startsWith(m_home + "/歌/"));
+        QCOMPARE(next.dialogs.saves.first().startFolder, m_home + "/歌");
         QVERIFY(QFileInfo::exists(m_home + "/.config/kelvaro-helper/kelvaro-helper.conf"));
     }
 };

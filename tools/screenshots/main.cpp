@@ -30,7 +30,7 @@ public:
         return MessageAnswer::Ok;
     }
     std::optional<QString> saveFileName(QWidget *, const QString &, const QString &, const QString &,
-                                        const QString &) override
+                                        const QString &, const QString &) override
     {
         return std::nullopt;
     }
