@@ -6,7 +6,7 @@
 //
 // A local server (its own thread, reading the file from disk) serves the
 // same file to both; the runs alternate and the report gives medians.
-#include "download/Cls_DownLoad.h"
+#include "core/download/Cls_DownLoad.h"
 
 #include <httplib.h>
 

@@ -11,8 +11,8 @@
 // Usage: bench_lookup [--skip-wait] [Google Benchmark options]
 #include "LiteralExtraction.h"
 #include "SongPages.h"
-#include "lookup/PageFetcher.h"
-#include "lookup/SongExtraction.h"
+#include "core/lookup/PageFetcher.h"
+#include "core/lookup/SongExtraction.h"
 
 #include <benchmark/benchmark.h>
 

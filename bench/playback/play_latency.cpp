@@ -15,9 +15,9 @@
 #include "ToneMp3.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
-#include "playback/MediaCommandLayer.h"
-#include "playback/MediaCommands.h"
-#include "playback/MpvBackend.h"
+#include "core/playback/MediaCommandLayer.h"
+#include "core/playback/MediaCommands.h"
+#include "core/playback/MpvBackend.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

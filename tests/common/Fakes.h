@@ -1,7 +1,7 @@
 #pragma once
-#include "platform/Desktop.h"
-#include "platform/Dialogs.h"
-#include "playback/MediaControl.h"
+#include "gui/widgets/Desktop.h"
+#include "gui/widgets/Dialogs.h"
+#include "core/playback/MediaControl.h"
 
 #include <QList>
 #include <QStringList>

@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QTest>
 
-#include "app/Appearance.h"
+#include "gui/app/Appearance.h"
 
 // Call at the top of a test's main (see KELVARO_TEST_MAIN): no display, a
 // private runtime folder, a private configuration folder (what the program

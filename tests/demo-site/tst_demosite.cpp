@@ -4,12 +4,12 @@
 // program would misread fails here first.
 #include "Catalogue.h"
 #include "DemoSite.h"
-#include "LiteralExtraction.h"
-#include "endpoints/Endpoints.h"
+#include "common/LiteralExtraction.h"
+#include "core/endpoints/Endpoints.h"
 #include "common/TestEnvironment.h"
-#include "lookup/PageFetcher.h"
-#include "platform/Network.h"
-#include "playback/AudioAddress.h"
+#include "core/lookup/PageFetcher.h"
+#include "core/platform/Network.h"
+#include "core/playback/AudioAddress.h"
 
 #include <lame/lame.h>
 

@@ -4,12 +4,12 @@
 #include "Catalogue.h"
 #include "DemoSite.h"
 #include "demo-site/CatalogueText.h"
-#include "WorksWindow.h"
+#include "common/WorksWindow.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
-#include "lookup/PageFetcher.h"
-#include "lookup/SongExtraction.h"
-#include "platform/Network.h"
+#include "core/lookup/PageFetcher.h"
+#include "core/lookup/SongExtraction.h"
+#include "core/platform/Network.h"
 
 #include <QNetworkProxy>
 #include <QProcess>

@@ -5,11 +5,11 @@
 // the installed bin/ reads its skin from share/ and writes the user's files
 // into the user's folders, never into the prefix.
 #include "DemoSite.h"
-#include "app/Program.h"
+#include "gui/app/Program.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
-#include "mv/Form2.h"
+#include "gui/mv/Form2.h"
 
 #include <QDirIterator>
 #include <QGroupBox>

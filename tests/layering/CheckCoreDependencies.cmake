@@ -1,6 +1,7 @@
 # Fails when the widget-free library reaches for widgets: an include of a
-# widgets or D-Bus header, of one of our own headers that the library does
-# not contain, a link to a library other than Qt Core/Network/Gui and
+# widgets or D-Bus header, of anything under gui/ or of one of our own
+# headers that the library does not contain, an include from a core folder
+# that comes later in the folder order, a link to a library other than Qt Core/Network/Gui and
 # libcurl, or a program meant to run without a display that needs the
 # widgets or libmpv when it starts.
 #
@@ -9,6 +10,7 @@
 #         -DSOURCE_ROOT=<src> -DLINKS=<core link libraries>
 #         -DQT_INCLUDE_ROOT=<qt6 include folder> -DREADELF=<readelf>
 #         -DWIDGET_FREE_PROGRAMS=<binaries> -DDESKTOP_PROGRAM=<binary>
+#         -DFOLDER_ORDER=<core folders, lowest first>
 #         -P CheckCoreDependencies.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -54,11 +56,26 @@ foreach(file IN LISTS SOURCES GENERATED)
     list(APPEND own "${relative}")
   endif()
 endforeach()
+# Generated headers are included by their path under the generated folder,
+# which mirrors src/ ("core/endpoints/Endpoints.h").
 foreach(file IN LISTS GENERATED)
-  cmake_path(GET file PARENT_PATH dir)
-  cmake_path(GET dir FILENAME folder)
-  cmake_path(GET file FILENAME name)
-  list(APPEND own "${folder}/${name}")
+  string(REGEX REPLACE "^.*/generated/" "" relative "${file}")
+  list(APPEND own "${relative}")
+endforeach()
+
+# The folders of the library, lowest first: a folder may include from
+# itself and from the folders before it, never from one after it
+# (docs/architecture.md explains the order).
+string(REPLACE "|" ";" FOLDER_ORDER "${FOLDER_ORDER}")
+list(LENGTH FOLDER_ORDER folder_count)
+if(folder_count LESS 5)
+  list(APPEND problems "the folder order did not arrive ('${FOLDER_ORDER}')")
+endif()
+file(GLOB present_folders LIST_DIRECTORIES true RELATIVE "${SOURCE_ROOT}/core" "${SOURCE_ROOT}/core/*")
+foreach(folder IN LISTS present_folders)
+  if(IS_DIRECTORY "${SOURCE_ROOT}/core/${folder}" AND NOT folder IN_LIST FOLDER_ORDER)
+    list(APPEND problems "core/${folder} has no place in the folder order: add it to docs/architecture.md and tests/layering")
+  endif()
 endforeach()
 
 set(scanned 0)
@@ -88,8 +105,20 @@ foreach(file IN LISTS SOURCES)
       if(header MATCHES "\\.moc$" OR header MATCHES "^moc_")
         continue()
       endif()
-      if(NOT header IN_LIST own)
+      if(header MATCHES "^gui/")
+        list(APPEND problems "${file}: includes \"${header}\" from the window's library")
+      elseif(NOT header IN_LIST own)
         list(APPEND problems "${file}: includes \"${header}\", which is not part of the widget-free library")
+      elseif(header MATCHES "^core/([^/]+)/" AND file MATCHES "/core/([^/]+)/[^/]+$")
+        # CMAKE_MATCH_1 now holds the including folder; match the header again for its own.
+        set(from "${CMAKE_MATCH_1}")
+        string(REGEX MATCH "^core/([^/]+)/" ignored "${header}")
+        set(to "${CMAKE_MATCH_1}")
+        list(FIND FOLDER_ORDER "${from}" from_rank)
+        list(FIND FOLDER_ORDER "${to}" to_rank)
+        if(to_rank GREATER from_rank)
+          list(APPEND problems "${file}: core/${from} includes \"${header}\" from core/${to}, which comes after it in the folder order")
+        endif()
       endif()
     endif()
   endforeach()

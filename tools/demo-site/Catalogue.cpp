@@ -1,6 +1,6 @@
 #include "Catalogue.h"
 
-#include "endpoints/Endpoints.h"
+#include "core/endpoints/Endpoints.h"
 
 #include <stdexcept>
 

@@ -2,7 +2,7 @@
 
 #include "Media.h"
 #include "Pages.h"
-#include "endpoints/Endpoints.h"
+#include "core/endpoints/Endpoints.h"
 
 #include <httplib.h>
 

@@ -1,6 +1,6 @@
 #include "Pages.h"
 
-#include "endpoints/Endpoints.h"
+#include "core/endpoints/Endpoints.h"
 
 #include <cstdio>
 

@@ -3,12 +3,12 @@
 // (a long song name cut, its tip open) and focus.png (the round lookup
 // button reached by Tab). The pictures are the X server's own screen with the
 // pointer as the server draws it, which a plain screen grab leaves out.
-#include "app/Appearance.h"
-#include "app/Program.h"
-#include "lookup/SongExtraction.h"
-#include "platform/Desktop.h"
-#include "platform/Dialogs.h"
-#include "playback/MediaControl.h"
+#include "gui/app/Appearance.h"
+#include "gui/app/Program.h"
+#include "core/lookup/SongExtraction.h"
+#include "gui/widgets/Desktop.h"
+#include "gui/widgets/Dialogs.h"
+#include "core/playback/MediaControl.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,0 +1,454 @@
+#include "gui/download/DownloadPanel.h"
+
+#include "core/download/Cls_DownLoad.h"
+#include "core/download/DownloadPanelLogic.h"
+#include "core/lookup/SongState.h"
+#include "core/lookup/StatusLine.h"
+#include "gui/widgets/AlphaImageButton.h"
+#include "gui/widgets/Desktop.h"
+#include "gui/widgets/Dialogs.h"
+#include "core/works/WorkBatch.h"
+
+#include <cerrno>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString StartCaption = QStringLiteral("开始下载");
+const QString StopCaption = QStringLiteral("停止下载");
+const QString DiskFullText = QStringLiteral("磁盘空间不足,音乐下载失败..");
+
+// Handed to the engine, which accepts it and has no use for it.
+constexpr qint32 TimeOutMs = 10000;
+
+QString batchFailureText(const BatchOutcome &outcome)
+{
+    using Failure = BatchOutcome::Failure;
+    switch (outcome.failure) {
+    case Failure::ServiceUnanswered:
+        return QStringLiteral("无法获取播放地址");
+    case Failure::NotRecordingPage:
+        return QStringLiteral("播放地址无效");
+    case Failure::PageUnanswered:
+        return QStringLiteral("无法获取作品页面");
+    case Failure::NoAudioAddress:
+        return QStringLiteral("作品页面没有音乐地址");
+    case Failure::PageError:
+        return QStringLiteral("无法获取作品页面(HTTP %1)").arg(outcome.httpStatus);
+    case Failure::Transfer:
+        return QStringLiteral("音乐下载失败(%1)").arg(outcome.detail);
+    case Failure::FileError:
+        return outcome.systemError == ENOSPC ? DiskFullText : QStringLiteral("下载文件无法写入");
+    case Failure::None:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
+DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &Cdf_ent, DialogService &dialogs,
+                             Desktop &desktop, QString musicFolder, QObject *parent)
+    : QObject(parent), m_c(std::move(controls)), m_song(song), m_engine(Cdf_ent), m_dialogs(dialogs),
+      m_desktop(desktop), m_musicFolder(std::move(musicFolder))
+{
+    connect(m_c.Command2, &QPushButton::clicked, this, &DownloadPanel::Command2_Click);
+    connect(m_c.Command1, &QPushButton::clicked, this, &DownloadPanel::Command1_Click);
+    connect(m_c.Command6, &QPushButton::clicked, this, &DownloadPanel::Command6_Click);
+    connect(m_c.aicAlphaImage4, &AlphaImageButton::clicked, this, &DownloadPanel::aicAlphaImage4_Click);
+    connect(&m_engine, &Cls_DownLoad::DLFileDowning, this, &DownloadPanel::Cdf_entDLFileDowning);
+    connect(&m_engine, &Cls_DownLoad::DLFileStatus, this, &DownloadPanel::Cdf_entDLFileStatus);
+    m_c.Picture3->installEventFilter(this);
+
+    m_batch = std::make_unique<WorkBatch>(m_engine);
+    connect(m_batch.get(), &WorkBatch::workStarted, this,
+            [this](int position, int total, const BatchWork &) { batchWorkStarted(position, total); });
+    connect(m_batch.get(), &WorkBatch::targetChosen, this,
+            [this](const QString &, const QString &title, const QString &userName) {
+                m_c.Label16->setText(QStringLiteral("音乐名称：") + title);
+                m_c.Label17->setText(QStringLiteral("演唱歌手：") + userName);
+            });
+    connect(m_batch.get(), &WorkBatch::workEnded, this,
+            [this](int, int, const BatchOutcome &outcome) { batchWorkEnded(outcome); });
+}
+
+DownloadPanel::~DownloadPanel() = default;
+
+QString DownloadPanel::songTitle() const
+{
+    return downloadTitle(m_song.SongName);
+}
+
+void DownloadPanel::Command2_Click()
+{
+    const QString title = songTitle();
+    if (!m_song.MusicUrl.isEmpty()) {
+        m_c.setStatus(QStringLiteral("正在下载音乐.."));
+        m_c.Label16->setText(QStringLiteral("音乐名称：") + title);
+        m_c.Label17->setText(QStringLiteral("演唱歌手：") + m_song.UserName);
+        showPanel();
+    } else {
+        m_c.setStatus(StatusTexts::LookUpFirst);
+    }
+    m_downPath = defaultDownloadPath(m_musicFolder, title, m_song.UserName);
+    m_c.ProgressBar1->setValue(0);
+}
+
+void DownloadPanel::rememberFolders(QString lastFolder, std::function<void(const QString &)> keep)
+{
+    m_lastFolder = std::move(lastFolder);
+    m_keepFolder = std::move(keep);
+}
+
+void DownloadPanel::showPanel()
+{
+    QFrame &panel = *m_c.Picture3;
+    const double left = m_c.window->width() / 2.0 - panel.width() / 2.0;
+    const double top = m_c.window->height() / 2.0 - panel.height() / 2.0;
+    panel.move(int(std::nearbyint(left)), int(std::nearbyint(top)));
+    panel.show();
+}
+
+void DownloadPanel::Command1_Click()
+{
+    // The folder last chosen, else the current target's.
+    QString startFolder;
+    if (!m_lastFolder.isEmpty() && QFileInfo(m_lastFolder).isDir())
+        startFolder = m_lastFolder;
+    else if (!m_downPath.isEmpty())
+        startFolder = QFileInfo(m_downPath).absolutePath();
+    const std::optional<QString> chosen =
+        m_dialogs.saveFileName(m_c.window, QStringLiteral("选择要下载的路径"), QStringLiteral("MP3音乐文件"),
+                               QStringLiteral("*.mp3"), startFolder, suggestedFileName(songTitle(), m_song.UserName));
+    if (!chosen || chosen->isEmpty())
+        return; // cancelled: the target stays what it was
+    m_downPath = *chosen;
+    m_lastFolder = QFileInfo(m_downPath).absolutePath();
+    if (m_keepFolder)
+        m_keepFolder(m_lastFolder);
+    m_c.setStatus(QStringLiteral("已更换下载路径：") + m_downPath);
+}
+
+void DownloadPanel::showButton(Command6Offers offers)
+{
+    m_command6 = offers;
+    m_c.Command6->setText(offers == Command6Offers::Start ? StartCaption : StopCaption);
+}
+
+void DownloadPanel::Command6_Click()
+{
+    // While a batch runs the button only ever stops it; the batch has its
+    // own targets, whatever DownPath holds.
+    if (m_batch->isRunning()) {
+        askToStop();
+        return;
+    }
+    if (m_downPath.isEmpty()) {
+        m_dialogs.messageBox(m_c.window, QStringLiteral("请先选择要下载的文件路径!"), MessageBoxTitle,
+                             MessageIcon::Exclamation, MessageButtons::Ok);
+        return;
+    }
+    if (m_command6 == Command6Offers::Start)
+        startTransfer();
+    else
+        askToStop();
+}
+
+void DownloadPanel::startTransfer()
+{
+    // Right after a confirmed stop the button reads "开始下载" while the
+    // engine still writes its last chunk: starting now would be a second
+    // transfer into the same file. The click does nothing.
+    if (m_transferRunning || m_engine.isRunning())
+        return;
+
+    const bool command2WasEnabled = m_c.Command2->isEnabled();
+    showButton(Command6Offers::Stop);
+    m_c.Command2->setEnabled(false);
+
+    // The default target's folder is ours to make; the first download into
+    // it would fail without it. A folder the user picked already exists.
+    const QString target = m_downPath;
+    const QString music = QDir::cleanPath(QDir(m_musicFolder).absolutePath());
+    if (QDir::cleanPath(QFileInfo(target).absolutePath()) == music)
+        QDir().mkpath(music);
+
+    DownloadResult result;
+    {
+        m_transferRunning = true;
+        const auto ended = qScopeGuard([this] { m_transferRunning = false; });
+        // Window events, and with them every handler of this panel, run
+        // inside this call.
+        result = m_engine.DLFile(m_song.MusicUrl, target, TimeOutMs);
+    }
+
+    if (result.ending == DownloadResult::Ending::Busy) {
+        // Someone else's transfer holds the engine; this click started nothing.
+        showButton(Command6Offers::Start);
+        m_c.Command2->setEnabled(command2WasEnabled);
+        return;
+    }
+    transferEnded(result, target);
+}
+
+void DownloadPanel::transferEnded(const DownloadResult &result, const QString &target)
+{
+    // However it ended, nothing runs any more: the button starts again and
+    // the panel can be opened for the next song.
+    showButton(Command6Offers::Start);
+    m_c.Command2->setEnabled(true);
+
+    using Ending = DownloadResult::Ending;
+    switch (result.ending) {
+    case Ending::FileError:
+        // The engine stopped after "正在下载音乐数据...", which would stay.
+        if (result.systemError == ENOSPC) {
+            m_c.setStatus(DiskFullText);
+            m_dialogs.messageBox(m_c.window, DiskFullText + QStringLiteral("\n") + target, MessageBoxTitle,
+                                 MessageIcon::Exclamation, MessageButtons::Ok);
+            return;
+        }
+        // The system's own words for the cause go in the message.
+        m_c.setStatus(QStringLiteral("抱歉!下载文件无法写入.."));
+        m_dialogs.messageBox(m_c.window,
+                             QStringLiteral("无法写入下载文件：\n") + target + QStringLiteral("\n") + result.error +
+                                 QStringLiteral("\n请检查该位置是否可以写入,或点击“浏览..”重新选择下载路径!"),
+                             MessageBoxTitle, MessageIcon::Exclamation, MessageButtons::Ok);
+        return;
+    case Ending::NoSession:
+    case Ending::Busy:
+        return; // the engine's statuses have said it; nothing was written
+    case Ending::AddressRefused:
+        // Status 6 has just said "音乐下载完成"; nothing came.
+        m_c.setStatus(QStringLiteral("抱歉!无法连接服务器,音乐下载失败.."));
+        return;
+    case Ending::Stopped:
+        m_c.setStatus(QStringLiteral("下载已停止.."));
+        return;
+    case Ending::Finished:
+        break;
+    }
+
+    // Only a complete answer replaced the target; whatever was there before
+    // is still there otherwise, and the status line says why.
+    if (!result.complete()) {
+        if (result.httpStatus / 100 != 2)
+            m_c.setStatus(QStringLiteral("抱歉!服务器返回错误(%1),音乐下载失败..").arg(result.httpStatus));
+        else if (result.shortTransfer)
+            m_c.setStatus(QStringLiteral("音乐下载未完成,文件不完整,请重试.."));
+        else
+            m_c.setStatus(QStringLiteral("抱歉!服务器没有返回数据,音乐下载失败.."));
+        return;
+    }
+    emit workEnded(QStringLiteral("音乐下载完成"), QFileInfo(target).fileName());
+    // Browsing during the transfer may have changed the target: what is
+    // looked for is the current one.
+    if (QFileInfo(m_downPath).isFile())
+        m_desktop.showInFileManager(m_downPath);
+}
+
+bool DownloadPanel::mayQuit()
+{
+    if (!m_transferRunning && !m_batch->isRunning())
+        return true;
+    // A second way out taken while the question is open asks nothing more.
+    if (m_askingToQuit)
+        return false;
+    m_askingToQuit = true;
+    const MessageAnswer answer =
+        m_dialogs.messageBox(m_c.window, QStringLiteral("当前正在下载中..是否停止下载并退出程序?"), MessageBoxTitle,
+                             MessageIcon::Information, MessageButtons::YesNo);
+    m_askingToQuit = false;
+    if (answer != MessageAnswer::Yes)
+        return false;
+    // The transfer ends through its stop request; what it received goes with
+    // its ".part", and an earlier file at the target stays. A batch starts
+    // no further work.
+    if (m_batch->isRunning())
+        m_batch->stop();
+    else if (m_transferRunning)
+        m_engine.DLFileStop();
+    return true;
+}
+
+void DownloadPanel::askToStop()
+{
+    showButton(Command6Offers::Start);
+    const MessageAnswer answer =
+        m_dialogs.messageBox(m_c.window, QStringLiteral("当前正在下载中..停止将损坏下载文件!"), MessageBoxTitle,
+                             MessageIcon::Information, MessageButtons::YesNo);
+    if (answer == MessageAnswer::Yes) {
+        // A stop asked for while nothing runs would cut the next download
+        // short after its first chunk.
+        if (m_batch->isRunning())
+            m_batch->stop();
+        else if (m_transferRunning)
+            m_engine.DLFileStop();
+        m_c.Command2->setEnabled(true);
+    } else if (m_transferRunning || m_batch->isRunning()) {
+        // The transfer goes on, so the button must go on offering to stop
+        // it: reading "开始下载", a click would start a second one.
+        showButton(Command6Offers::Stop);
+    }
+}
+
+void DownloadPanel::Cdf_entDLFileDowning(const QString &, qint64 lDownLoaded, qint64 lFilesize, qint64)
+{
+    m_c.ProgressBar1->setValue(progressPercentage(lDownLoaded, lFilesize));
+}
+
+void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
+{
+    const QString text = downloadStatusText(TmpState);
+    if (!text.isEmpty())
+        m_c.setStatus(m_batchPrefix + text);
+    // One work of a batch has ended, not the batch: the button still stops it.
+    if (TmpState == DownloadStatus::HandlesClosed && !m_batch->isRunning())
+        showButton(Command6Offers::Start);
+}
+
+void DownloadPanel::aicAlphaImage4_Click()
+{
+    // A running transfer goes on; its messages keep coming.
+    m_c.Picture3->hide();
+}
+
+void DownloadPanel::Picture3_MouseDown(int, double X, double Y)
+{
+    // Any button drags, until it is released.
+    m_dragging = true;
+    m_grabbedAt = QPoint(int(X), int(Y));
+}
+
+void DownloadPanel::followMouse(QPointF inPanel)
+{
+    QWidget *area = m_c.Picture3->parentWidget();
+    QPoint mouse = m_c.Picture3->mapToParent(inPanel.toPoint());
+    // The panel moves within the main window: the point it was grabbed by
+    // never leaves the window, however far the mouse goes.
+    mouse.setX(std::clamp(mouse.x(), 0, std::max(area->width() - 1, 0)));
+    mouse.setY(std::clamp(mouse.y(), 0, std::max(area->height() - 1, 0)));
+    m_c.Picture3->move(mouse - m_grabbedAt);
+}
+
+bool DownloadPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_c.Picture3)
+        return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        // A section or control the panel holds owns its presses; the panel
+        // only sees those its children pass on.
+        if (m_c.Picture3->childAt(mouse->position().toPoint()))
+            return false;
+        Picture3_MouseDown(int(mouse->button()), mouse->position().x(), mouse->position().y());
+        return true;
+    }
+    case QEvent::MouseMove:
+        if (!m_dragging)
+            return false;
+        followMouse(static_cast<QMouseEvent *>(event)->position());
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!m_dragging)
+            return false;
+        m_dragging = false;
+        return true;
+    default:
+        return QObject::eventFilter(watched, event);
+    }
+}
+
+void DownloadPanel::downloadWorks(const QList<WorkRow> &rows)
+{
+    QList<BatchWork> works;
+    for (const WorkRow &row : rows)
+        works.append(BatchWork::fromRow(row));
+    if (works.isEmpty())
+        return;
+    if (m_batch->isRunning()) {
+        m_batch->enqueue(works); // the running batch takes them on
+        return;
+    }
+    if (m_transferRunning || m_engine.isRunning()) {
+        m_c.setStatus(QStringLiteral("当前正在下载中,请稍后再试.."));
+        return;
+    }
+
+    m_batch->enqueue(works);
+    showPanel();
+    showButton(Command6Offers::Stop);
+    m_c.Command2->setEnabled(false);
+    m_c.ProgressBar1->setValue(0);
+    // Window events, this panel's handlers among them, run inside the batch.
+    const QList<BatchOutcome> outcomes = m_batch->run(m_musicFolder);
+    m_batchPrefix.clear();
+    showButton(Command6Offers::Start);
+    m_c.Command2->setEnabled(true);
+    batchEnded(outcomes);
+}
+
+void DownloadPanel::batchWorkStarted(int position, int total)
+{
+    m_batchPrefix = QStringLiteral("第 %1/%2 首：").arg(position).arg(total);
+    m_c.ProgressBar1->setValue(0);
+    m_c.setStatus(m_batchPrefix + QStringLiteral("正在获取作品信息.."));
+}
+
+void DownloadPanel::batchWorkEnded(const BatchOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case BatchOutcome::Kind::Downloaded:
+        m_c.ProgressBar1->setValue(100);
+        return; // the engine has said "音乐下载完成"
+    case BatchOutcome::Kind::Skipped:
+        m_c.ProgressBar1->setValue(100);
+        m_c.setStatus(m_batchPrefix + QStringLiteral("文件已存在且完整,跳过"));
+        return;
+    case BatchOutcome::Kind::Failed:
+        m_c.setStatus(m_batchPrefix + QStringLiteral("下载失败：") + batchFailureText(outcome));
+        return;
+    case BatchOutcome::Kind::Stopped:
+        return;
+    }
+}
+
+void DownloadPanel::batchEnded(const QList<BatchOutcome> &outcomes)
+{
+    int downloaded = 0;
+    int skipped = 0;
+    int failed = 0;
+    bool stopped = false;
+    for (const BatchOutcome &outcome : outcomes) {
+        switch (outcome.kind) {
+        case BatchOutcome::Kind::Downloaded:
+            ++downloaded;
+            break;
+        case BatchOutcome::Kind::Skipped:
+            ++skipped;
+            break;
+        case BatchOutcome::Kind::Failed:
+            ++failed;
+            break;
+        case BatchOutcome::Kind::Stopped:
+            stopped = true;
+            break;
+        }
+    }
+    const QString summary = QStringLiteral("下载 %1 首,跳过 %2 首,失败 %3 首").arg(downloaded).arg(skipped).arg(failed);
+    m_c.setStatus((stopped ? QStringLiteral("批量下载已停止：") : QStringLiteral("批量下载结束：")) + summary);
+    emit workEnded(stopped ? QStringLiteral("批量下载已停止") : QStringLiteral("批量下载结束"), summary);
+}

@@ -1,0 +1,131 @@
+#pragma once
+#include "core/lookup/StatusLine.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class AlphaImageButton;
+class Cls_DownLoad;
+class Desktop;
+class DialogService;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+class WorkBatch;
+struct BatchOutcome;
+struct BatchWork;
+struct DownloadResult;
+struct SongState;
+struct WorkRow;
+
+// The download panel: opens and fills Picture3, picks the target file,
+// starts and stops the transfer on the download engine and turns the
+// engine's events into the progress bar and the status line.
+//
+// The transfer runs inside Command6_Click; the engine delivers the window's
+// events between chunks, so every other handler here (and everywhere else)
+// may run nested inside it. Command2 is the only control disabled meanwhile.
+//
+// The constructor connects the controls' clicks, the engine's two events and
+// the panel's mouse presses to the handlers below; nothing else needs wiring.
+class DownloadPanel : public QObject {
+    Q_OBJECT
+public:
+    struct Controls {
+        QWidget *window;                   // the main window: centring, and the dialogs' parent
+        QFrame *Picture3;                  // the panel
+        QPushButton *Command2;             // "下载音乐" on the song panel
+        QPushButton *Command1;             // browse for the target file
+        QPushButton *Command6;             // start/stop
+        QProgressBar *ProgressBar1;
+        QLabel *Label16;                   // music name
+        QLabel *Label17;                   // singer
+        AlphaImageButton *aicAlphaImage4;  // close image
+        StatusLine setStatus;
+    };
+
+    // `musicFolder` is the folder of the default target file.
+    DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &Cdf_ent, DialogService &dialogs, Desktop &desktop,
+                  QString musicFolder, QObject *parent = nullptr);
+    ~DownloadPanel() override;
+
+    // The browse dialog opens in `lastFolder` (when not empty), and the
+    // folder of every file chosen there is handed to `keep`.
+    void rememberFolders(QString lastFolder, std::function<void(const QString &)> keep);
+
+    // What Command6 does when clicked; its caption says the same.
+    enum class Command6Offers { Start, Stop };
+    Command6Offers command6Offers() const { return m_command6; }
+
+    // The target file; empty until Command2 or Command1 sets it.
+    const QString &DownPath() const { return m_downPath; }
+    // A transfer started here is running (Command6_Click has not returned).
+    bool transferRunning() const { return m_transferRunning; }
+    // The works the table's menu asked for, saved one after another into the
+    // default folder, in the progress bar and the status line ("第 N/M 首"),
+    // stopped by the start/stop button. Works asked for while a batch runs
+    // join its queue; the call returns when the batch has ended (or at once
+    // when the works joined a running batch or a single download runs).
+    void downloadWorks(const QList<WorkRow> &rows);
+    const WorkBatch &workBatch() const { return *m_batch; }
+
+    // Quitting while a transfer or a batch runs: asks whether to stop it and
+    // quit. True when nothing runs, or on Yes (it is then asked to stop).
+    bool mayQuit();
+
+    void Command2_Click();
+    void Command1_Click();
+    void Command6_Click();
+    void Cdf_entDLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize, qint64 lSpeed);
+    void Cdf_entDLFileStatus(int TmpState);
+    void aicAlphaImage4_Click();
+    // Mouse buttons as a bit set (1 left, 2 right, 4 middle); X, Y inside Picture3.
+    void Picture3_MouseDown(int button, double X, double Y);
+
+signals:
+    // A download saved its file completely ("音乐下载完成", the file's name),
+    // or a batch ended (its heading, and the counts with the failures).
+    void workEnded(const QString &summary, const QString &body);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QString songTitle() const;
+    void showButton(Command6Offers offers);
+    void startTransfer();
+    void askToStop();
+    void transferEnded(const DownloadResult &result, const QString &target);
+    void followMouse(QPointF inPanel);
+    void showPanel();
+    void batchWorkStarted(int position, int total);
+    void batchWorkEnded(const BatchOutcome &outcome);
+    void batchEnded(const QList<BatchOutcome> &outcomes);
+
+    Controls m_c;
+    SongState &m_song;
+    Cls_DownLoad &m_engine;
+    DialogService &m_dialogs;
+    Desktop &m_desktop;
+    const QString m_musicFolder;
+    QString m_lastFolder;
+    std::function<void(const QString &)> m_keepFolder;
+
+    QString m_downPath;
+    bool m_transferRunning = false;
+    Command6Offers m_command6 = Command6Offers::Start; // the design caption is "开始下载"
+    bool m_askingToQuit = false;
+    std::unique_ptr<WorkBatch> m_batch;
+    QString m_batchPrefix; // "第 N/M 首：" while a batch runs
+
+    // Dragging Picture3: where it was pressed inside the panel, the point
+    // that stays under the mouse until the button is released.
+    bool m_dragging = false;
+    QPoint m_grabbedAt;
+};

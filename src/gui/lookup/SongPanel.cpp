@@ -1,0 +1,66 @@
+#include "gui/lookup/SongPanel.h"
+
+#include "core/lookup/PictureLoader.h"
+#include "gui/widgets/AlphaImageButton.h"
+#include "gui/widgets/AutoSizeLabel.h"
+
+#include <QLabel>
+
+SongPanel::SongPanel(QLabel *Label1, QLabel *Label4, QLabel *Label10, AutoSizeLabel *Label2, QLabel *Label5,
+                     QLabel *Label6, QLabel *Label7, QLabel *Label9, QLabel *Image1, QLabel *Image2,
+                     AlphaImageButton *aicAlphaImage2, StatusLine setStatus, FetchLimits pictureLimits)
+    : m_Label1(Label1), m_Label4(Label4), m_Label10(Label10), m_Label2(Label2), m_Label5(Label5),
+      m_Label6(Label6), m_Label7(Label7), m_Label9(Label9), m_Image1(Image1), m_Image2(Image2),
+      m_aicAlphaImage2(aicAlphaImage2), m_setStatus(std::move(setStatus)), m_pictureLimits(pictureLimits)
+{
+}
+
+void SongPanel::setStatus(const QString &text)
+{
+    m_setStatus(text);
+}
+
+void SongPanel::showDetails(const QString &userName, const SongDetails &details)
+{
+    if (!m_Label1 || !m_Label2)
+        return; // the window is gone
+    // The download panel reads the song name back by removing "演唱歌曲：",
+    // so the prefixes are part of the program's interface.
+    m_Label1->setText(QStringLiteral("用户名：") + userName);
+    m_Label4->setText(QStringLiteral("粉丝数：") + details.fans);
+    m_Label10->setText(details.otherInfo);
+    m_Label2->setText(QStringLiteral("演唱歌曲：") + details.songName);
+    m_Label5->setText(QStringLiteral("播放次数：") + details.playCount + QStringLiteral("次"));
+    m_Label6->setText(QStringLiteral("收到礼物：") + details.giftCount + QStringLiteral("个"));
+    m_Label7->setText(QStringLiteral("转发次数：") + details.forwardCount + QStringLiteral("次"));
+    m_Label9->setText(QStringLiteral("评论数量：") + details.commentCount + QStringLiteral("次"));
+}
+
+void SongPanel::showDefaultPicture()
+{
+    if (m_Image1 && m_Image2)
+        m_Image1->setPixmap(m_Image2->pixmap());
+}
+
+void SongPanel::showPicture(PictureSource, QString path, const std::function<bool()> &superseded)
+{
+    const std::optional<QImage> picture = LoadPicture(std::move(path), m_pictureLimits);
+    // A newer lookup ran during the load: its picture (or its wish to keep
+    // the old one) stands, also against a late failure of this load.
+    if (superseded())
+        return;
+    if (picture && m_Image1)
+        m_Image1->setPixmap(QPixmap::fromImage(*picture)); // an empty picture leaves it blank
+}
+
+void SongPanel::placeBadgeAfterSongName()
+{
+    if (m_aicAlphaImage2 && m_Label2)
+        m_aicAlphaImage2->setLeft(m_Label2->x() + m_Label2->width());
+}
+
+void SongPanel::setBadgeVisible(bool visible)
+{
+    if (m_aicAlphaImage2)
+        m_aicAlphaImage2->setVisible(visible);
+}

@@ -1,0 +1,264 @@
+// Saving works one after another: first the sequence on its own, with pages
+// from a table and audio from the local test server; then the works table's
+// menu in the window, through the download panel, against the local community.
+#include "Catalogue.h"
+#include "DemoSite.h"
+#include "common/WorksWindow.h"
+#include "common/TestEnvironment.h"
+#include "common/TestServer.h"
+#include "core/download/Cls_DownLoad.h"
+#include "gui/download/DownloadPanel.h"
+#include "common/TransferBytes.h"
+#include "common/SongPages.h"
+#include "core/platform/Network.h"
+#include "core/works/WorkBatch.h"
+
+#include <QMenu>
+#include <QNetworkProxy>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace demo;
+
+namespace {
+
+QString q(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+QString outcomeText(const BatchOutcome &outcome)
+{
+    static const char *const kinds[] = {"downloaded", "skipped", "failed", "stopped"};
+    static const char *const failures[] = {"",         "no service answer", "not a recording page", "no page",
+                                           "no audio", "transfer",          "file",              "page error"};
+    QString text = QLatin1String(kinds[int(outcome.kind)]);
+    if (outcome.kind == BatchOutcome::Kind::Failed)
+        text += QStringLiteral(" (%1: %2)").arg(QLatin1String(failures[int(outcome.failure)]), outcome.detail);
+    if (outcome.httpStatus != 0)
+        text += QStringLiteral(" HTTP %1").arg(outcome.httpStatus);
+    if (!outcome.file.isEmpty())
+        text += QLatin1Char(' ') + QFileInfo(outcome.file).fileName();
+    return text;
+}
+
+} // namespace
+
+class WorkBatchTest : public QObject {
+    Q_OBJECT
+
+    TestServer m_server;
+    QTemporaryDir m_dir;
+    QHash<QString, QString> m_pages; // address -> page; absent: the fetch fails
+    QSet<QString> m_missing;         // recording pages answered with 404 and an error page
+    const QByteArray m_one = patterned(3000, 1);
+    const QByteArray m_two = patterned(5000, 2);
+
+    QString audio(const QString &name) { return m_server.url(QStringLiteral("/a/b/c/") + name); }
+    QString service(const QString &id) { return playServiceAddress(id); }
+
+    void page(const QString &id, const QString &song, const QString &audioAddress)
+    {
+        SongPageFields fields;
+        fields.title = song + QStringLiteral(" - Alice Kelvaro - x");
+        fields.audio = audioAddress;
+        m_pages[service(id)] = recordingPagePrefix() + id;
+        m_pages[recordingPagePrefix() + id] = songPage(fields);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_server.serve(QStringLiteral("/a/b/c/1.mp3"), m_one, "audio/mpeg");
+        m_server.serve(QStringLiteral("/a/b/c/2.mp3"), m_two, "audio/mpeg");
+        m_server.serve(QStringLiteral("/a/b/c/gone.mp3"), "<html>gone</html>", "text/html", 404);
+        m_server.start();
+        page(QStringLiteral("1"), QStringLiteral("Same"), audio(QStringLiteral("1.mp3")));
+        page(QStringLiteral("2"), QStringLiteral("Same"), audio(QStringLiteral("2.mp3")));
+        m_pages[service(QStringLiteral("3"))] = QStringLiteral("http://www.kelvaro.com/u/1");
+        page(QStringLiteral("5"), QStringLiteral("Gone"), audio(QStringLiteral("gone.mp3")));
+        page(QStringLiteral("6"), QStringLiteral("Withdrawn"), QString());
+        m_pages[service(QStringLiteral("7"))] = recordingPagePrefix() + QStringLiteral("7");
+        m_missing.insert(recordingPagePrefix() + QStringLiteral("7"));
+    }
+
+    void sequence_data()
+    {
+        QTest::addColumn<QStringList>("ids");
+        QTest::addColumn<QStringList>("outcomes");
+        QTest::addColumn<QStringList>("files"); // what the folder holds afterwards
+
+        QTest::newRow("two recordings of one song keep apart")
+            << QStringList{"1", "2"} << QStringList{"downloaded Same - Alice.mp3", "downloaded Same - Alice (2).mp3"}
+            << QStringList{"Same - Alice (2).mp3", "Same - Alice.mp3"};
+        QTest::newRow("a repeated row finds its file complete")
+            << QStringList{"1", "1"} << QStringList{"downloaded Same - Alice.mp3", "skipped Same - Alice.mp3"}
+            << QStringList{"Same - Alice.mp3"};
+        QTest::newRow("failures name their step and go on")
+            << QStringList{"3", "4", "5", "6", "7", "1"}
+            << QStringList{"failed (not a recording page: 地址错误,请您检查 ..)",
+                           "failed (no service answer: " + service("4") + ")",
+                           "failed (transfer: HTTP 404) Gone - Alice.mp3",
+                           "failed (no audio: " + recordingPagePrefix() + "6)",
+                           "failed (page error: " + recordingPagePrefix() + "7) HTTP 404",
+                           "downloaded Same - Alice.mp3"}
+            << QStringList{"Same - Alice.mp3"}; // an error page is not kept as the song
+    }
+
+    void sequence()
+    {
+        QFETCH(QStringList, ids);
+        QFETCH(QStringList, outcomes);
+        QFETCH(QStringList, files);
+
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        Cls_DownLoad engine;
+        WorkBatch batch(engine, [this](const QString &url) -> std::optional<QString> {
+            if (!m_pages.contains(url))
+                return std::nullopt;
+            return m_pages.value(url);
+        });
+        batch.setPageFetch([this](const QString &url) -> std::optional<HttpAnswer> {
+            if (m_missing.contains(url))
+                return HttpAnswer{404, "text/html", "<html><body>404 not found</body></html>"};
+            if (!m_pages.contains(url))
+                return std::nullopt;
+            return HttpAnswer{200, "text/html; charset=utf-8", m_pages.value(url).toUtf8()};
+        });
+        QList<BatchWork> works;
+        for (const QString &id : ids)
+            works.append(BatchWork::fromRow({int(works.size()) + 1, id, QStringLiteral("t") + id, service(id)}));
+        batch.enqueue(works);
+        QStringList got;
+        for (const BatchOutcome &outcome : batch.run(folder))
+            got.append(outcomeText(outcome));
+        QCOMPARE(got, outcomes);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), files);
+        // Every saved file holds its own recording.
+        const auto holds = [&folder](const QString &name) { return readFile(QDir(folder).filePath(name)); };
+        QCOMPARE(holds(QStringLiteral("Same - Alice.mp3")), m_one);
+        if (files.contains(QStringLiteral("Same - Alice (2).mp3")))
+            QCOMPARE(holds(QStringLiteral("Same - Alice (2).mp3")), m_two);
+    }
+
+    // The table's menu in the window: one work, every work with a stop from
+    // the panel's button, then every work again with one more queued meanwhile.
+    void tableMenu()
+    {
+        DemoSiteOptions options;
+        options.audioPauseMs = 30;
+        DemoSite site(options);
+        QVERIFY(site.start(0));
+        // Pages come through the network manager, recordings through the
+        // download engine, which takes the proxy from the environment as the
+        // program does.
+        networkManager().setProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), quint16(site.port())));
+        qputenv("http_proxy", QByteArrayLiteral("http://127.0.0.1:") + QByteArray::number(site.port()));
+        qunsetenv("no_proxy");
+        const auto noProxy = qScopeGuard([] { qunsetenv("http_proxy"); });
+        const QString musicFolder = m_dir.filePath(QStringLiteral("program/Music"));
+        const QString music = musicFolder + QLatin1Char('/');
+
+        WorksWindow window;
+        Form1 &form = window.form;
+        Cls_DownLoad engine;
+        RecordingDesktop desktop;
+        DownloadPanel panel(controlsOf(form).downloadPanel, window.song, engine, window.dialogs, desktop,
+                            musicFolder);
+        window.works.setDownloadWorks([&panel](const QList<WorkRow> &rows) { panel.downloadWorks(rows); });
+        // The batch runs inside the queued menu call, so the user's clicks
+        // during it come from the engine's progress events, as they would
+        // from the events delivered between chunks.
+        QStringList statuses;
+        int bestProgress = 0;
+        // What the user does next, each at the first chunk whose status line holds its text.
+        QList<QPair<QString, std::function<void()>>> steps;
+        connect(&engine, &Cls_DownLoad::DLFileStatus, this, [&] { statuses.append(form.status()); });
+        connect(&engine, &Cls_DownLoad::DLFileDowning, this, [&] {
+            bestProgress = std::max(bestProgress, form.ProgressBar1->value());
+            if (!steps.isEmpty() && form.status().contains(steps.first().first))
+                steps.takeFirst().second();
+        });
+
+        form.Text2->setText(q(homeAddress(*findSinger(ManyWorksSinger))));
+        QTest::mouseClick(form.Command10, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.rowCount(), 9, 10000);
+        const std::vector<const Work *> works = worksOf(ManyWorksSinger);
+        const auto fileOf = [&](int row) { return music + q(works[size_t(row)]->title) + QStringLiteral(" - 林晓雨.mp3"); };
+
+        // A right-click below the rows: only "all" makes sense there.
+        QWidget *viewport = form.ListView1->viewport();
+        const auto rightClick = [&](QPoint at) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+            QApplication::sendEvent(viewport, &event);
+        };
+        rightClick({5, viewport->height() - 3});
+        QMenu *menu = window.works.contextMenu();
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(menu->actions().size(), 5); // two to save, a separator, two to play
+        QCOMPARE(window.works.downloadThisAction()->text(), QStringLiteral("下载此作品"));
+        QCOMPARE(window.works.downloadAllAction()->text(), QStringLiteral("下载全部作品"));
+        QVERIFY(!window.works.downloadThisAction()->isEnabled());
+        QVERIFY(window.works.downloadAllAction()->isEnabled());
+        if (const QByteArray shots = qgetenv("KELVARO_SCREENSHOT_DIR"); !shots.isEmpty())
+            menu->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/works-menu.png"));
+        menu->hide();
+
+        // One work: the third row.
+        rightClick(form.ListView1->visualItemRect(form.ListView1->topLevelItem(2)).center());
+        window.works.downloadThisAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form.status(), QStringLiteral("批量下载结束：下载 1 首,跳过 0 首,失败 0 首"), 20000);
+        QVERIFY(statuses.contains(QStringLiteral("第 1/1 首：正在下载音乐数据...")));
+        QCOMPARE(bestProgress, 100);
+        QCOMPARE(QFileInfo(fileOf(2)).size(), qint64(readFile(fileOf(2)).size()));
+        QVERIFY(readFile(fileOf(2)).startsWith("ID3"));
+        QVERIFY(form.Picture3->isVisible());
+        QCOMPARE(form.Label16->text(), QStringLiteral("音乐名称：") + q(works[2]->title));
+
+        // Every work, stopped from the panel's button during the second.
+        bool sawStopCaption = false;
+        steps.append({QStringLiteral("第 2/9 首：正在下载音乐数据"), [&] {
+            sawStopCaption = form.Command6->text() == QStringLiteral("停止下载") && !form.Command2->isEnabled();
+            QTest::mouseClick(form.Command6, Qt::LeftButton);
+        }});
+        window.works.downloadAllAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form.status(), QStringLiteral("批量下载已停止：下载 1 首,跳过 0 首,失败 0 首"), 20000);
+        QVERIFY(sawStopCaption);
+        QCOMPARE(window.dialogs.shown.last().text, QStringLiteral("当前正在下载中..停止将损坏下载文件!"));
+        QCOMPARE(form.Command6->text(), QStringLiteral("开始下载"));
+        QVERIFY(form.Command2->isEnabled());
+        QVERIFY(!panel.workBatch().isRunning());
+        QVERIFY(!engine.stopPending());
+        // The stopped work leaves no file under its name (the engine keeps an
+        // unfinished transfer out of it).
+        QStringList left = QDir(music).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        left.removeIf([](const QString &name) { return name.endsWith(QLatin1String(".part")); });
+        QCOMPARE(left, QStringList({QFileInfo(fileOf(0)).fileName(), QFileInfo(fileOf(2)).fileName()}));
+
+        // Every work again; the first row queued once more meanwhile.
+        steps.append({QStringLiteral("第 2/9 首：正在下载音乐数据"), [&] {
+            rightClick(form.ListView1->visualItemRect(form.ListView1->topLevelItem(0)).center());
+            window.works.downloadThisAction()->trigger();
+        }});
+        steps.append({QStringLiteral("/10 首：正在下载音乐数据"), [&] {
+            if (const QByteArray shots = qgetenv("KELVARO_SCREENSHOT_DIR"); !shots.isEmpty())
+                form.grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/works-batch.png"));
+        }});
+        window.works.downloadAllAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form.status(), QStringLiteral("批量下载结束：下载 6 首,跳过 3 首,失败 1 首"), 60000);
+        QVERIFY(steps.isEmpty());
+        // The queued row came last and found its file complete: no transfer.
+        QVERIFY(statuses.contains(QStringLiteral("第 9/10 首：音乐下载完成")));
+        QVERIFY(!statuses.contains(QStringLiteral("第 10/10 首：音乐下载完成")));
+        for (int row = 0; row < 9; ++row) {
+            if (works[size_t(row)]->layout != PageLayout::Sparse)
+                QVERIFY2(readFile(fileOf(row)).startsWith("ID3"), qPrintable(fileOf(row)));
+        }
+    }
+};
+
+KELVARO_TEST_MAIN(WorkBatchTest)
+#include "tst_workbatch.moc"

@@ -1,0 +1,435 @@
+// The download panel on a real window and the real engine, against the local
+// server: opening and filling the panel, choosing the target, whole and
+// broken transfers, the stop question inside a transfer, and the names that
+// become file names.
+#include "common/TransferBytes.h"
+#include "gui/app/Form1.h"
+#include "gui/app/FormControls.h"
+#include "common/Fakes.h"
+#include "common/TestEnvironment.h"
+#include "common/TestServer.h"
+#include "core/download/Cls_DownLoad.h"
+#include "gui/download/DownloadPanel.h"
+#include "core/download/DownloadPanelLogic.h"
+#include "core/lookup/SongState.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+
+using namespace DownloadStatus;
+
+const QString Start = QStringLiteral("开始下载");
+const QString Stop = QStringLiteral("停止下载");
+
+QStringList texts(std::initializer_list<DownloadStatus::Code> states)
+{
+    QStringList out;
+    for (const int state : states)
+        out << downloadStatusText(state);
+    return out;
+}
+
+// A window, the engine and the panel, with the dialogs and the desktop
+// answered by fakes. Records every status text, and at each progress event
+// the bar's value and the start/stop caption after the panel handled it.
+struct Rig {
+    explicit Rig(const QString &programFolder)
+        : panel(recordingStatus(controlsOf(form).downloadPanel), song, engine, dialogs, desktop,
+                programFolder + QStringLiteral("/Music"))
+    {
+        QObject::connect(&engine, &Cls_DownLoad::DLFileDowning, &form, [this] {
+            bar << form.ProgressBar1->value();
+            captions << form.Command6->text();
+            if (onProgress)
+                onProgress(int(bar.size()));
+        });
+    }
+
+    // The window's status line, every text also recorded.
+    DownloadPanel::Controls recordingStatus(DownloadPanel::Controls controls)
+    {
+        controls.setStatus = [this](const QString &text) {
+            statuses << text;
+            form.setStatus(text);
+        };
+        return controls;
+    }
+
+    void lookUp(const QString &url, const QString &title = QStringLiteral("夜曲"),
+                const QString &user = QStringLiteral("小鹿"))
+    {
+        song.MusicUrl = url;
+        song.UserName = user;
+        song.SongName = title;
+    }
+
+    Form1 form;
+    SongState song;
+    Cls_DownLoad engine;
+    ScriptedDialogs dialogs;
+    RecordingDesktop desktop;
+    QStringList statuses;
+    QList<int> bar;
+    QStringList captions;
+    std::function<void(int)> onProgress; // with the number of the progress event, from 1
+    DownloadPanel panel;
+};
+
+} // namespace
+
+class DownloadPanelTest : public QObject {
+    Q_OBJECT
+
+    TestServer m_server;
+    QTemporaryDir m_root;
+    int m_folders = 0;
+    const QByteArray m_song = patterned(5000);
+    const QByteArray m_big = patterned(200 * 1024, 3);
+    const QByteArray m_errorPage = "<html><body><h1>404 Not Found</h1></body></html>";
+
+    // A program folder of its own, without a Music folder yet.
+    QString freshFolder()
+    {
+        const QString folder = m_root.filePath(QStringLiteral("program-%1").arg(++m_folders));
+        QDir().mkpath(folder);
+        return folder;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        m_server.serve("/song.mp3", m_song, "audio/mpeg");
+        m_server.serve("/big.mp3", m_big, "audio/mpeg");
+        m_server.serve("/missing.mp3", m_errorPage, "text/html", 404);
+        m_server.serveCutShort("/cut.mp3", patterned(8000, 4), 3000);
+        m_server.serve("/empty.mp3", QByteArray(), "audio/mpeg");
+        m_server.start();
+    }
+
+    // Names can only ever be one file name: no separators, no control
+    // characters, no "." or "..", and no longer than 250 bytes (255 with the
+    // download's ".part"), shortened
+    // before the extension and never inside a character.
+    void safeFileNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("safe");
+        const QString note = QStringLiteral("\U0001F3B5");
+        QTest::newRow("slashes") << "../../etc/x - a/b.mp3" << ".._.._etc_x - a_b.mp3";
+        QTest::newRow("NUL and controls") << QStringLiteral("a%1b\nc\td\x7f" "e\u0085.mp3").arg(QChar(0))
+                                          << "a_b_c_d_e_.mp3";
+        QTest::newRow("empty") << "" << "_";
+        QTest::newRow("dot dot") << ".." << "__";
+        QTest::newRow("pair kept, lone half replaced") << note + QChar(0xD800) + "x" << note + "_x";
+        QTest::newRow("long, with extension") << QString(300, QChar(0x6B4C)) + ".mp3"
+                                              << QString(82, QChar(0x6B4C)) + ".mp3";
+        QTest::newRow("long, pairs kept whole") << note.repeated(100) + ".mp3" << note.repeated(61) + ".mp3";
+        QTest::newRow("long, without extension") << QString(400, 'a') << QString(250, 'a');
+        QTest::newRow("250 bytes kept") << QString(246, 'a') + ".mp3" << QString(246, 'a') + ".mp3";
+    }
+    void safeFileNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, safe);
+        QCOMPARE(safeFileName(name), safe);
+    }
+
+    void openPanel_data()
+    {
+        QTest::addColumn<bool>("lookedUp");
+        QTest::newRow("after a lookup") << true;
+        QTest::newRow("before any lookup") << false;
+    }
+    void openPanel()
+    {
+        QFETCH(bool, lookedUp);
+        const QString folder = freshFolder();
+        Rig r(folder);
+        if (lookedUp) // every "演唱歌曲：" goes, not only the first
+            r.lookUp(m_server.url("/song.mp3"), QStringLiteral("夜曲演唱歌曲："));
+        r.form.Picture3->move(0, 0);
+        r.form.ProgressBar1->setValue(57);
+
+        r.form.Command2->click();
+
+        QCOMPARE(r.form.Picture3->isVisibleTo(&r.form), lookedUp);
+        QCOMPARE(r.form.ProgressBar1->value(), 0);
+        QCOMPARE(r.statuses, QStringList{lookedUp ? "正在下载音乐.." : "请先进行解析.."});
+        QCOMPARE(r.form.Picture3->pos(), lookedUp ? QPoint(283, 71) : QPoint(0, 0)); // centred: 1063/2 - 497/2, ...
+        QCOMPARE(r.form.Label16->text(), lookedUp ? "音乐名称：夜曲" : "音乐名称：");
+        QCOMPARE(r.form.Label17->text(), lookedUp ? "演唱歌手：小鹿" : "演唱歌手：");
+        QCOMPARE(r.panel.DownPath(), folder + (lookedUp ? "/Music/夜曲 - 小鹿.mp3" : "/Music/未查询 - .mp3"));
+    }
+
+    void browse_data()
+    {
+        QTest::addColumn<bool>("chosen");
+        QTest::addColumn<QString>("remembered"); // relative to the program folder; "" = none
+        QTest::addColumn<QString>("startsIn");
+        QTest::newRow("a file chosen") << true << "" << "/Music";
+        QTest::newRow("cancelled") << false << "" << "/Music";
+        QTest::newRow("the remembered folder") << true << "/kept" << "/kept";
+        QTest::newRow("a remembered folder that is gone") << false << "/gone" << "/Music";
+    }
+    void browse()
+    {
+        QFETCH(bool, chosen);
+        QFETCH(QString, remembered);
+        QFETCH(QString, startsIn);
+        const QString folder = freshFolder();
+        QVERIFY(QDir().mkpath(folder + "/kept"));
+        Rig r(folder);
+        QStringList kept;
+        if (!remembered.isEmpty())
+            r.panel.rememberFolders(folder + remembered, [&kept](const QString &f) { kept << f; });
+        r.lookUp(m_server.url("/song.mp3"), "夜/曲");
+        r.form.Command2->click();
+        const QString before = r.panel.DownPath();
+        const QString picked = m_root.filePath("elsewhere/mine.mp3");
+        if (chosen)
+            r.dialogs.saveAnswers.push_back(picked);
+
+        r.form.Command1->click();
+
+        QCOMPARE(r.dialogs.saves.size(), 1);
+        const ScriptedDialogs::SaveAsked asked = r.dialogs.saves.first();
+        QCOMPARE(QStringList({asked.title, asked.typeDescription, asked.pattern, asked.suggestedName}),
+                 QStringList({"选择要下载的路径", "MP3音乐文件", "*.mp3", "夜_曲 - 小鹿.mp3"}));
+        QCOMPARE(asked.startFolder, folder + startsIn);
+        if (!remembered.isEmpty())
+            QCOMPARE(kept, chosen ? QStringList{m_root.filePath("elsewhere")} : QStringList());
+        QCOMPARE(r.panel.DownPath(), chosen ? picked : before);
+        QCOMPARE(r.statuses.last(), chosen ? "已更换下载路径：" + picked : QStringLiteral("正在下载音乐.."));
+        r.form.Command2->click(); // opening the panel again forgets the choice
+        QCOMPARE(r.panel.DownPath(), before);
+    }
+
+    void startWithoutTarget()
+    {
+        Rig r(freshFolder());
+        r.lookUp(m_server.url("/song.mp3"));
+        const int requests = m_server.requestCount("/song.mp3");
+        r.form.Command6->click();
+        QCOMPARE(r.dialogs.shown.size(), 1);
+        QCOMPARE(r.dialogs.shown.first().text, "请先选择要下载的文件路径!");
+        QCOMPARE(r.dialogs.shown.first().icon, MessageIcon::Exclamation);
+        QCOMPARE(r.form.Command6->text(), Start);
+        QCOMPARE(m_server.requestCount("/song.mp3"), requests);
+    }
+
+    // One transfer from the start button to its end. Only a whole file is
+    // shown in the file manager, and only it replaces an earlier file at the
+    // target; every other ending says what happened and leaves that file.
+    void transfers_data()
+    {
+        QTest::addColumn<QString>("route");       // "refused": a port nothing listens on
+        QTest::addColumn<bool>("folderInTheWay"); // the chosen target is a folder
+        QTest::addColumn<QByteArray>("earlier");  // a file at the target before, if any
+        QTest::addColumn<QStringList>("statuses");
+        QTest::addColumn<QByteArray>("file");     // what the target holds afterwards; null: none
+        QTest::addColumn<int>("lastBar");
+        QTest::addColumn<bool>("shown");
+        const QStringList through = texts({Connecting, SessionOpen, Answered, Receiving, DataEnded, HandlesClosed});
+        const QByteArray earlier = patterned(6000, 12);
+        QTest::newRow("whole file") << "/song.mp3" << false << QByteArray() << through << m_song << 100 << true;
+        QTest::newRow("whole file over an earlier one")
+            << "/song.mp3" << false << earlier << through << m_song << 100 << true;
+        QTest::newRow("connection cut: not complete")
+            << "/cut.mp3" << false << earlier << through + QStringList{"音乐下载未完成,文件不完整,请重试.."} << earlier
+            << 38 << false;
+        QTest::newRow("connection cut, no earlier file")
+            << "/cut.mp3" << false << QByteArray() << through + QStringList{"音乐下载未完成,文件不完整,请重试.."}
+            << QByteArray() << 38 << false;
+        QTest::newRow("error page") << "/missing.mp3" << false << earlier
+                                    << through + QStringList{"抱歉!服务器返回错误(404),音乐下载失败.."} << earlier
+                                    << 100 << false;
+        QTest::newRow("empty answer") << "/empty.mp3" << false << earlier
+                                      << through + QStringList{"抱歉!服务器没有返回数据,音乐下载失败.."}
+                                      << earlier << 0 << false;
+        QTest::newRow("refused") << "refused" << false << earlier
+                                 << texts({Connecting, SessionOpen, NoAnswer, HandlesClosed}) +
+                                        QStringList{"抱歉!无法连接服务器,音乐下载失败.."}
+                                 << earlier << 0 << false;
+        QTest::newRow("target not writable") << "/song.mp3" << true << QByteArray()
+                                             << texts({Connecting, SessionOpen, Answered, Receiving}) +
+                                                    QStringList{"抱歉!下载文件无法写入.."}
+                                             << QByteArray() << 0 << false;
+    }
+    void transfers()
+    {
+        QFETCH(QString, route);
+        QFETCH(bool, folderInTheWay);
+        QFETCH(QByteArray, earlier);
+        QFETCH(QStringList, statuses);
+        QFETCH(QByteArray, file);
+        QFETCH(int, lastBar);
+        QFETCH(bool, shown);
+        const QString folder = freshFolder();
+        Rig r(folder);
+        r.lookUp(route == "refused" ? QStringLiteral("http://127.0.0.1:%1/song.mp3").arg(TestServer::refusingPort())
+                                    : m_server.url(route));
+        r.form.Command2->click();
+        if (folderInTheWay) {
+            r.dialogs.saveAnswers.push_back(folder);
+            r.form.Command1->click();
+        }
+        const QString path = r.panel.DownPath();
+        QVERIFY(!QFileInfo::exists(folder + "/Music"));
+        if (!earlier.isNull()) {
+            QDir().mkpath(folder + "/Music");
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+        }
+        r.statuses.clear();
+
+        r.form.Command6->click();
+
+        QCOMPARE(r.statuses, statuses);
+        QCOMPARE(r.form.Command6->text(), Start);
+        QVERIFY(r.form.Command2->isEnabled() && !r.panel.transferRunning());
+        QCOMPARE(r.form.ProgressBar1->value(), lastBar);
+        QVERIFY(std::is_sorted(r.bar.begin(), r.bar.end()));
+        QCOMPARE(r.desktop.shownInFileManager, shown ? QStringList{path} : QStringList{});
+        QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(path)));
+        if (folderInTheWay) {
+            QCOMPARE(r.dialogs.shown.size(), 1);
+            QCOMPARE(r.dialogs.shown.first().icon, MessageIcon::Exclamation);
+            QVERIFY2(r.dialogs.shown.first().text.contains(path), qPrintable(r.dialogs.shown.first().text));
+        } else {
+            QCOMPARE(QFileInfo(path).isFile(), !file.isNull());
+            QCOMPARE(readFile(path), file);
+            QVERIFY(QFileInfo(folder + "/Music").isDir()); // made before the transfer, on first use
+            QVERIFY(r.dialogs.shown.isEmpty());
+        }
+    }
+
+    // The start/stop button clicked inside a transfer, at the given progress
+    // events, with the dialog's answers in order.
+    void stopQuestion_data()
+    {
+        QTest::addColumn<QList<int>>("clicksAt");
+        QTest::addColumn<QList<int>>("answers"); // 1 yes, 0 no
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("yes") << QList<int>{1} << QList<int>{1} << true;
+        QTest::newRow("no") << QList<int>{1} << QList<int>{0} << false;
+        QTest::newRow("no, and asked again") << QList<int>{1, 20} << QList<int>{0, 0} << false;
+        // The second click comes while the stopped transfer writes its last chunk.
+        QTest::newRow("yes, then start at once") << QList<int>{1, 1} << QList<int>{1} << true;
+        // After the last of the 400 chunks: the data has ended, the stop is dropped.
+        QTest::newRow("yes, too late") << QList<int>{400} << QList<int>{1} << false;
+    }
+    void stopQuestion()
+    {
+        QFETCH(QList<int>, clicksAt);
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, stopped);
+        Rig r(freshFolder());
+        r.lookUp(m_server.url("/big.mp3"));
+        r.form.Command2->click();
+        for (const int answer : answers)
+            r.dialogs.answers.push_back(answer ? MessageAnswer::Yes : MessageAnswer::No);
+        QStringList whileAsking;
+        r.dialogs.whileShown = [&] { whileAsking << r.form.Command6->text(); };
+        r.onProgress = [&](int event) {
+            for (int i = int(clicksAt.count(event)); i > 0; --i) // as the user would, between chunks
+                QMetaObject::invokeMethod(r.form.Command6, [&r] { r.form.Command6->click(); }, Qt::QueuedConnection);
+        };
+        const int requests = m_server.requestCount("/big.mp3");
+        const QString path = r.panel.DownPath();
+
+        r.form.Command6->click();
+
+        QCOMPARE(m_server.requestCount("/big.mp3"), requests + 1);
+        QCOMPARE(r.dialogs.shown.size(), answers.size());
+        for (const ScriptedDialogs::Shown &box : r.dialogs.shown) {
+            QCOMPARE(box.text, "当前正在下载中..停止将损坏下载文件!");
+            QCOMPARE(box.buttons, MessageButtons::YesNo);
+        }
+        QCOMPARE(whileAsking, QStringList(answers.size(), Start));
+        if (stopped) { // not complete: nothing saved, nothing shown
+            QCOMPARE(r.statuses.mid(r.statuses.size() - 3),
+                     texts({StoppedOnRequest, HandlesClosed}) + QStringList{"下载已停止.."});
+            QVERIFY(!QFileInfo::exists(path) && !QFileInfo::exists(Cls_DownLoad::partPath(path)));
+            QCOMPARE(r.desktop.shownInFileManager, QStringList());
+        } else { // the transfer went on, and the button kept offering to stop it
+            QCOMPARE(r.statuses.mid(r.statuses.size() - 2), texts({DataEnded, HandlesClosed}));
+            QCOMPARE(readFile(path), m_big);
+            QCOMPARE(r.captions, QStringList(r.captions.size(), Stop));
+            QCOMPARE(r.desktop.shownInFileManager, QStringList{path});
+        }
+        QCOMPARE(r.form.Command6->text(), Start);
+        QVERIFY(r.form.Command2->isEnabled());
+        QVERIFY(!r.engine.stopPending());
+        r.dialogs.whileShown = nullptr;
+        r.onProgress = nullptr;
+        r.form.Command6->click(); // the next download is not cut short by an old request
+        QCOMPARE(readFile(path), m_big);
+    }
+
+    // The file lands in Music under the shown name, whatever the page said.
+    void namesFromThePageStayInMusic_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("climbing out") << "../../../escaped" << "../x" << ".._.._.._escaped - .._x.mp3";
+        QTest::newRow("dots and line breaks") << ".." << "\r\n" << ".. - __.mp3";
+    }
+    void namesFromThePageStayInMusic()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, user);
+        QFETCH(QString, fileName);
+        const QString folder = freshFolder();
+        Rig r(folder);
+        r.lookUp(m_server.url("/song.mp3"), title, user);
+        r.form.Command2->click();
+        r.form.Command6->click();
+        const QDir::Filters everything = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(folder).entryList(everything), QStringList{"Music"});
+        QCOMPARE(QDir(folder + "/Music").entryList(everything), QStringList{fileName});
+        QCOMPARE(readFile(folder + "/Music/" + fileName), m_song);
+        QCOMPARE(r.form.Label16->text(), "音乐名称：" + title); // shown as the page has it
+    }
+
+    // Rounded to the nearest, halves to even; never above 100; 0 while the
+    // size is unknown.
+    void barPercentage()
+    {
+        Rig r(freshFolder());
+        const qint64 big = Q_INT64_C(1) << 31;
+        QList<int> bars;
+        for (const auto &[downloaded, size] : QList<std::pair<qint64, qint64>>{
+                 {1, 200}, {5, 200}, {3, 8}, {1990, 2000}, {3000, 200}, {5000, 0}, {3 * big, 4 * big}}) {
+            r.form.ProgressBar1->setValue(57); // a value the bar keeps if it is handed one out of range
+            r.panel.Cdf_entDLFileDowning(QStringLiteral("http://127.0.0.1/x.mp3"), downloaded, size, 1025);
+            bars << r.form.ProgressBar1->value();
+        }
+        QCOMPARE(bars, QList<int>({0, 2, 38, 100, 100, 0, 75}));
+    }
+
+    // The status line for each engine status; an unknown one leaves it, and
+    // only 6 turns the button back to start.
+    void statusTexts()
+    {
+        Rig r(freshFolder());
+        QStringList captions;
+        for (int state = 1; state <= 10; ++state) {
+            r.form.Command6->setText(Stop);
+            r.panel.Cdf_entDLFileStatus(state);
+            captions << r.form.Command6->text();
+        }
+        QCOMPARE(r.statuses, QStringList({"正在连接服务器...", "正在发送请求...", "获取远程文件信息...",
+                                          "正在下载音乐数据...", "停止音乐下载", "音乐下载完成", "抱歉!连接服务器失败..",
+                                          "抱歉!发送请求失败..", "正在连接服务器.."}));
+        QCOMPARE(captions, QStringList({Stop, Stop, Stop, Stop, Stop, Start, Stop, Stop, Stop, Stop}));
+    }
+};
+
+KELVARO_TEST_MAIN(DownloadPanelTest)
+#include "tst_download_panel.moc"
