@@ -1,18 +1,24 @@
 #pragma once
 #include <QStringList>
 
-// The companion's commands. Each takes the arguments after its own name and
-// returns the process's exit status.
+#include <functional>
+
+// The companion's commands. Each takes the arguments after its own name,
+// starts its work on the application's event loop and returns at once; it
+// calls `done` exactly once, with the process's exit status, when it has
+// finished (possibly before it returns, for a usage error). main() runs the
+// event loop once and leaves it with that status.
+using CommandDone = std::function<void(int status)>;
 
 // lookup URL [URL...]: looks the addresses up one after another, as successive
 // lookups in the window would, printing one JSON line per address.
-int runLookup(const QStringList &args);
+void startLookup(const QStringList &args, CommandDone done);
 
 // download URL [-o FILE]: saves an address to a file with a progress bar.
-int runDownload(const QStringList &args);
+void startDownload(const QStringList &args, CommandDone done);
 
 // works URL: the works table of a singer home page, one tab-separated row per line.
-int runWorks(const QStringList &args);
+void startWorks(const QStringList &args, CommandDone done);
 
 // get URL... [-d DIR]: saves recordings and whole singers' works as MP3 files.
-int runGet(const QStringList &args);
+void startGet(const QStringList &args, CommandDone done);

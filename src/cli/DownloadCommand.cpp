@@ -3,9 +3,9 @@
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 
-#include "download/Cls_DownLoad.h"
-#include "download/DownloadPanelLogic.h"
-#include "download/DownloadStatus.h"
+#include "core/download/Cls_DownLoad.h"
+#include "core/download/DownloadPanelLogic.h"
+#include "core/download/DownloadStatus.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,7 +48,7 @@ bool looksLikeWebPage(const DownloadResult &answer, const QString &target)
 
 } // namespace
 
-int runDownload(const QStringList &args)
+static int runDownload(const QStringList &args)
 {
     QString url;
     QString output;
@@ -156,4 +156,10 @@ int runDownload(const QStringList &args)
     }
     std::printf("Saved %s (%lld bytes)\n", qPrintable(target), static_cast<long long>(result.bytes));
     return 0;
+}
+
+// Still waits on its own stack until the command is event-driven.
+void startDownload(const QStringList &args, CommandDone done)
+{
+    done(runDownload(args));
 }

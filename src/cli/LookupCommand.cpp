@@ -9,8 +9,8 @@
 // ("unchanged" when it did not touch them).
 #include "cli/Commands.h"
 
-#include "lookup/PictureLoader.h"
-#include "lookup/SongExtraction.h"
+#include "core/lookup/PictureLoader.h"
+#include "core/lookup/SongExtraction.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -79,7 +79,7 @@ QByteArray reportLine(const RecordingPanel &panel, const SongState &state)
 
 } // namespace
 
-int runLookup(const QStringList &args)
+static int runLookup(const QStringList &args)
 {
     if (args.isEmpty()) {
         std::fputs("Usage: kelvaro lookup URL [URL...]\n", stderr);
@@ -110,4 +110,10 @@ int runLookup(const QStringList &args)
     }
     // 0: every address gave a page; 1: a fetch failed; 2: an address was refused.
     return status;
+}
+
+// Still waits on its own stack until the command is event-driven.
+void startLookup(const QStringList &args, CommandDone done)
+{
+    done(runLookup(args));
 }

@@ -1,7 +1,7 @@
 #include "cli/Terminal.h"
 
-#include "download/Cls_DownLoad.h"
-#include "download/DownloadStatus.h"
+#include "core/download/Cls_DownLoad.h"
+#include "core/download/DownloadStatus.h"
 
 #include <QSocketNotifier>
 

@@ -4,12 +4,12 @@
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 
-#include "download/Cls_DownLoad.h"
-#include "download/DownloadPanelLogic.h"
-#include "lookup/PageFetcher.h"
-#include "platform/FileLocations.h"
-#include "works/WorkBatch.h"
-#include "works/WorksCrawl.h"
+#include "core/download/Cls_DownLoad.h"
+#include "core/download/DownloadPanelLogic.h"
+#include "core/lookup/PageFetcher.h"
+#include "core/platform/FileLocations.h"
+#include "core/works/WorkBatch.h"
+#include "core/works/WorksCrawl.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -130,7 +130,7 @@ QString describeFailure(const BatchOutcome &outcome)
 
 } // namespace
 
-int runWorks(const QStringList &args)
+static int runWorks(const QStringList &args)
 {
     if (args.size() == 1 && isHelp(args.first())) {
         std::fputs(WorksUsage, stdout);
@@ -153,7 +153,7 @@ int runWorks(const QStringList &args)
     return 0;
 }
 
-int runGet(const QStringList &args)
+static int runGet(const QStringList &args)
 {
     QStringList addresses;
     QString folder;
@@ -281,4 +281,16 @@ int runGet(const QStringList &args)
     if (interrupted)
         return watch.exitStatus();
     return failures.isEmpty() ? 0 : ExitFailed;
+}
+
+// Still waits on its own stack until the command is event-driven.
+void startWorks(const QStringList &args, CommandDone done)
+{
+    done(runWorks(args));
+}
+
+// Still waits on its own stack until the command is event-driven.
+void startGet(const QStringList &args, CommandDone done)
+{
+    done(runGet(args));
 }

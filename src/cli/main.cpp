@@ -1,10 +1,12 @@
 #include "cli/Commands.h"
-#include "endpoints/Endpoints.h"
+#include "core/endpoints/Endpoints.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -47,14 +49,23 @@ int main(int argc, char *argv[])
         std::printf("kelvaro %s\n", Endpoints::ProgramVersion);
         return 0;
     }
-    if (command == QLatin1String("lookup"))
-        return runLookup(args.mid(1));
-    if (command == QLatin1String("download"))
-        return runDownload(args.mid(1));
-    if (command == QLatin1String("works"))
-        return runWorks(args.mid(1));
-    if (command == QLatin1String("get"))
-        return runGet(args.mid(1));
+    using Start = void (*)(const QStringList &, CommandDone);
+    const std::pair<const char *, Start> commands[] = {
+        {"lookup", startLookup}, {"download", startDownload}, {"works", startWorks}, {"get", startGet}};
+    for (const auto &[name, start] : commands) {
+        if (command != QLatin1String(name))
+            continue;
+        // The one event loop of the process: every command runs on it and
+        // ends it through `done`, which may come before the loop has started.
+        std::optional<int> status;
+        start(args.mid(1), [&status](int result) {
+            if (status)
+                return;
+            status = result;
+            QCoreApplication::exit(result);
+        });
+        return status ? *status : QCoreApplication::exec();
+    }
     std::fprintf(stderr, "kelvaro: unknown command '%s'\n\n", qPrintable(command));
     return usage(stderr, 2);
 }
