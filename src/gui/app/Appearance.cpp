@@ -1,7 +1,8 @@
 #include "gui/app/Appearance.h"
 
+#include "gui/app/ProgramFont.h"
+
 #include <QApplication>
-#include <QFont>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QStyleFactory>
@@ -10,11 +11,7 @@
 void applyAppearance(QApplication &app)
 {
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QFont font = app.font();
-    font.setFamilies({QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"),
-                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
-    font.setPointSizeF(9);
-    app.setFont(font);
+    app.setFont(programFont(app.font()));
     app.setWindowIcon(applicationIcon());
 }
 
