@@ -16,12 +16,12 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The audio library is opened at run time (libmpv.so.2), so dpkg-shlibdeps
-# cannot see it. The window needs an X11 or Wayland platform plugin and a
+# The audio and the download libraries are opened at run time (libmpv.so.2,
+# libcurl.so.4), so dpkg-shlibdeps cannot see them. The window needs an X11 or Wayland platform plugin and a
 # font with Chinese characters; Qt's own dialog texts come in Chinese from
 # the translations.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libmpv2, qt6-qpa-plugins, fonts-wqy-microhei | fonts-noto-cjk, qt6-translations-l10n")
+    "libmpv2, libcurl4, qt6-qpa-plugins, fonts-wqy-microhei | fonts-noto-cjk, qt6-translations-l10n")
 # Opening the forum, the music video page and the file manager.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 

@@ -1,9 +1,10 @@
 # Fails when the widget-free library reaches for widgets: an include of a
 # widgets or D-Bus header, of anything under gui/ or of one of our own
 # headers that the library does not contain, an include from a core folder
-# that comes later in the folder order, a link to a library other than Qt Core/Network/Gui and
-# libcurl, or a program meant to run without a display that needs the
-# widgets or libmpv when it starts.
+# that comes later in the folder order, a link to a library other than Qt Core/Network/Gui,
+# or a program meant to run without a display that needs the
+# widgets or libmpv when it starts, or a desktop program that needs libmpv or
+# libcurl when it starts.
 #
 # Run by CTest as:
 #   cmake -DSOURCES=<core sources> -DGENERATED=<generated headers>
@@ -159,8 +160,8 @@ if(DESKTOP_PROGRAM)
   needed_libraries("${DESKTOP_PROGRAM}" needed)
   if(needed STREQUAL "unreadable" OR NOT needed MATCHES "libQt6Widgets")
     list(APPEND problems "${DESKTOP_PROGRAM}: could not read what it needs")
-  elseif(needed MATCHES "libmpv")
-    list(APPEND problems "${DESKTOP_PROGRAM} links libmpv, which is only to be loaded when first needed")
+  elseif(needed MATCHES "libmpv|libcurl")
+    list(APPEND problems "${DESKTOP_PROGRAM} links libmpv or libcurl, which are only to be loaded when first needed")
   endif()
 endif()
 
