@@ -12,15 +12,29 @@ void applyAppearance(QApplication &app)
 {
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setFont(programFont(app.font()));
-    app.setWindowIcon(applicationIcon());
+    app.setWindowIcon(builtInIcon());
+}
+
+QIcon builtInIcon()
+{
+    // Adding the files decodes them: done once, kept until the application
+    // object goes.
+    static QIcon *builtIn = nullptr;
+    if (!builtIn) {
+        builtIn = new QIcon;
+        for (const int size : {48, 128, 256})
+            builtIn->addFile(QStringLiteral(":/com.ulvaren.KelvaroHelper-%1.png").arg(size), QSize(size, size));
+        qAddPostRoutine([] {
+            delete builtIn;
+            builtIn = nullptr;
+        });
+    }
+    return *builtIn;
 }
 
 QIcon applicationIcon()
 {
-    QIcon builtIn;
-    for (const int size : {48, 128, 256})
-        builtIn.addFile(QStringLiteral(":/com.ulvaren.KelvaroHelper-%1.png").arg(size), QSize(size, size));
-    return QIcon::fromTheme(QStringLiteral("com.ulvaren.KelvaroHelper"), builtIn);
+    return QIcon::fromTheme(QStringLiteral("com.ulvaren.KelvaroHelper"), builtInIcon());
 }
 
 bool loadQtTranslations(QApplication &app)

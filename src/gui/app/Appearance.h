@@ -4,13 +4,17 @@ class QApplication;
 class QIcon;
 
 // The program's look before any skin: the Fusion style and a font that
-// renders Simplified Chinese (the design font first, then fallbacks that a
-// Linux desktop has).
-// Also makes applicationIcon() the icon of every window.
+// renders Simplified Chinese (ProgramFont.h).
+// Also makes builtInIcon() the icon of every window.
 void applyAppearance(QApplication &app);
 
+// The program's icon as compiled into the program.
+QIcon builtInIcon();
+
 // The program's icon: the one the desktop's icon theme has installed under
-// the program's id, else the copy compiled into the program.
+// the program's id, else builtInIcon(). Asking the theme reads its index,
+// which for a large theme takes longer than showing the window: the window
+// comes up with the built-in icon and asks the theme once it is painted.
 QIcon applicationIcon();
 
 // Qt's own texts (Yes/No, OK/Cancel, the file dialog, a text field's context

@@ -112,7 +112,8 @@ Program::~Program()
 void Program::Form_Load()
 {
     Form1 &f = *m_form;
-    f.setWindowIcon(applicationIcon());
+    // The theme's icon, if it has one, replaces it once the window is painted.
+    f.setWindowIcon(builtInIcon());
     // The skin's results are not looked at: a missing skin leaves the plain look.
     m_skin.attachEx(m_locations.skinFile, QString());
     m_skin.adjustHsv(140, 0, 0);
@@ -162,8 +163,22 @@ bool Program::mayQuit()
     return !m_downloadPanel || m_downloadPanel->mayQuit();
 }
 
+void Program::afterFirstPaint()
+{
+    const QIcon icon = applicationIcon();
+    if (icon.cacheKey() == builtInIcon().cacheKey())
+        return; // the theme has none: the window already wears it
+    m_app.setWindowIcon(icon);
+    m_form->setWindowIcon(icon);
+}
+
 bool Program::eventFilter(QObject *watched, QEvent *event)
 {
+    // Queued, so that it runs once the painted window has gone to the screen.
+    if (watched == m_form.get() && event->type() == QEvent::Paint && !m_painted) {
+        m_painted = true;
+        QMetaObject::invokeMethod(this, &Program::afterFirstPaint, Qt::QueuedConnection);
+    }
     if (watched == m_form.get() && event->type() == QEvent::Close) {
         // Only a running download, on No, keeps the window open.
         if (!mayQuit()) {

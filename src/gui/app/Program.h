@@ -76,6 +76,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // What need not hold up the window's first appearance: the icon theme's
+    // look-up. Runs once, after the first paint.
+    void afterFirstPaint();
     // Any request to close the window stops whatever is playing.
     void Form_QueryUnload();
     // Every way out asks this first: a running download may keep the program.
@@ -102,4 +105,5 @@ private:
     std::unique_ptr<WorksRun> m_worksRun;
     std::unique_ptr<MprisService> m_mpris;
     std::unique_ptr<DesktopNotifier> m_notifier;
+    bool m_painted = false;
 };

@@ -1,6 +1,7 @@
 // Start-up in its order, the version check's outcomes, the skin, the column
 // lock, the buttons' wiring and the ways the program ends.
 #include "core/endpoints/Endpoints.h"
+#include "gui/app/Appearance.h"
 #include "gui/app/Program.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
@@ -8,6 +9,8 @@
 #include "common/TransferBytes.h"
 
 #include <QHeaderView>
+#include <QIcon>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -98,6 +101,65 @@ private slots:
         QVERIFY(h.dialogs.shown.isEmpty() && h.media.commands.isEmpty());
         QCOMPARE(h.ended, 0);
         QVERIFY(!qApp->styleSheet().isEmpty()); // the skin beside the program was attached
+    }
+
+    // The window comes up wearing the built-in icon; once it is painted the
+    // desktop's icon theme is asked, and its icon, when it has one, becomes
+    // the icon of the window and of every dialog.
+    void themeIconAfterFirstPaint_data()
+    {
+        QTest::addColumn<bool>("themeHasIcon");
+        QTest::newRow("theme has the icon") << true;
+        QTest::newRow("theme lacks it") << false;
+    }
+    void themeIconAfterFirstPaint()
+    {
+        QFETCH(bool, themeHasIcon);
+        QTemporaryDir themes;
+        const QString theme = QStringLiteral("kelvaro-test-%1").arg(themeHasIcon);
+        QVERIFY(QDir(themes.path()).mkpath(theme + "/48x48/apps"));
+        QFile index(themes.filePath(theme + "/index.theme"));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=Test\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
+        index.close();
+        if (themeHasIcon) {
+            QImage themed(48, 48, QImage::Format_ARGB32);
+            themed.fill(Qt::green);
+            QVERIFY(themed.save(themes.filePath(theme + "/48x48/apps/com.ulvaren.KelvaroHelper.png")));
+        }
+        const QStringList searchPaths = QIcon::themeSearchPaths();
+        const QString themeName = QIcon::themeName();
+        const auto restore = qScopeGuard([&] {
+            QIcon::setThemeSearchPaths(searchPaths);
+            QIcon::setThemeName(themeName);
+            qApp->setWindowIcon(builtInIcon());
+        });
+        QIcon::setThemeSearchPaths({themes.path()});
+        QIcon::setThemeName(theme);
+
+        Harness h;
+        Form1 &f = h.load().form();
+        QCOMPARE(f.windowIcon().cacheKey(), builtInIcon().cacheKey());
+        int paints = 0;
+        struct PaintCounter : QObject {
+            int &count;
+            explicit PaintCounter(int &count) : count(count) {}
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                count += event->type() == QEvent::Paint;
+                return false;
+            }
+        } counter(paints);
+        f.installEventFilter(&counter);
+        f.update();
+        QTRY_VERIFY(paints > 0);
+        QCoreApplication::processEvents(); // what the first paint queued
+        const auto colour = [](const QIcon &icon) { return icon.pixmap(48).toImage().pixelColor(24, 24); };
+        const QColor green(Qt::green);
+        QCOMPARE(colour(f.windowIcon()) == green, themeHasIcon);
+        QCOMPARE(colour(QApplication::windowIcon()) == green, themeHasIcon);
+        if (!themeHasIcon)
+            QCOMPARE(f.windowIcon().cacheKey(), builtInIcon().cacheKey());
     }
 
     // An update opens the forum and ends at once, without "close all"; no
