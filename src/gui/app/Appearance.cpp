@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QImageReader>
 #include <QLibraryInfo>
+#include <QPixmap>
 #include <QStyleFactory>
 #include <QTranslator>
 
@@ -15,15 +17,21 @@ void applyAppearance(QApplication &app)
     app.setWindowIcon(builtInIcon());
 }
 
+QPixmap bundledPicture(const QString &path)
+{
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
 QIcon builtInIcon()
 {
-    // Adding the files decodes them: done once, kept until the application
-    // object goes.
+    // Decoded once, kept until the application object goes.
     static QIcon *builtIn = nullptr;
     if (!builtIn) {
         builtIn = new QIcon;
         for (const int size : {48, 128, 256})
-            builtIn->addFile(QStringLiteral(":/com.ulvaren.KelvaroHelper-%1.png").arg(size), QSize(size, size));
+            builtIn->addPixmap(bundledPicture(QStringLiteral(":/com.ulvaren.KelvaroHelper-%1.png").arg(size)));
         qAddPostRoutine([] {
             delete builtIn;
             builtIn = nullptr;

@@ -2,11 +2,19 @@
 
 class QApplication;
 class QIcon;
+class QPixmap;
+class QString;
 
 // The program's look before any skin: the Fusion style and a font that
 // renders Simplified Chinese (ProgramFont.h).
 // Also makes builtInIcon() the icon of every window.
 void applyAppearance(QApplication &app);
+
+// A PNG picture compiled into the program (":/name.png"); a null pixmap
+// when there is none. Read as PNG without asking the image format plugins
+// whether they know the file better, which would load every one of them
+// (and the JPEG library) before the window could show.
+QPixmap bundledPicture(const QString &path);
 
 // The program's icon as compiled into the program.
 QIcon builtInIcon();

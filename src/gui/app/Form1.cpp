@@ -1,6 +1,7 @@
 #include "gui/app/Form1.h"
 
 #include "core/endpoints/Endpoints.h"
+#include "gui/app/Appearance.h"
 #include "gui/widgets/ElidedLabel.h"
 
 #include <QHeaderView>
@@ -62,7 +63,7 @@ QFrame *whiteLine(QWidget *parent, int x, int y, int height)
 
 QPixmap asset(const char *name)
 {
-    return QPixmap(QStringLiteral(":/") + QLatin1String(name));
+    return bundledPicture(QStringLiteral(":/") + QLatin1String(name));
 }
 
 } // namespace

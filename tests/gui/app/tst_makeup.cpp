@@ -1,5 +1,6 @@
 // The main window as designed: texts, states, the status row's geometry,
 // the works table's columns, and real glyphs for every text.
+#include "gui/app/Appearance.h"
 #include "gui/app/Form1.h"
 #include "common/TestEnvironment.h"
 
@@ -138,6 +139,41 @@ private slots:
                 for (const quint32 glyph : run.glyphIndexes())
                     QVERIFY2(glyph != 0, qPrintable(QStringLiteral("no glyph in ") + text));
         }
+    }
+
+    // The pictures compiled into the program come out as the ordinary
+    // loader, which may ask every image plugin, decodes them; a name that is
+    // not there gives no picture.
+    void bundledPictures_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("title banner") << ":/title-banner.png" << QSize(400, 70);
+        QTest::newRow("title buttons") << ":/title-buttons.png" << QSize(70, 69);
+        QTest::newRow("singer picture") << ":/default-singer.png" << QSize(90, 90);
+        QTest::newRow("largest icon") << ":/com.ulvaren.KelvaroHelper-256.png" << QSize(256, 256);
+        QTest::newRow("missing") << ":/no-such-picture.png" << QSize();
+    }
+    void bundledPictures()
+    {
+        QFETCH(QString, path);
+        QFETCH(QSize, size);
+        const QPixmap picture = bundledPicture(path);
+        QCOMPARE(picture.isNull(), !size.isValid());
+        if (picture.isNull())
+            return;
+        QCOMPARE(picture.size(), size);
+        const QImage expected = QImage(path).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(picture.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected);
+    }
+
+    // The window shows its pictures: the frame's holders and the lookup button.
+    void picturesInPlace()
+    {
+        QCOMPARE(m_form->Image8->pixmap().size(), QSize(400, 70));
+        QCOMPARE(m_form->Image10->pixmap().size(), QSize(13, 101));
+        QCOMPARE(m_form->Image1->pixmap().cacheKey(), m_form->Image2->pixmap().cacheKey());
+        QCOMPARE(m_form->aicAlphaImage3->size(), QSize(48, 48));
     }
 
     // Qt's own texts (message box buttons, the file dialog, a text field's
