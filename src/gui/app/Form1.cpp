@@ -12,9 +12,14 @@
 
 namespace {
 
-QLabel *label(const QString &text, QWidget *parent, int x, int y)
+// Sized to its text; sizing polishes it, so the name (which the skin's rules
+// look for) and the font come first.
+QLabel *label(const char *name, const QString &text, QWidget *parent, int x, int y, const QFont &font = {})
 {
     auto *created = new QLabel(text, parent);
+    created->setObjectName(QLatin1String(name));
+    if (font.resolveMask())
+        created->setFont(font);
     created->move(x, y);
     created->adjustSize();
     return created;
@@ -90,10 +95,7 @@ void Form1::makeAddressRow()
     QFont captionFont = font();
     captionFont.setPointSizeF(10.5);
 
-    Label11[1] = label(QStringLiteral("请输入Kelvaro网页版地址：（无需Kelvaro会员）"), this, 24, 104);
-    Label11[1]->setObjectName(QStringLiteral("Label11_1"));
-    Label11[1]->setFont(captionFont);
-    Label11[1]->adjustSize();
+    Label11[1] = label("Label11_1", QStringLiteral("请输入Kelvaro网页版地址：（无需Kelvaro会员）"), this, 24, 104, captionFont);
 
     Text1 = new QLineEdit(this); // recording page address
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -133,11 +135,9 @@ void Form1::makeSingerCard()
     aicAlphaImage1->move(12, 8);
 
     Label1 = elidedLabel("Label1", QStringLiteral("歌手名：未查询"), Picture1, {196, 18, 330, 0});
-    Label4 = label(QStringLiteral("粉丝数：未查询"), Picture1, 196, 46);
-    Label4->setObjectName(QStringLiteral("Label4"));
+    Label4 = label("Label4", QStringLiteral("粉丝数：未查询"), Picture1, 196, 46);
     Label4->setFixedWidth(330);
-    Label3 = label(QStringLiteral("其他信息："), Picture1, 196, 78);
-    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3 = label("Label3", QStringLiteral("其他信息："), Picture1, 196, 78);
     Label10 = elidedLabel("Label10", QStringLiteral("请输入地址进行信息提取"), Picture1, {196, 100, 330, 68});
     Label10->setWordWrap(true);
     Label10->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -161,17 +161,13 @@ void Form1::makeSongActions()
     aicAlphaImage2->move(16 + Label2->width(), 12);
     aicAlphaImage2->hide();
 
-    Label5 = label(QStringLiteral("播放次数：未查询"), Picture2, 16, 44);
-    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5 = label("Label5", QStringLiteral("播放次数：未查询"), Picture2, 16, 44);
     Label5->setFixedWidth(250);
-    Label6 = label(QStringLiteral("收到礼物：未查询"), Picture2, 280, 44);
-    Label6->setObjectName(QStringLiteral("Label6"));
+    Label6 = label("Label6", QStringLiteral("收到礼物：未查询"), Picture2, 280, 44);
     Label6->setFixedWidth(250);
-    Label7 = label(QStringLiteral("转发次数：未查询"), Picture2, 16, 70);
-    Label7->setObjectName(QStringLiteral("Label7"));
+    Label7 = label("Label7", QStringLiteral("转发次数：未查询"), Picture2, 16, 70);
     Label7->setFixedWidth(250);
-    Label9 = label(QStringLiteral("评论数量：未查询"), Picture2, 280, 70);
-    Label9->setObjectName(QStringLiteral("Label9"));
+    Label9 = label("Label9", QStringLiteral("评论数量：未查询"), Picture2, 280, 70);
     Label9->setFixedWidth(250);
 
     Command7 = button("Command7", QStringLiteral("在线播放"), Picture2, {16, 98, 96, 32});    // play/stop
@@ -191,11 +187,9 @@ void Form1::makeSongActions()
 
 void Form1::makeWorksSection()
 {
-    QFont captionFont = Label11[1]->font();
-    Label11[0] = label(QStringLiteral("Kelvaro歌手主页地址：(需Kelvaro会员)"), this, 584, 104);
-    Label11[0]->setObjectName(QStringLiteral("Label11_0"));
-    Label11[0]->setFont(captionFont);
-    Label11[0]->adjustSize();
+    QFont captionFont = font();
+    captionFont.setPointSizeF(10.5);
+    Label11[0] = label("Label11_0", QStringLiteral("Kelvaro歌手主页地址：(需Kelvaro会员)"), this, 584, 104, captionFont);
 
     Text2 = new QLineEdit(this); // singer home page address
     Text2->setObjectName(QStringLiteral("Text2"));
@@ -244,10 +238,7 @@ void Form1::makeDownloadPanel()
 
     QFont headingFont = font();
     headingFont.setPointSizeF(10.5);
-    Label12 = label(QStringLiteral("音乐下载器"), Picture3, 24, 24);
-    Label12->setObjectName(QStringLiteral("Label12"));
-    Label12->setFont(headingFont);
-    Label12->adjustSize();
+    Label12 = label("Label12", QStringLiteral("音乐下载器"), Picture3, 24, 24, headingFont);
 
     aicAlphaImage4 = new AlphaImageButton(asset("panel-close.png"), Picture3); // close image
     aicAlphaImage4->setObjectName(QStringLiteral("aicAlphaImage4"));
@@ -255,17 +246,14 @@ void Form1::makeDownloadPanel()
     aicAlphaImage4->setToolTip(QStringLiteral("关闭"));
 
     Picture6 = section("Picture6", Picture3, {24, 64, 441, 49});
-    Label15 = label(QStringLiteral("默认路径：当前程序文件目录下“Music”文件夹中( 音乐名称自动填写 )"), Picture6, 16, 16);
-    Label15->setObjectName(QStringLiteral("Label15"));
+    Label15 = label("Label15", QStringLiteral("默认路径：当前程序文件目录下“Music”文件夹中( 音乐名称自动填写 )"), Picture6, 16, 16);
 
     Picture4 = section("Picture4", Picture3, {24, 128, 441, 49});
-    Label13 = label(QStringLiteral("如需更换在此请选择下载的路径："), Picture4, 8, 16);
-    Label13->setObjectName(QStringLiteral("Label13"));
+    Label13 = label("Label13", QStringLiteral("如需更换在此请选择下载的路径："), Picture4, 8, 16);
     Command1 = button("Command1", QStringLiteral("浏览.."), Picture4, {328, 8, 105, 33}); // browse
 
     Picture5 = section("Picture5", Picture3, {24, 192, 441, 217});
-    Label14 = label(QStringLiteral("音乐信息："), Picture5, 16, 16);
-    Label14->setObjectName(QStringLiteral("Label14"));
+    Label14 = label("Label14", QStringLiteral("音乐信息："), Picture5, 16, 16);
     Label17 = elidedLabel("Label17", QStringLiteral("演唱歌手："), Picture5, {16, 56, 400, 0});
     Label16 = elidedLabel("Label16", QStringLiteral("音乐名称："), Picture5, {16, 80, 400, 0});
 

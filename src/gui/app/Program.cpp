@@ -27,9 +27,15 @@ const QString WorkAddressWaitStatus = QStringLiteral("正在获取作品地址..
 
 Program::Program(QApplication &app, ProgramServices services)
     : m_app(app), m_services(std::move(services)),
-      m_locations(FileLocations::forProgramFolder(m_services.programFolder)), m_skin(app),
-      m_form(std::make_unique<Form1>())
+      m_locations(FileLocations::forProgramFolder(m_services.programFolder)), m_skin(app)
 {
+    // The skin goes on before the window's controls are made, so that each
+    // is polished once, in the skin's look, rather than plain first and then
+    // again when the skin arrives. Its results are not looked at: a missing
+    // skin leaves the plain look.
+    m_skin.attachEx(m_locations.skinFile, QString());
+    m_skin.adjustHsv(140, 0, 0);
+    m_form = std::make_unique<Form1>();
     Form1 &f = *m_form;
     f.installEventFilter(this);
     f.setDownloadExplanation(m_locations.downloadExplanation());
@@ -114,9 +120,6 @@ void Program::Form_Load()
     Form1 &f = *m_form;
     // The theme's icon, if it has one, replaces it once the window is painted.
     f.setWindowIcon(builtInIcon());
-    // The skin's results are not looked at: a missing skin leaves the plain look.
-    m_skin.attachEx(m_locations.skinFile, QString());
-    m_skin.adjustHsv(140, 0, 0);
     f.Image3->setGeometry(2, f.Image3->y(), f.width() - 3, f.Image3->height());
     f.show();
     // The volume the user left it at; full the first time.

@@ -64,7 +64,9 @@ public:
     // The media player on the session bus (registered only when there is one).
     MprisService &mpris() { return *m_mpris; }
 
-    // Start-up: skin, layout, window, volume, column lock, engine, version check.
+    // Start-up: layout, window, volume, column lock, engine, version check.
+    // The skin is already on: the constructor attaches it before it makes
+    // the window's controls.
     void Form_Load();
     // Exit button: closes the window, which goes through Form_QueryUnload.
     void Command5_Click();

@@ -231,6 +231,36 @@ private slots:
         QCOMPARE(lockState(h.program->form()), QStringLiteral("1111"));
     }
 
+    // The skin goes on before the controls are made; the ones its rules name
+    // still wear its colours and weights, and the captions keep their size.
+    void skinReachesNamedControls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<double>("points");
+        QTest::newRow("recording address caption") << "Label11_1" << true << 10.5;
+        QTest::newRow("singer address caption") << "Label11_0" << true << 10.5;
+        QTest::newRow("download panel heading") << "Label12" << true << 10.5;
+        QTest::newRow("other information heading") << "Label3" << false << 9.0;
+        QTest::newRow("music information heading") << "Label14" << false << 9.0;
+    }
+    void skinReachesNamedControls()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, bold);
+        QFETCH(double, points);
+        Harness h;
+        Form1 &f = h.load().form();
+        const auto *caption = f.findChild<QLabel *>(name);
+        QVERIFY(caption);
+        caption->ensurePolished();
+        QCOMPARE(caption->palette().color(QPalette::WindowText), QColor(QStringLiteral("#7a1022")));
+        QCOMPARE(caption->font().bold(), bold);
+        QCOMPARE(caption->font().pointSizeF(), points);
+        // Sized for the text as the skin draws it.
+        QVERIFY(caption->width() >= QFontMetrics(caption->font()).horizontalAdvance(caption->text()));
+    }
+
     // Dragging or double-clicking a divider changes no width, and the hidden
     // column stays hidden; clicks on the header and the rows still work.
     void columnsAreLocked()
