@@ -1,4 +1,5 @@
 #include "gui/app/Appearance.h"
+#include "gui/app/FontWarmUp.h"
 #include "gui/app/Program.h"
 #include "core/lookup/PageFetcher.h"
 #include "gui/widgets/Desktop.h"
@@ -51,6 +52,7 @@ int main(int argc, char *argv[])
 {
     if (const int status = answerWithoutWindow(argc, argv); status >= 0)
         return status;
+    FontWarmUp fonts;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kelvaro-helper"));
     applyAppearance(app);
@@ -62,6 +64,7 @@ int main(int argc, char *argv[])
     // The audio backend needs the application object to exist first.
     MediaCommandLayer media(std::make_unique<MpvBackend>());
 
+    fonts.wait(); // the window's controls measure their texts
     Program program(app, ProgramServices{
                              dialogs,
                              desktop,
