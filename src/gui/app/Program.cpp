@@ -33,7 +33,7 @@ Program::Program(QApplication &app, ProgramServices services)
     // is polished once, in the skin's look, rather than plain first and then
     // again when the skin arrives. Its results are not looked at: a missing
     // skin leaves the plain look.
-    m_skin.attachEx(m_locations.skinFile, QString());
+    m_skin.attachEx(m_locations.skinFile);
     m_skin.adjustHsv(140, 0, 0);
     m_form = std::make_unique<Form1>();
     Form1 &f = *m_form;

@@ -6,9 +6,8 @@
 
 #include <algorithm>
 
-int SkinLayer::attachEx(const QString &path, const QString &password)
+int SkinLayer::attachEx(const QString &path)
 {
-    Q_UNUSED(password);
     QFile file(path);
     if (!file.exists())
         return FileMissing;

@@ -13,9 +13,7 @@ public:
     explicit SkinLayer(QApplication &app) : m_app(app) {}
 
     // Loads the style sheet at `path` and applies it to the whole program.
-    // The password is accepted for the sake of the call's shape; style
-    // sheets are plain text and need none.
-    int attachEx(const QString &path, const QString &password);
+    int attachEx(const QString &path);
 
     // Turns every colour of the application palette by `hue` degrees and
     // moves its saturation and brightness by the given amounts (-255..255).

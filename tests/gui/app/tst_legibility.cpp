@@ -40,7 +40,7 @@ QColor dominant(const QImage &image)
 void applySkin()
 {
     SkinLayer skin(*qApp);
-    QCOMPARE(skin.attachEx(QStringLiteral(KELVARO_SOURCE_DIR "/assets/skinh.she"), QString()), 0);
+    QCOMPARE(skin.attachEx(QStringLiteral(KELVARO_SOURCE_DIR "/assets/skinh.she")), 0);
     skin.adjustHsv(140, 0, 0);
 }
 
