@@ -55,6 +55,13 @@ int main(int argc, char *argv[])
     FontWarmUp fonts;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kelvaro-helper"));
+    // Decoded on another thread while the window's controls measure their
+    // texts: the pictures the window puts up after its first texts, then
+    // the icon it wears when it shows.
+    preloadBundledPictures(QStringList{QStringLiteral(":/default-singer.png"), QStringLiteral(":/picture-frame.png"),
+                                       QStringLiteral(":/mv-badge.png"), QStringLiteral(":/status-strip.png"),
+                                       QStringLiteral(":/panel-close.png")}
+                           + builtInIconFiles());
     applyAppearance(app);
     if (!loadQtTranslations(app))
         qWarning("kelvaro-helper: Qt's Chinese translations (qtbase_zh_CN) are not installed");

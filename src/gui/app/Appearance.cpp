@@ -3,6 +3,7 @@
 #include "gui/app/ProgramFont.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QIcon>
 #include <QImageReader>
 #include <QLibraryInfo>
@@ -10,18 +11,80 @@
 #include <QStyleFactory>
 #include <QTranslator>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 void applyAppearance(QApplication &app)
 {
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setFont(programFont(app.font()));
-    app.setWindowIcon(builtInIcon());
+}
+
+namespace {
+
+QImage readPng(const QString &path)
+{
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
+// The pictures decoded ahead on their own thread, and those still to come.
+struct Preload {
+    std::mutex mutex;
+    std::condition_variable decoded;
+    QStringList pending;
+    QHash<QString, QImage> images;
+    std::thread worker;
+};
+Preload *preload = nullptr;
+
+} // namespace
+
+void preloadBundledPictures(const QStringList &paths)
+{
+    if (preload)
+        return;
+    preload = new Preload;
+    preload->pending = paths;
+    preload->worker = std::thread([ahead = preload, paths] {
+        for (const QString &path : paths) {
+            QImage image = readPng(path);
+            const std::lock_guard lock(ahead->mutex);
+            ahead->images.insert(path, std::move(image));
+            ahead->pending.removeOne(path);
+            ahead->decoded.notify_all();
+        }
+    });
+    qAddPostRoutine([] {
+        preload->worker.join();
+        delete preload;
+        preload = nullptr;
+    });
 }
 
 QPixmap bundledPicture(const QString &path)
 {
-    QImageReader reader(path, "png");
-    reader.setAutoDetectImageFormat(false);
-    return QPixmap::fromImage(reader.read());
+    if (preload) {
+        std::unique_lock lock(preload->mutex);
+        preload->decoded.wait(lock, [&] { return !preload->pending.contains(path); });
+        if (const auto ahead = preload->images.constFind(path); ahead != preload->images.cend()) {
+            const QImage image = *ahead;
+            preload->images.erase(ahead);
+            lock.unlock();
+            return QPixmap::fromImage(image);
+        }
+    }
+    return QPixmap::fromImage(readPng(path));
+}
+
+QStringList builtInIconFiles()
+{
+    QStringList files;
+    for (const int size : {48, 128, 256})
+        files << QStringLiteral(":/com.ulvaren.KelvaroHelper-%1.png").arg(size);
+    return files;
 }
 
 QIcon builtInIcon()
@@ -30,8 +93,8 @@ QIcon builtInIcon()
     static QIcon *builtIn = nullptr;
     if (!builtIn) {
         builtIn = new QIcon;
-        for (const int size : {48, 128, 256})
-            builtIn->addPixmap(bundledPicture(QStringLiteral(":/com.ulvaren.KelvaroHelper-%1.png").arg(size)));
+        for (const QString &file : builtInIconFiles())
+            builtIn->addPixmap(bundledPicture(file));
         qAddPostRoutine([] {
             delete builtIn;
             builtIn = nullptr;

@@ -118,7 +118,9 @@ Program::~Program()
 void Program::Form_Load()
 {
     Form1 &f = *m_form;
-    // The theme's icon, if it has one, replaces it once the window is painted.
+    // The icon of the window and of every dialog; the theme's icon, if it has
+    // one, replaces it once the window is painted.
+    m_app.setWindowIcon(builtInIcon());
     f.setWindowIcon(builtInIcon());
     f.Image3->setGeometry(2, f.Image3->y(), f.width() - 3, f.Image3->height());
     f.show();

@@ -167,6 +167,29 @@ private slots:
         QCOMPARE(picture.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected);
     }
 
+    // Decoded ahead on another thread, the pictures come out the same, asked
+    // for in any order and more than once; those not decoded ahead, and names
+    // that are not there, come out as without it.
+    void bundledPicturesDecodedAhead()
+    {
+        const QStringList ahead = QStringList{":/default-singer.png", ":/no-such-picture.png", ":/title-banner.png"}
+                                + builtInIconFiles();
+        preloadBundledPictures(ahead);
+        for (const QString path : {":/title-banner.png", ":/title-buttons.png", ":/no-such-picture.png",
+                                   ":/default-singer.png", ":/title-banner.png"}) {
+            const QImage expected = QImage(path).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            const QPixmap picture = bundledPicture(path);
+            QCOMPARE(picture.isNull(), expected.isNull());
+            if (!expected.isNull())
+                QCOMPARE(picture.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected);
+        }
+        QList<int> sizes;
+        for (const QSize &size : builtInIcon().availableSizes())
+            sizes << size.width();
+        std::sort(sizes.begin(), sizes.end());
+        QCOMPARE(sizes, (QList<int>{48, 128, 256}));
+    }
+
     // The window shows its pictures: the frame's holders and the lookup button.
     void picturesInPlace()
     {
