@@ -131,8 +131,14 @@ private slots:
         for (const QString &id : ids)
             works.append(BatchWork::fromRow({int(works.size()) + 1, id, QStringLiteral("t") + id, service(id)}));
         batch.enqueue(works);
+        std::optional<QList<BatchOutcome>> ended;
+        connect(&batch, &WorkBatch::finished, this, [&ended](const QList<BatchOutcome> &outcomes) { ended = outcomes; });
+        QVERIFY(batch.run(folder));
+        QVERIFY(batch.isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 30000);
+        QVERIFY(!batch.isRunning());
         QStringList got;
-        for (const BatchOutcome &outcome : batch.run(folder))
+        for (const BatchOutcome &outcome : *ended)
             got.append(outcomeText(outcome));
         QCOMPARE(got, outcomes);
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), files);
