@@ -75,7 +75,8 @@ std::function<void()> announcedSizeOf(const QString &address, WorkBatch::SizeAns
 WorkBatch::WorkBatch(Cls_DownLoad &engine, PageFetch fetch, QObject *parent)
     : QObject(parent),
       m_engine(engine),
-      m_fetch(fetch ? std::move(fetch) : PageFetch([](const QString &url) { return GetBody(url); })),
+      // Copied, not moved: the page fetch below is made from it too.
+      m_fetch(fetch ? fetch : PageFetch([](const QString &url) { return GetBody(url); })),
       m_sizeProbe(announcedSizeOf)
 {
     if (fetch) {
@@ -98,6 +99,8 @@ WorkBatch::WorkBatch(Cls_DownLoad &engine, PageFetch fetch, QObject *parent)
 
 WorkBatch::~WorkBatch()
 {
+    // A probe under way is ended; its answer finds no batch to go on with.
+    *m_alive = false;
     if (m_endProbe)
         std::exchange(m_endProbe, nullptr)();
 }
@@ -233,13 +236,13 @@ void WorkBatch::pageLookedUp(const QString &pageAddress, const PageLookup &looke
 
 void WorkBatch::probeSize(const QString &audioAddress, std::function<void(std::optional<qint64>)> then)
 {
-    // The answer may come after this batch is gone (its destructor ends the
-    // probe, but an answer already on its way still arrives).
-    m_endProbe = m_sizeProbe(audioAddress, [self = QPointer<WorkBatch>(this), then = std::move(then)](
+    // The answer may come while this batch is being destroyed (its
+    // destructor ends the probe) or after: then nothing goes on.
+    m_endProbe = m_sizeProbe(audioAddress, [this, alive = m_alive, then = std::move(then)](
                                                std::optional<qint64> announced) {
-        if (!self)
+        if (!*alive)
             return;
-        self->m_endProbe = nullptr;
+        m_endProbe = nullptr;
         then(announced);
     });
 }

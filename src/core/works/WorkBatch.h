@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class Cls_DownLoad;
@@ -143,6 +144,8 @@ private:
     // first one's file.
     QHash<QString, QString> m_names;
     std::function<void()> m_endProbe; // while a size probe runs
+    // False from the start of the destructor: answers that come later are dropped.
+    const std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     bool m_running = false;
     bool m_stopRequested = false;
     bool m_transferring = false;
