@@ -233,7 +233,7 @@ void startGet(const QStringList &args, CommandDone done)
             if (arg != QLatin1String("--jobs"))
                 folder = args.at(i);
             else if (args.at(i) != QLatin1String("1")) {
-                // The engine runs one transfer at a time on its thread.
+                // The batch saves one work at a time.
                 say(QStringLiteral("--jobs: only one transfer at a time (1) is possible"));
                 return done(ExitUsage);
             }
