@@ -13,6 +13,7 @@
 #include "core/download/DownloadPanelLogic.h"
 #include "core/lookup/SongState.h"
 
+#include <QDialog>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -444,6 +445,56 @@ private slots:
         QVERIFY(!r.engine.stopPending());
         QCOMPARE(readFile(path), complete ? m_big : QByteArray());
         QCOMPARE(r.desktop.shownInFileManager, complete ? QStringList{path} : QStringList());
+        QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(path)));
+    }
+
+    // Quitting during a transfer asks once; Yes stops it (the earlier file
+    // stays), No leaves it running. While a modal dialog is open the request
+    // is refused without a question.
+    void quitDuringTransfer_data()
+    {
+        QTest::addColumn<bool>("modalOpen");
+        QTest::addColumn<int>("answer"); // 1 yes, 0 no
+        QTest::addColumn<bool>("mayQuit");
+        QTest::newRow("yes") << false << 1 << true;
+        QTest::newRow("no") << false << 0 << false;
+        QTest::newRow("a modal dialog open") << true << 1 << false;
+    }
+    void quitDuringTransfer()
+    {
+        QFETCH(bool, modalOpen);
+        QFETCH(int, answer);
+        QFETCH(bool, mayQuit);
+        Rig r(freshFolder());
+        QVERIFY(r.panel.mayQuit()); // nothing runs: nothing to ask
+        r.lookUp(m_server.url("/slow.mp3"));
+        r.form.Command2->click();
+        const QString path = r.panel.DownPath();
+        QDir().mkpath(QFileInfo(path).path());
+        const QByteArray earlier = patterned(900, 2);
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+        }
+        r.form.Command6->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!r.bar.isEmpty(), 10000);
+        QDialog modal(&r.form);
+        modal.setModal(true);
+        if (modalOpen) {
+            modal.show();
+            QTRY_VERIFY(QApplication::activeModalWidget() == &modal);
+        }
+        r.dialogs.answers.push_back(answer ? MessageAnswer::Yes : MessageAnswer::No);
+
+        QCOMPARE(r.panel.mayQuit(), mayQuit);
+
+        QCOMPARE(r.dialogs.shown.size(), modalOpen ? 0 : 1);
+        if (!modalOpen)
+            QCOMPARE(r.dialogs.shown.first().text, "当前正在下载中..是否停止下载并退出程序?");
+        modal.hide();
+        QTRY_VERIFY_WITH_TIMEOUT(!r.panel.transferRunning(), 30000);
+        QCOMPARE(r.statuses.contains(downloadStatusText(StoppedOnRequest)), mayQuit);
+        QCOMPARE(readFile(path), mayQuit ? earlier : m_big);
         QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(path)));
     }
 
