@@ -16,6 +16,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -128,6 +129,61 @@ QString describeFailure(const BatchOutcome &outcome)
     return outcome.detail;
 }
 
+// One `kelvaro get`: the engine, the batch on it, the progress line and the
+// stop signals, for as long as the batch runs.
+struct GetRun {
+    explicit GetRun(QString into) : folder(std::move(into)) {}
+
+    // The summary on stdout and the exit status.
+    int report(const QList<BatchOutcome> &outcomes);
+
+    const QString folder;
+    Cls_DownLoad engine;
+    WorkBatch batch{engine};
+    ProgressLine progress;
+    std::unique_ptr<InterruptWatch> watch;
+    bool interrupted = false;
+    QStringList failures;
+};
+
+QString outcomeLine(const BatchOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case BatchOutcome::Kind::Downloaded:
+        return QStringLiteral("downloaded (%1 bytes)").arg(outcome.bytes);
+    case BatchOutcome::Kind::Skipped:
+        return QStringLiteral("skipped: already complete (%1 bytes)").arg(outcome.bytes);
+    case BatchOutcome::Kind::Failed:
+        return QStringLiteral("failed: ") + describeFailure(outcome);
+    case BatchOutcome::Kind::Stopped:
+        break;
+    }
+    return QStringLiteral("stopped");
+}
+
+int GetRun::report(const QList<BatchOutcome> &outcomes)
+{
+    int downloaded = 0;
+    int skipped = 0;
+    for (const BatchOutcome &outcome : outcomes) {
+        if (outcome.kind == BatchOutcome::Kind::Downloaded)
+            ++downloaded;
+        else if (outcome.kind == BatchOutcome::Kind::Skipped)
+            ++skipped;
+        else if (outcome.kind == BatchOutcome::Kind::Failed)
+            failures.append(outcome.work.label() + QStringLiteral(": ") + describeFailure(outcome));
+    }
+    std::printf("Downloaded %d, skipped %d, failed %d%s\n", downloaded, skipped, int(failures.size()),
+                interrupted ? " (stopped by Ctrl-C)" : "");
+    for (const QString &failure : failures)
+        std::printf("  failed: %s\n", qPrintable(failure));
+    std::printf("Folder: %s\n", qPrintable(folder));
+    std::fflush(stdout);
+    if (interrupted)
+        return watch->exitStatus();
+    return failures.isEmpty() ? 0 : ExitFailed;
+}
+
 } // namespace
 
 static int runWorks(const QStringList &args)
@@ -153,7 +209,13 @@ static int runWorks(const QStringList &args)
     return 0;
 }
 
-static int runGet(const QStringList &args)
+// Still waits on its own stack until the command is event-driven.
+void startWorks(const QStringList &args, CommandDone done)
+{
+    done(runWorks(args));
+}
+
+void startGet(const QStringList &args, CommandDone done)
 {
     QStringList addresses;
     QString folder;
@@ -161,37 +223,37 @@ static int runGet(const QStringList &args)
         const QString &arg = args.at(i);
         if (isHelp(arg)) {
             std::fputs(GetUsage, stdout);
-            return 0;
+            return done(0);
         }
         if (arg == QLatin1String("-d") || arg == QLatin1String("--dir") || arg == QLatin1String("--jobs")) {
             if (++i == args.size()) {
                 say(QStringLiteral("%1 needs a value").arg(arg));
-                return ExitUsage;
+                return done(ExitUsage);
             }
             if (arg != QLatin1String("--jobs"))
                 folder = args.at(i);
             else if (args.at(i) != QLatin1String("1")) {
-                // The engine runs one transfer at a time on its thread.
+                // The batch saves one work at a time.
                 say(QStringLiteral("--jobs: only one transfer at a time (1) is possible"));
-                return ExitUsage;
+                return done(ExitUsage);
             }
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             say(QStringLiteral("unknown option '%1'").arg(arg));
             std::fputs(GetUsage, stderr);
-            return ExitUsage;
+            return done(ExitUsage);
         } else {
             addresses.append(arg);
         }
     }
     if (addresses.isEmpty()) {
         std::fputs(GetUsage, stderr);
-        return ExitUsage;
+        return done(ExitUsage);
     }
     for (const QString &address : addresses) {
         if (!address.contains(recordingPagePrefix()) && !singerAddressRefusal(address).isEmpty()) {
             say(QStringLiteral("'%1' is neither a recording page (%2...) nor a singer home page (%3...)")
                     .arg(address, recordingPagePrefix(), singerAddressMarker()));
-            return ExitUsage;
+            return done(ExitUsage);
         }
     }
 
@@ -202,95 +264,57 @@ static int runGet(const QStringList &args)
     folder = QFileInfo(folder).absoluteFilePath();
     if (!QDir().mkpath(folder)) {
         say(QStringLiteral("cannot create the folder %1").arg(folder));
-        return ExitFailed;
+        return done(ExitFailed);
     }
 
-    Cls_DownLoad engine;
-    WorkBatch batch(engine);
-    bool interrupted = false;
-    const InterruptWatch watch([&] {
-        interrupted = true;
-        batch.stop();
+    auto *run = new GetRun(folder);
+    run->watch = std::make_unique<InterruptWatch>([run] {
+        run->interrupted = true;
+        run->batch.stop();
         cancelPageFetches(); // a page that is being waited for ends now too
     });
 
-    QStringList failures;
     for (const QString &address : addresses) {
-        if (interrupted)
+        if (run->interrupted)
             break;
         if (address.contains(recordingPagePrefix())) {
-            batch.enqueue({BatchWork::fromPage(address)});
+            run->batch.enqueue({BatchWork::fromPage(address)});
             continue;
         }
         const Crawl result = crawl(address);
         say(QStringLiteral("%1: %2 (%3 works)").arg(address, result.status).arg(result.rows.size()));
         if (!result.fetched)
-            failures.append(QStringLiteral("%1: the singer page could not be read").arg(address));
+            run->failures.append(QStringLiteral("%1: the singer page could not be read").arg(address));
         QList<BatchWork> works;
         for (const WorkRow &row : result.rows)
             works.append(BatchWork::fromRow(row));
-        batch.enqueue(works);
+        run->batch.enqueue(works);
     }
 
-    ProgressLine progress;
-    progress.follow(engine);
-    QObject::connect(&batch, &WorkBatch::workStarted, [](int position, int total, const BatchWork &work) {
+    run->progress.follow(run->engine);
+    QObject::connect(&run->batch, &WorkBatch::workStarted, [](int position, int total, const BatchWork &work) {
         std::fprintf(stderr, "[%d/%d] %s\n", position, total, qPrintable(work.label()));
     });
-    QObject::connect(&batch, &WorkBatch::targetChosen, [](const QString &file, const QString &, const QString &) {
-        std::fprintf(stderr, "  -> %s\n", qPrintable(file));
+    QObject::connect(&run->batch, &WorkBatch::targetChosen,
+                     [](const QString &file, const QString &, const QString &) {
+                         std::fprintf(stderr, "  -> %s\n", qPrintable(file));
+                     });
+    QObject::connect(&run->batch, &WorkBatch::workEnded, [run](int, int, const BatchOutcome &outcome) {
+        run->progress.finish();
+        std::fprintf(stderr, "  %s\n", qPrintable(outcomeLine(outcome)));
     });
-    QObject::connect(&batch, &WorkBatch::workEnded, [&](int, int, const BatchOutcome &outcome) {
-        progress.finish();
-        QString line;
-        switch (outcome.kind) {
-        case BatchOutcome::Kind::Downloaded:
-            line = QStringLiteral("downloaded (%1 bytes)").arg(outcome.bytes);
-            break;
-        case BatchOutcome::Kind::Skipped:
-            line = QStringLiteral("skipped: already complete (%1 bytes)").arg(outcome.bytes);
-            break;
-        case BatchOutcome::Kind::Failed:
-            line = QStringLiteral("failed: ") + describeFailure(outcome);
-            break;
-        case BatchOutcome::Kind::Stopped:
-            line = QStringLiteral("stopped");
-            break;
-        }
-        std::fprintf(stderr, "  %s\n", qPrintable(line));
-    });
-
-    const QList<BatchOutcome> outcomes = interrupted ? QList<BatchOutcome>() : batch.run(folder);
-
-    int downloaded = 0;
-    int skipped = 0;
-    for (const BatchOutcome &outcome : outcomes) {
-        if (outcome.kind == BatchOutcome::Kind::Downloaded)
-            ++downloaded;
-        else if (outcome.kind == BatchOutcome::Kind::Skipped)
-            ++skipped;
-        else if (outcome.kind == BatchOutcome::Kind::Failed)
-            failures.append(outcome.work.label() + QStringLiteral(": ") + describeFailure(outcome));
-    }
-    std::printf("Downloaded %d, skipped %d, failed %d%s\n", downloaded, skipped, int(failures.size()),
-                interrupted ? " (stopped by Ctrl-C)" : "");
-    for (const QString &failure : failures)
-        std::printf("  failed: %s\n", qPrintable(failure));
-    std::printf("Folder: %s\n", qPrintable(folder));
-    std::fflush(stdout);
-    if (interrupted)
-        return watch.exitStatus();
-    return failures.isEmpty() ? 0 : ExitFailed;
-}
-
-// Still waits on its own stack until the command is event-driven.
-void startWorks(const QStringList &args, CommandDone done)
-{
-    done(runWorks(args));
-}
-
-// Still waits on its own stack until the command is event-driven.
-void startGet(const QStringList &args, CommandDone done)
-{
-    done(runGet(args));
+    const auto end = [run, done](const QList<BatchOutcome> &outcomes) {
+        const int status = run->report(outcomes);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [run, done, status] {
+                delete run;
+                done(status);
+            },
+            Qt::QueuedConnection);
+    };
+    QObject::connect(&run->batch, &WorkBatch::finished, end);
+    if (run->interrupted) // stopped while the singer pages were read: nothing to save
+        return end({});
+    run->batch.run(folder);
 }

@@ -74,6 +74,7 @@ private slots:
         m_server.serve(QStringLiteral("/a/b/c/1.mp3"), m_one, "audio/mpeg");
         m_server.serve(QStringLiteral("/a/b/c/2.mp3"), m_two, "audio/mpeg");
         m_server.serve(QStringLiteral("/a/b/c/gone.mp3"), "<html>gone</html>", "text/html", 404);
+        m_server.serveSlowly(QStringLiteral("/a/b/c/slow.mp3"), patterned(100 * 1024, 3), 2048, 20);
         m_server.start();
         page(QStringLiteral("1"), QStringLiteral("Same"), audio(QStringLiteral("1.mp3")));
         page(QStringLiteral("2"), QStringLiteral("Same"), audio(QStringLiteral("2.mp3")));
@@ -131,8 +132,14 @@ private slots:
         for (const QString &id : ids)
             works.append(BatchWork::fromRow({int(works.size()) + 1, id, QStringLiteral("t") + id, service(id)}));
         batch.enqueue(works);
+        std::optional<QList<BatchOutcome>> ended;
+        connect(&batch, &WorkBatch::finished, this, [&ended](const QList<BatchOutcome> &outcomes) { ended = outcomes; });
+        QVERIFY(batch.run(folder));
+        QVERIFY(batch.isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 30000);
+        QVERIFY(!batch.isRunning());
         QStringList got;
-        for (const BatchOutcome &outcome : batch.run(folder))
+        for (const BatchOutcome &outcome : *ended)
             got.append(outcomeText(outcome));
         QCOMPARE(got, outcomes);
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), files);
@@ -141,6 +148,81 @@ private slots:
         QCOMPARE(holds(QStringLiteral("Same - Alice.mp3")), m_one);
         if (files.contains(QStringLiteral("Same - Alice (2).mp3")))
             QCOMPARE(holds(QStringLiteral("Same - Alice (2).mp3")), m_two);
+    }
+
+    // run() only starts; a stop ends the step under way as soon as it can:
+    // a size probe at once, a transfer after its next chunk. The rest of the
+    // queue is dropped and an earlier file stays as it was.
+    void stopEndsTheStepUnderWay_data()
+    {
+        QTest::addColumn<bool>("probing"); // an earlier file is there, so its size is asked first
+        QTest::newRow("during the size probe") << true;
+        QTest::newRow("during the transfer") << false;
+    }
+    void stopEndsTheStepUnderWay()
+    {
+        QFETCH(bool, probing);
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray earlier = patterned(700, 9);
+        const QString file = QDir(folder).filePath(QStringLiteral("Slow - Alice.mp3"));
+        if (probing) {
+            QFile old(file);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+        }
+        QHash<QString, QString> pages = m_pages;
+        SongPageFields fields;
+        fields.title = QStringLiteral("Slow - Alice Kelvaro - x");
+        fields.audio = audio(QStringLiteral("slow.mp3"));
+        pages[service(QStringLiteral("8"))] = recordingPagePrefix() + QStringLiteral("8");
+        pages[recordingPagePrefix() + QStringLiteral("8")] = songPage(fields);
+
+        Cls_DownLoad engine;
+        WorkBatch batch(engine, [&pages](const QString &url) -> std::optional<QString> {
+            if (!pages.contains(url))
+                return std::nullopt;
+            return pages.value(url);
+        });
+        int asked = 0;
+        int ended = 0;
+        WorkBatch::SizeAnswer pending;
+        batch.setSizeProbe([&](const QString &, WorkBatch::SizeAnswer done) {
+            ++asked;
+            pending = std::move(done);
+            return std::function<void()>([&] {
+                ++ended;
+                std::exchange(pending, nullptr)(std::nullopt);
+            });
+        });
+        std::optional<QList<BatchOutcome>> outcomes;
+        connect(&batch, &WorkBatch::finished, this, [&](const QList<BatchOutcome> &all) { outcomes = all; });
+        int chunks = 0;
+        connect(&engine, &Cls_DownLoad::DLFileDowning, this, [&] { ++chunks; });
+        for (const QString id : {"8", "1"})
+            batch.enqueue({BatchWork::fromRow({1, id, QStringLiteral("t"), service(id)})});
+
+        const int requests = m_server.requestCount(QStringLiteral("/a/b/c/slow.mp3"));
+        QVERIFY(batch.run(folder));
+        QCOMPARE(batch.position(), 0); // nothing done inside run()
+        if (probing)
+            QTRY_COMPARE_WITH_TIMEOUT(asked, 1, 10000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(chunks > 0, 10000);
+        batch.stop();
+        if (probing) { // the probe has ended at once, and the work with it
+            QCOMPARE(ended, 1);
+            QVERIFY(!pending);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(outcomes.has_value(), 10000);
+        QStringList got;
+        for (const BatchOutcome &outcome : *outcomes)
+            got.append(outcomeText(outcome));
+        QCOMPARE(got, QStringList{"stopped Slow - Alice.mp3"});
+        QVERIFY(!engine.isRunning() && !engine.stopPending());
+        QCOMPARE(m_server.requestCount(QStringLiteral("/a/b/c/slow.mp3")), requests + (probing ? 0 : 1));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), probing ? QStringList{"Slow - Alice.mp3"} : QStringList());
+        if (probing)
+            QCOMPARE(readFile(file), earlier);
     }
 
     // The table's menu in the window: one work, every work with a stop from
