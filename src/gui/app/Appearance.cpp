@@ -103,6 +103,24 @@ QIcon builtInIcon()
     return *builtIn;
 }
 
+QIcon startIcon()
+{
+    static QIcon *start = nullptr;
+    if (!start) {
+        start = new QIcon;
+        const QIcon full = builtInIcon();
+        for (const QSize &size : full.availableSizes()) {
+            if (size.width() <= 128)
+                start->addPixmap(full.pixmap(size));
+        }
+        qAddPostRoutine([] {
+            delete start;
+            start = nullptr;
+        });
+    }
+    return *start;
+}
+
 QIcon applicationIcon()
 {
     return QIcon::fromTheme(QStringLiteral("com.ulvaren.KelvaroHelper"), builtInIcon());

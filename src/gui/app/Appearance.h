@@ -28,10 +28,16 @@ void preloadBundledPictures(const QStringList &paths);
 QIcon builtInIcon();
 QStringList builtInIconFiles();
 
+// The built-in icon in the sizes a task bar shows (48 and 128 pixels), which
+// the window wears when it first shows. The largest size, for task switchers
+// on dense screens, is a quarter megabyte the window would otherwise hand to
+// the display before it could show; it follows once the window is painted.
+QIcon startIcon();
+
 // The program's icon: the one the desktop's icon theme has installed under
 // the program's id, else builtInIcon(). Asking the theme reads its index,
 // which for a large theme takes longer than showing the window: the window
-// comes up with the built-in icon and asks the theme once it is painted.
+// comes up with startIcon() and asks the theme once it is painted.
 QIcon applicationIcon();
 
 // Qt's own texts (Yes/No, OK/Cancel, the file dialog, a text field's context

@@ -118,10 +118,10 @@ Program::~Program()
 void Program::Form_Load()
 {
     Form1 &f = *m_form;
-    // The icon of the window and of every dialog; the theme's icon, if it has
-    // one, replaces it once the window is painted.
-    m_app.setWindowIcon(builtInIcon());
-    f.setWindowIcon(builtInIcon());
+    // The icon of the window and of every dialog; the whole icon (the
+    // theme's, if it has one) replaces it once the window is painted.
+    m_app.setWindowIcon(startIcon());
+    f.setWindowIcon(startIcon());
     f.Image3->setGeometry(2, f.Image3->y(), f.width() - 3, f.Image3->height());
     f.show();
     // The volume the user left it at; full the first time.
@@ -171,8 +171,6 @@ bool Program::mayQuit()
 void Program::afterFirstPaint()
 {
     const QIcon icon = applicationIcon();
-    if (icon.cacheKey() == builtInIcon().cacheKey())
-        return; // the theme has none: the window already wears it
     m_app.setWindowIcon(icon);
     m_form->setWindowIcon(icon);
 }

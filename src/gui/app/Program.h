@@ -78,8 +78,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // What need not hold up the window's first appearance: the icon theme's
-    // look-up. Runs once, after the first paint.
+    // What need not hold up the window's first appearance: the whole icon,
+    // looked up in the icon theme. Runs once, after the first paint.
     void afterFirstPaint();
     // Any request to close the window stops whatever is playing.
     void Form_QueryUnload();

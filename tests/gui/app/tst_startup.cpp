@@ -103,9 +103,10 @@ private slots:
         QVERIFY(!qApp->styleSheet().isEmpty()); // the skin beside the program was attached
     }
 
-    // The window comes up wearing the built-in icon; once it is painted the
-    // desktop's icon theme is asked, and its icon, when it has one, becomes
-    // the icon of the window and of every dialog.
+    // The window comes up wearing the built-in icon in its task bar sizes;
+    // once it is painted the desktop's icon theme is asked, and its icon, or
+    // else the whole built-in one, becomes the icon of the window and of
+    // every dialog.
     void themeIconAfterFirstPaint_data()
     {
         QTest::addColumn<bool>("themeHasIcon");
@@ -139,7 +140,15 @@ private slots:
 
         Harness h;
         Form1 &f = h.load().form();
-        QCOMPARE(f.windowIcon().cacheKey(), builtInIcon().cacheKey());
+        const auto widths = [](const QIcon &icon) {
+            QList<int> sizes;
+            for (const QSize &size : icon.availableSizes())
+                sizes << size.width();
+            std::sort(sizes.begin(), sizes.end());
+            return sizes;
+        };
+        QCOMPARE(widths(f.windowIcon()), (QList<int>{48, 128}));
+        QCOMPARE(widths(QApplication::windowIcon()), (QList<int>{48, 128}));
         int paints = 0;
         struct PaintCounter : QObject {
             int &count;
@@ -158,8 +167,10 @@ private slots:
         const QColor green(Qt::green);
         QCOMPARE(colour(f.windowIcon()) == green, themeHasIcon);
         QCOMPARE(colour(QApplication::windowIcon()) == green, themeHasIcon);
-        if (!themeHasIcon)
+        if (!themeHasIcon) {
             QCOMPARE(f.windowIcon().cacheKey(), builtInIcon().cacheKey());
+            QCOMPARE(widths(QApplication::windowIcon()), (QList<int>{48, 128, 256}));
+        }
     }
 
     // An update opens the forum and ends at once, without "close all"; no
