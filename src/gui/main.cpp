@@ -56,11 +56,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kelvaro-helper"));
     // Decoded on another thread while the window's controls measure their
-    // texts: the pictures the window puts up after its first texts, then
-    // the icon it wears when it shows.
-    preloadBundledPictures(QStringList{QStringLiteral(":/default-singer.png"), QStringLiteral(":/picture-frame.png"),
-                                       QStringLiteral(":/mv-badge.png"), QStringLiteral(":/status-strip.png"),
-                                       QStringLiteral(":/panel-close.png")}
+    // texts: the window's pictures in the order it puts them up, then the
+    // icon it wears when it shows.
+    preloadBundledPictures(QStringList{QStringLiteral(":/lookup-button.png"), QStringLiteral(":/default-singer.png"),
+                                       QStringLiteral(":/picture-frame.png"), QStringLiteral(":/mv-badge.png"),
+                                       QStringLiteral(":/status-strip.png"), QStringLiteral(":/panel-close.png"),
+                                       QStringLiteral(":/title-banner.png"), QStringLiteral(":/title-buttons.png"),
+                                       QStringLiteral(":/frame-skin.png")}
                            + builtInIconFiles());
     applyAppearance(app);
     if (!loadQtTranslations(app))

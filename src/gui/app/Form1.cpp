@@ -81,13 +81,15 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     setWindowFlag(Qt::FramelessWindowHint);
     setFixedSize(ClientWidth, ClientHeight);
 
-    makePictureHolders();
     makeAddressRow();
     makeSingerCard();
     makeSongActions();
     makeWorksSection();
     makeStatusRow();
-    makeDownloadPanel(); // last, so that it lies above everything when shown
+    makeDownloadPanel(); // last of what shows, so that it lies above everything when shown
+    // Never shown, so their place among the controls does not matter; made
+    // last, their pictures have had the longest to be decoded ahead.
+    makePictureHolders();
 }
 
 void Form1::makeAddressRow()
