@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -83,10 +84,9 @@ struct Crawl {
     QString status;
 };
 
-Crawl crawl(const QString &address)
+Crawl crawlOf(const std::optional<QString> &page)
 {
     Crawl result;
-    const std::optional<QString> page = GetBody(address);
     if (!page || page->isEmpty()) {
         result.status = WorksCrawlTexts::FetchFailed;
         return result;
@@ -97,6 +97,20 @@ Crawl crawl(const QString &address)
     // One marker lists no row but is not "no works": the window says it is done.
     result.status = state.Hits[0] == 0 ? WorksCrawlTexts::NoWorks : WorksCrawlTexts::Done;
     return result;
+}
+
+// The crawl of one singer page, waited for on the caller's stack: for `get`,
+// which still runs its whole sequence there.
+Crawl crawl(const QString &address)
+{
+    std::optional<Crawl> result;
+    QEventLoop loop;
+    const FetchHandle page = GetBody(address, [&result, &loop](std::optional<QString> body) {
+        result = crawlOf(body);
+        loop.quit();
+    });
+    loop.exec();
+    return result ? *result : crawlOf(std::nullopt);
 }
 
 QString describeFailure(const BatchOutcome &outcome)
@@ -130,27 +144,37 @@ QString describeFailure(const BatchOutcome &outcome)
 
 } // namespace
 
-static int runWorks(const QStringList &args)
+void startWorks(const QStringList &args, CommandDone done)
 {
     if (args.size() == 1 && isHelp(args.first())) {
         std::fputs(WorksUsage, stdout);
-        return 0;
+        done(0);
+        return;
     }
     if (args.size() != 1) {
         std::fputs(WorksUsage, stderr);
-        return ExitUsage;
+        done(ExitUsage);
+        return;
     }
     const QString &address = args.first();
     if (const QString refusal = singerAddressRefusal(address); !refusal.isEmpty()) {
         say(refusal);
-        return ExitUsage;
+        done(ExitUsage);
+        return;
     }
-    const Crawl result = crawl(address);
-    say(result.status);
-    if (!result.fetched)
-        return ExitFailed;
-    writeRows(result.rows);
-    return 0;
+    // The fetch is held until its answer is in: dropping the handle would
+    // cancel it.
+    auto page = std::make_shared<FetchHandle>();
+    *page = GetBody(address, [page, done = std::move(done)](std::optional<QString> body) {
+        const Crawl result = crawlOf(body);
+        say(result.status);
+        if (!result.fetched) {
+            done(ExitFailed);
+            return;
+        }
+        writeRows(result.rows);
+        done(0);
+    });
 }
 
 static int runGet(const QStringList &args)
@@ -281,12 +305,6 @@ static int runGet(const QStringList &args)
     if (interrupted)
         return watch.exitStatus();
     return failures.isEmpty() ? 0 : ExitFailed;
-}
-
-// Still waits on its own stack until the command is event-driven.
-void startWorks(const QStringList &args, CommandDone done)
-{
-    done(runWorks(args));
 }
 
 // Still waits on its own stack until the command is event-driven.

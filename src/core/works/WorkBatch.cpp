@@ -30,10 +30,29 @@ public:
     void setStatus(const QString &text) override { status = text; }
     void showDetails(const QString &, const SongDetails &) override {}
     void showDefaultPicture() override {}
-    void showPicture(PictureSource, QString, const std::function<bool()> &) override {}
+    FetchHandle showPicture(PictureSource, QString, std::function<void()> shown) override
+    {
+        return answerLater(std::move(shown));
+    }
     void placeBadgeAfterSongName() override {}
     void setBadgeVisible(bool) override {}
 };
+
+// The batch still runs each work on its caller's stack: it waits here for
+// a fetch or a lookup that reports through a callback.
+template <typename Result, typename Start>
+Result waitFor(Start start)
+{
+    std::optional<Result> result;
+    QEventLoop loop;
+    const auto handle = start([&result, &loop](Result value) {
+        result = std::move(value);
+        loop.quit();
+    });
+    if (!result)
+        loop.exec();
+    return result ? std::move(*result) : Result{};
+}
 
 BatchOutcome failed(BatchOutcome outcome, BatchOutcome::Failure why, QString detail = {})
 {
@@ -85,10 +104,12 @@ std::optional<qint64> announcedSizeOf(const QString &address)
     return size > 0 ? std::optional<qint64>(size) : std::nullopt;
 }
 
-WorkBatch::WorkBatch(Cls_DownLoad &engine, PageFetch fetch, QObject *parent)
+WorkBatch::WorkBatch(Cls_DownLoad &engine, TextFetch fetch, QObject *parent)
     : QObject(parent),
       m_engine(engine),
-      m_fetch(fetch ? std::move(fetch) : PageFetch([](const QString &url) { return GetBody(url); })),
+      m_fetch(fetch ? std::move(fetch) : TextFetch([](const QString &url) {
+          return waitFor<std::optional<QString>>([&url](PageDone done) { return GetBody(url, std::move(done)); });
+      })),
       m_sizeProbe(announcedSizeOf)
 {
     if (fetch) {
@@ -99,7 +120,9 @@ WorkBatch::WorkBatch(Cls_DownLoad &engine, PageFetch fetch, QObject *parent)
             return HttpAnswer{200, QByteArrayLiteral("text/html; charset=utf-8"), page->toUtf8()};
         };
     } else {
-        m_pageFetch = [](const QString &url) { return fetchPage(url); };
+        m_pageFetch = [](const QString &url) {
+            return waitFor<std::optional<HttpAnswer>>([&url](AnswerDone done) { return fetchPage(url, std::move(done)); });
+        };
     }
 }
 
@@ -169,19 +192,25 @@ BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
 
     // Every work is looked up on its own state, apart from the window's song.
     SongState song;
-    ExtractionPieces pieces;
     SilentPanel panel;
     // An error page (a 404 for a withdrawn work) is no recording page: it is
     // not read for an audio address, and its status is the reason given.
     int pageStatus = 0;
-    const PageFetch pageFetch = [this, &pageStatus](const QString &url) -> std::optional<QString> {
+    const PageFetch pageFetch = [this, &pageStatus](const QString &url, PageDone done) {
         const std::optional<HttpAnswer> answer = m_pageFetch(url);
         pageStatus = answer ? answer->status : 0;
-        if (!answer || answer->status >= 400)
-            return std::nullopt;
-        return decodeBody(answer->body, answer->contentType);
+        std::optional<QString> page;
+        if (answer && answer->status < 400)
+            page = decodeBody(answer->body, answer->contentType);
+        return answerLater([done = std::move(done), page = std::move(page)] { done(page); });
     };
-    const LookupOutcome looked = runParseAction(pageAddress, song, pieces, panel, pageFetch);
+    SongLookups lookups(song, panel, pageFetch);
+    LookupOutcome looked = LookupOutcome::Refused;
+    if (lookups.start(pageAddress, [&looked](LookupOutcome outcome) { looked = outcome; })) {
+        QEventLoop loop;
+        connect(&lookups, &SongLookups::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     if (m_stopRequested)
         return stopped();
     if (looked == LookupOutcome::Refused)

@@ -61,6 +61,8 @@ struct BatchOutcome {
 class WorkBatch : public QObject {
     Q_OBJECT
 public:
+    // A page as text, nothing when no answer came.
+    using TextFetch = std::function<std::optional<QString>(const QString &address)>;
     // A recording page with its HTTP status, nothing when no answer came.
     using PageAnswerFetch = std::function<std::optional<HttpAnswer>(const QString &address)>;
     // The announced size of an address (a HEAD request), nothing when unknown.
@@ -69,7 +71,7 @@ public:
     // `fetch` reads the service's answer and the recording pages (GetBody
     // and fetchPage when none is given; a given one's pages count as answered
     // with 200); the engine does the transfers.
-    explicit WorkBatch(Cls_DownLoad &engine, PageFetch fetch = {}, QObject *parent = nullptr);
+    explicit WorkBatch(Cls_DownLoad &engine, TextFetch fetch = {}, QObject *parent = nullptr);
 
     void setSizeProbe(SizeProbe probe) { m_sizeProbe = std::move(probe); }
     void setPageFetch(PageAnswerFetch fetch) { m_pageFetch = std::move(fetch); }
@@ -102,7 +104,7 @@ private:
     QString targetFor(const QString &folder, const QString &songTitle, const SongState &song);
 
     Cls_DownLoad &m_engine;
-    const PageFetch m_fetch;
+    const TextFetch m_fetch;
     PageAnswerFetch m_pageFetch;
     SizeProbe m_sizeProbe;
     QList<BatchWork> m_queue;

@@ -14,10 +14,20 @@ VersionCheck::VersionCheck(Controls controls, DialogService &dialogs, Desktop &d
 {
 }
 
-VersionVerdict VersionCheck::gx()
+void VersionCheck::gx(std::function<void(const VersionVerdict &verdict)> checked)
 {
-    const VersionVerdict verdict =
-        judgeVersionFile(m_fetch(QString::fromLatin1(Endpoints::VersionFileUrl)), QString::fromLatin1(Endpoints::BuildVersion));
+    m_pending = m_fetch(QString::fromLatin1(Endpoints::VersionFileUrl),
+                        [this, checked = std::move(checked)](std::optional<QString> answer) {
+                            const VersionVerdict verdict =
+                                judgeVersionFile(answer, QString::fromLatin1(Endpoints::BuildVersion));
+                            act(verdict);
+                            if (checked)
+                                checked(verdict);
+                        });
+}
+
+void VersionCheck::act(const VersionVerdict &verdict)
+{
     switch (verdict.outcome) {
     case VersionVerdict::NoAnswer:
         // The address fields stay locked and the status keeps its text.
@@ -39,5 +49,4 @@ VersionVerdict VersionCheck::gx()
         m_controls.Text2->setEnabled(true);
         break;
     }
-    return verdict;
 }
