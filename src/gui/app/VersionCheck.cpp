@@ -14,16 +14,11 @@ VersionCheck::VersionCheck(Controls controls, DialogService &dialogs, Desktop &d
 {
 }
 
-void VersionCheck::gx(std::function<void(const VersionVerdict &verdict)> checked)
+void VersionCheck::gx()
 {
-    m_pending = m_fetch(QString::fromLatin1(Endpoints::VersionFileUrl),
-                        [this, checked = std::move(checked)](std::optional<QString> answer) {
-                            const VersionVerdict verdict =
-                                judgeVersionFile(answer, QString::fromLatin1(Endpoints::BuildVersion));
-                            act(verdict);
-                            if (checked)
-                                checked(verdict);
-                        });
+    m_pending = m_fetch(QString::fromLatin1(Endpoints::VersionFileUrl), [this](std::optional<QString> answer) {
+        act(judgeVersionFile(answer, QString::fromLatin1(Endpoints::BuildVersion)));
+    });
 }
 
 void VersionCheck::act(const VersionVerdict &verdict)

@@ -30,12 +30,9 @@ public:
                  PageFetch fetch);
 
     // Starts the check and returns at once; the verdict is acted on when the
-    // version file (or the news that none came) is in, and then handed to
-    // `checked`. On Update the program has been told to end by then.
-    // Destroying the check drops a check still waiting.
-    void gx(std::function<void(const VersionVerdict &verdict)> checked = {});
-    // Whether the version file is still awaited.
-    bool checking() const { return m_pending.pending(); }
+    // version file (or the news that none came) is in. Destroying the check
+    // drops a check still waiting.
+    void gx();
 
 private:
     void act(const VersionVerdict &verdict);
