@@ -61,7 +61,7 @@ WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction pa
     m_menu->addSeparator();
     m_playAll = m_menu->addAction(PlayAllText);
     m_playFromHere = m_menu->addAction(PlayFromHereText);
-    // Queued too, as the saving entries are.
+    // Queued too: the run starts outside the menu's own mouse handling.
     connect(m_playAll, &QAction::triggered, this, [this] {
         if (m_playWorks && m_ListView1->topLevelItemCount() > 0)
             m_playWorks(0);
