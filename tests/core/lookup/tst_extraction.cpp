@@ -41,9 +41,10 @@ struct Lookup {
     }};
 
     // Starts the lookup of `url`; `ended` comes true once it has ended.
-    void start(const QString &url, bool *ended = nullptr)
+    // False when it was refused at once.
+    bool start(const QString &url, bool *ended = nullptr)
     {
-        lookups.start(url, [ended](LookupOutcome) {
+        return lookups.start(url, [ended](LookupOutcome) {
             if (ended)
                 *ended = true;
         });
@@ -292,11 +293,11 @@ private slots:
     // A lookup clicked while another one waits, and ended before the older
     // one's page or picture comes, wins: whatever the older one would write
     // after its wait is dropped. One that gets no page supersedes nothing:
-    // the older one finishes as if alone.
+    // the older one finishes as if alone, and so does one that is refused.
     void newerLookupWins_data()
     {
         QTest::addColumn<QString>("olderWaitsFor"); // "page" or "picture"
-        QTest::addColumn<QString>("newer");         // "ordinary" or "failing"
+        QTest::addColumn<QString>("newer");         // "ordinary", "failing" or "refused"
         QTest::addColumn<QStringList>("olderCallsAfterWait");
         QTest::addColumn<QString>("songShown");
         QTest::addColumn<QString>("mvUrl");
@@ -311,6 +312,12 @@ private slots:
                                                  << "Newer" << "";
         QTest::newRow("picture, newer fails") << "picture" << "failing" << QStringList{"place badge", "show badge"}
                                               << "Older" << video;
+        QTest::newRow("page, newer refused") << "page" << "refused"
+                                             << QStringList{"details Older", "status 歌曲信息获取完毕..", head,
+                                                            "place badge", "show badge"}
+                                             << "Older" << video;
+        QTest::newRow("picture, newer refused") << "picture" << "refused" << QStringList{"place badge", "show badge"}
+                                                << "Older" << video;
     }
     void newerLookupWins()
     {
@@ -342,8 +349,14 @@ private slots:
             lookup.panel.holdPictures = false;
         }
         bool newerEnded = false;
-        lookup.start(address("newer"), &newerEnded);
-        QTRY_VERIFY(newerEnded);
+        if (newer == "refused")
+            QVERIFY(!lookup.start(QStringLiteral("http://www.kelvaro.com/u/newer"), &newerEnded));
+        else
+            QVERIFY(lookup.start(address("newer"), &newerEnded));
+        QTRY_VERIFY(newerEnded || newer == "refused");
+        QCOMPARE(lookup.panel.status, newer == "ordinary"  ? QStringLiteral("歌曲信息获取完毕..")
+                                      : newer == "failing" ? QStringLiteral("抱歉!页面获取失败,请检查地址或稍后再试..")
+                                                           : QStringLiteral("地址错误,请您检查 .."));
         const QStringList callsBefore = lookup.panel.calls;
         lookup.release();
         lookup.panel.releasePictures();
