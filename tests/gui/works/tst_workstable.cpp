@@ -10,6 +10,7 @@
 #include "common/TestEnvironment.h"
 #include "common/SongPages.h"
 #include "common/Waiting.h"
+#include "gui/works/WorksRun.h"
 #include "core/platform/Network.h"
 
 #include <QClipboard>
@@ -302,6 +303,37 @@ private slots:
         QVERIFY(!m_pages.asked.contains(recordingAddress("outer")));
         QCOMPARE(m_window->media.commands, QStringList{QStringLiteral("close all")});
         QCOMPARE(m_window->rowCount(), clearBeforeInner ? 0 : 3);
+    }
+
+    // Works played in a row go on from row to row as each lookup ends; a
+    // double-click of the user's while the run looks a row up takes over:
+    // the run ends and the user's row is looked up, nothing is played.
+    void worksInARowYieldToADoubleClick()
+    {
+        Form1 &f = m_window->form;
+        crawl(singerPage(ordinaryRows(4)));
+        for (int row = 0; row < 3; ++row) {
+            const QString token = QStringLiteral("w%1").arg(row);
+            m_pages.answers[m_window->rowTexts(row)[3]] = recordingAddress(token);
+            m_pages.answers[recordingAddress(token)] =
+                recordingPage(QStringLiteral("Song%1").arg(row), QStringLiteral("9%1").arg(row));
+        }
+        WorksRun run(m_window->works, f.ListView1, m_window->play, m_window->song, [&f](const QString &text) {
+            f.setStatus(text);
+        });
+        run.start(0);
+        QTRY_COMPARE(run.currentRow(), 0);
+        QVERIFY(m_window->play.playing());
+        QCOMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：Song0"));
+
+        m_pages.whileFetching[m_window->rowTexts(1)[3]] = [&] { m_window->doubleClickRow(2); };
+        m_window->media.end(PlaybackEnd::Finished); // the run moves on to row 1
+        QTRY_VERIFY(!run.active());
+        QTRY_COMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：Song2"));
+        QTRY_VERIFY(!m_window->lookup.busy());
+        QCOMPARE(m_window->song.WorkId, QStringLiteral("1000003"));
+        QVERIFY(!m_window->play.playing());
+        QVERIFY(!m_pages.asked.contains(recordingAddress("w1")));
     }
 
     // The paste button fills the field even while a crawl has it disabled.
