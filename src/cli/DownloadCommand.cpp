@@ -7,11 +7,14 @@
 #include "core/download/DownloadPanelLogic.h"
 #include "core/download/DownloadStatus.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -46,38 +49,44 @@ bool looksLikeWebPage(const DownloadResult &answer, const QString &target)
         && target.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive);
 }
 
-} // namespace
+// The arguments, or the exit status when there is nothing to download.
+struct DownloadArgs {
+    QString url;
+    QString target;
+    std::optional<int> status;
+};
 
-static int runDownload(const QStringList &args)
+DownloadArgs parseDownloadArgs(const QStringList &args)
 {
+    const auto ending = [](int status) { return DownloadArgs{{}, {}, status}; };
     QString url;
     QString output;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             std::fputs(DownloadUsage, stdout);
-            return 0;
+            return ending(0);
         }
         if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
             if (++i == args.size()) {
                 say(QStringLiteral("%1 needs a file name").arg(arg));
-                return ExitUsage;
+                return ending(ExitUsage);
             }
             output = args.at(i);
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             say(QStringLiteral("unknown option '%1'").arg(arg));
             std::fputs(DownloadUsage, stderr);
-            return ExitUsage;
+            return ending(ExitUsage);
         } else if (url.isEmpty()) {
             url = arg;
         } else {
             say(QStringLiteral("one address at a time ('%1' is extra)").arg(arg));
-            return ExitUsage;
+            return ending(ExitUsage);
         }
     }
     if (url.isEmpty()) {
         std::fputs(DownloadUsage, stderr);
-        return ExitUsage;
+        return ending(ExitUsage);
     }
 
     const QString name = fileNameFor(QUrl(url));
@@ -89,77 +98,105 @@ static int runDownload(const QStringList &args)
         output = QFileInfo(output).dir().filePath(safeFileName(QFileInfo(output).fileName()));
     const QString target = QFileInfo(output).absoluteFilePath();
 
-    // What an unsuccessful ending says about the target.
-    const QString leftAlone = QFileInfo::exists(target) ? QStringLiteral("%1 was left as it was").arg(target)
-                                                        : QStringLiteral("nothing saved");
+    return {url, target, std::nullopt};
+}
 
+// One `kelvaro download`: the engine, its progress line and the stop signals,
+// for as long as the transfer runs.
+struct DownloadRun {
+    QString url;
+    QString target;
+    QString leftAlone; // what an unsuccessful ending says about the target
     Cls_DownLoad engine;
     ProgressLine progress;
-    progress.follow(engine);
+    std::unique_ptr<InterruptWatch> watch;
     bool interrupted = false;
-    const InterruptWatch watch([&] {
-        interrupted = true;
-        engine.DLFileStop();
-    });
     // A web page is not saved as the MP3: the transfer stops as soon as the
     // answer's headers show it, so its ".part" never replaces anything.
     bool webPage = false;
-    QObject::connect(&engine, &Cls_DownLoad::DLFileStatus, [&](int state) {
-        if (state == DownloadStatus::Answered && looksLikeWebPage(engine.answer(), target)) {
-            webPage = true;
-            progress.hide();
-            engine.DLFileStop();
-        }
-    });
 
-    const DownloadResult result = engine.DLFile(url, target, 10000);
-    progress.finish();
+    // The message for the ending and the exit status.
+    int report(const DownloadResult &result) const;
+};
 
-    using Ending = DownloadResult::Ending;
-    if (webPage && !interrupted && result.ending == Ending::Stopped) {
+int DownloadRun::report(const DownloadResult &result) const
+{
+    const DownloadClass ending = classifyDownload(result);
+    if (webPage && !interrupted && ending == DownloadClass::Stopped) {
         say(QStringLiteral("%1 looks like a web page (text/html), not an audio file; for a recording page use "
                            "'kelvaro get %1'; %2")
                 .arg(url, leftAlone));
         return ExitFailed;
     }
-    switch (result.ending) {
-    case Ending::NoSession:
-    case Ending::Busy:
+    switch (ending) {
+    case DownloadClass::Refused:
+        if (result.ending == DownloadResult::Ending::NoSession)
+            say(result.error);
+        else
+            say(QStringLiteral("could not reach %1: %2").arg(url, result.error));
+        return ExitFailed;
+    case DownloadClass::FileError:
         say(result.error);
         return ExitFailed;
-    case Ending::AddressRefused:
-        say(QStringLiteral("could not reach %1: %2").arg(url, result.error));
-        return ExitFailed;
-    case Ending::FileError:
-        say(result.error);
-        return ExitFailed;
-    case Ending::Stopped:
+    case DownloadClass::Stopped:
         say(QStringLiteral("stopped after %1 bytes; %2").arg(result.bytes).arg(leftAlone));
-        return interrupted ? watch.exitStatus() : ExitFailed;
-    case Ending::Finished:
-        break;
-    }
-    if (result.httpStatus / 100 != 2) {
+        return interrupted ? watch->exitStatus() : ExitFailed;
+    case DownloadClass::HttpError:
         say(QStringLiteral("the server answered with status %1; %2").arg(result.httpStatus).arg(leftAlone));
         return ExitFailed;
-    }
-    if (result.shortTransfer) {
+    case DownloadClass::CutShort:
         say(QStringLiteral("the transfer ended short (%1) after %2 bytes; %3")
                 .arg(result.error)
                 .arg(result.bytes)
                 .arg(leftAlone));
         return ExitFailed;
-    }
-    if (!result.complete()) {
+    case DownloadClass::Empty:
         say(QStringLiteral("the server sent no data; %1").arg(leftAlone));
         return ExitFailed;
+    case DownloadClass::Complete:
+        break;
     }
     std::printf("Saved %s (%lld bytes)\n", qPrintable(target), static_cast<long long>(result.bytes));
+    std::fflush(stdout);
     return 0;
 }
 
-// Still waits on its own stack until the command is event-driven.
+} // namespace
+
 void startDownload(const QStringList &args, CommandDone done)
 {
-    done(runDownload(args));
+    const DownloadArgs parsed = parseDownloadArgs(args);
+    if (parsed.status)
+        return done(*parsed.status);
+
+    auto *run = new DownloadRun;
+    run->url = parsed.url;
+    run->target = parsed.target;
+    run->leftAlone = QFileInfo::exists(run->target) ? QStringLiteral("%1 was left as it was").arg(run->target)
+                                                    : QStringLiteral("nothing saved");
+    run->progress.follow(run->engine);
+    run->watch = std::make_unique<InterruptWatch>([run] {
+        run->interrupted = true;
+        run->engine.DLFileStop();
+    });
+    QObject::connect(&run->engine, &Cls_DownLoad::DLFileStatus, [run](int state) {
+        if (state == DownloadStatus::Answered && looksLikeWebPage(run->engine.answer(), run->target)) {
+            run->webPage = true;
+            run->progress.hide();
+            run->engine.DLFileStop();
+        }
+    });
+    QObject::connect(&run->engine, &Cls_DownLoad::DLFileFinished, [run, done](const DownloadResult &result) {
+        run->progress.finish();
+        const int status = run->report(result);
+        // The engine is let go of after its signal, then the command ends.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [run, done, status] {
+                delete run;
+                done(status);
+            },
+            Qt::QueuedConnection);
+    });
+    run->engine.DLFile(run->url, run->target);
 }

@@ -96,7 +96,7 @@ void ProgressLine::follow(Cls_DownLoad &engine)
             start();
         }
     });
-    QObject::connect(&engine, &Cls_DownLoad::DLFileDowning, [this](const QString &, qint64 done, qint64 total, qint64) {
+    QObject::connect(&engine, &Cls_DownLoad::DLFileDowning, [this](const QString &, qint64 done, qint64 total) {
         m_lastDone = done;
         m_lastTotal = total;
         update(done, total, false);

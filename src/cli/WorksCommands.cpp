@@ -13,10 +13,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -99,20 +99,6 @@ Crawl crawlOf(const std::optional<QString> &page)
     return result;
 }
 
-// The crawl of one singer page, waited for on the caller's stack: for `get`,
-// which still runs its whole sequence there.
-Crawl crawl(const QString &address)
-{
-    std::optional<Crawl> result;
-    QEventLoop loop;
-    const FetchHandle page = GetBody(address, [&result, &loop](std::optional<QString> body) {
-        result = crawlOf(body);
-        loop.quit();
-    });
-    loop.exec();
-    return result ? *result : crawlOf(std::nullopt);
-}
-
 QString describeFailure(const BatchOutcome &outcome)
 {
     using Failure = BatchOutcome::Failure;
@@ -141,6 +127,68 @@ QString describeFailure(const BatchOutcome &outcome)
     }
     return outcome.detail;
 }
+
+// One `kelvaro get`: the engine, the batch on it, the progress line and the
+// stop signals, for as long as the batch runs.
+struct GetRun {
+    explicit GetRun(QString into) : folder(std::move(into)) {}
+
+    // The summary on stdout and the exit status.
+    int report(const QList<BatchOutcome> &outcomes);
+
+    const QString folder;
+    Cls_DownLoad engine;
+    WorkBatch batch{engine};
+    ProgressLine progress;
+    std::unique_ptr<InterruptWatch> watch;
+    bool interrupted = false;
+    QStringList failures;
+};
+
+QString outcomeLine(const BatchOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case BatchOutcome::Kind::Downloaded:
+        return QStringLiteral("downloaded (%1 bytes)").arg(outcome.bytes);
+    case BatchOutcome::Kind::Skipped:
+        return QStringLiteral("skipped: already complete (%1 bytes)").arg(outcome.bytes);
+    case BatchOutcome::Kind::Failed:
+        return QStringLiteral("failed: ") + describeFailure(outcome);
+    case BatchOutcome::Kind::Stopped:
+        break;
+    }
+    return QStringLiteral("stopped");
+}
+
+int GetRun::report(const QList<BatchOutcome> &outcomes)
+{
+    int downloaded = 0;
+    int skipped = 0;
+    for (const BatchOutcome &outcome : outcomes) {
+        if (outcome.kind == BatchOutcome::Kind::Downloaded)
+            ++downloaded;
+        else if (outcome.kind == BatchOutcome::Kind::Skipped)
+            ++skipped;
+        else if (outcome.kind == BatchOutcome::Kind::Failed)
+            failures.append(outcome.work.label() + QStringLiteral(": ") + describeFailure(outcome));
+    }
+    std::printf("Downloaded %d, skipped %d, failed %d%s\n", downloaded, skipped, int(failures.size()),
+                interrupted ? " (stopped by Ctrl-C)" : "");
+    for (const QString &failure : failures)
+        std::printf("  failed: %s\n", qPrintable(failure));
+    std::printf("Folder: %s\n", qPrintable(folder));
+    std::fflush(stdout);
+    if (interrupted)
+        return watch->exitStatus();
+    return failures.isEmpty() ? 0 : ExitFailed;
+}
+
+// `get` reads its singer pages one after another, queueing their rows and
+// the recording pages given as they stand; `then` follows the last one.
+void queueWorks(GetRun *run, QStringList addresses, const std::shared_ptr<FetchHandle> &singerPage,
+                const std::function<void()> &then);
+// Runs the batch over what was queued and reports it.
+void saveQueued(GetRun *run, const QString &folder, const CommandDone &done);
 
 } // namespace
 
@@ -177,7 +225,7 @@ void startWorks(const QStringList &args, CommandDone done)
     });
 }
 
-static int runGet(const QStringList &args)
+void startGet(const QStringList &args, CommandDone done)
 {
     QStringList addresses;
     QString folder;
@@ -185,37 +233,37 @@ static int runGet(const QStringList &args)
         const QString &arg = args.at(i);
         if (isHelp(arg)) {
             std::fputs(GetUsage, stdout);
-            return 0;
+            return done(0);
         }
         if (arg == QLatin1String("-d") || arg == QLatin1String("--dir") || arg == QLatin1String("--jobs")) {
             if (++i == args.size()) {
                 say(QStringLiteral("%1 needs a value").arg(arg));
-                return ExitUsage;
+                return done(ExitUsage);
             }
             if (arg != QLatin1String("--jobs"))
                 folder = args.at(i);
             else if (args.at(i) != QLatin1String("1")) {
-                // The engine runs one transfer at a time on its thread.
+                // The batch saves one work at a time.
                 say(QStringLiteral("--jobs: only one transfer at a time (1) is possible"));
-                return ExitUsage;
+                return done(ExitUsage);
             }
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             say(QStringLiteral("unknown option '%1'").arg(arg));
             std::fputs(GetUsage, stderr);
-            return ExitUsage;
+            return done(ExitUsage);
         } else {
             addresses.append(arg);
         }
     }
     if (addresses.isEmpty()) {
         std::fputs(GetUsage, stderr);
-        return ExitUsage;
+        return done(ExitUsage);
     }
     for (const QString &address : addresses) {
         if (!address.contains(recordingPagePrefix()) && !singerAddressRefusal(address).isEmpty()) {
             say(QStringLiteral("'%1' is neither a recording page (%2...) nor a singer home page (%3...)")
                     .arg(address, recordingPagePrefix(), singerAddressMarker()));
-            return ExitUsage;
+            return done(ExitUsage);
         }
     }
 
@@ -226,89 +274,74 @@ static int runGet(const QStringList &args)
     folder = QFileInfo(folder).absoluteFilePath();
     if (!QDir().mkpath(folder)) {
         say(QStringLiteral("cannot create the folder %1").arg(folder));
-        return ExitFailed;
+        return done(ExitFailed);
     }
 
-    Cls_DownLoad engine;
-    WorkBatch batch(engine);
-    bool interrupted = false;
-    const InterruptWatch watch([&] {
-        interrupted = true;
-        batch.stop();
+    auto *run = new GetRun(folder);
+    run->watch = std::make_unique<InterruptWatch>([run] {
+        run->interrupted = true;
+        run->batch.stop();
         cancelPageFetches(); // a page that is being waited for ends now too
     });
 
-    QStringList failures;
-    for (const QString &address : addresses) {
-        if (interrupted)
-            break;
+    queueWorks(run, addresses, std::make_shared<FetchHandle>(), [run, folder, done] { saveQueued(run, folder, done); });
+}
+
+namespace {
+
+void queueWorks(GetRun *run, QStringList addresses, const std::shared_ptr<FetchHandle> &singerPage,
+                const std::function<void()> &then)
+{
+    while (!addresses.isEmpty() && !run->interrupted) {
+        const QString address = addresses.takeFirst();
         if (address.contains(recordingPagePrefix())) {
-            batch.enqueue({BatchWork::fromPage(address)});
+            run->batch.enqueue({BatchWork::fromPage(address)});
             continue;
         }
-        const Crawl result = crawl(address);
-        say(QStringLiteral("%1: %2 (%3 works)").arg(address, result.status).arg(result.rows.size()));
-        if (!result.fetched)
-            failures.append(QStringLiteral("%1: the singer page could not be read").arg(address));
-        QList<BatchWork> works;
-        for (const WorkRow &row : result.rows)
-            works.append(BatchWork::fromRow(row));
-        batch.enqueue(works);
+        *singerPage = GetBody(address, [run, address, addresses, singerPage, then](std::optional<QString> body) {
+            const Crawl result = crawlOf(body);
+            say(QStringLiteral("%1: %2 (%3 works)").arg(address, result.status).arg(result.rows.size()));
+            if (!result.fetched)
+                run->failures.append(QStringLiteral("%1: the singer page could not be read").arg(address));
+            QList<BatchWork> works;
+            for (const WorkRow &row : result.rows)
+                works.append(BatchWork::fromRow(row));
+            run->batch.enqueue(works);
+            queueWorks(run, addresses, singerPage, then);
+        });
+        return;
     }
+    then();
+}
 
-    ProgressLine progress;
-    progress.follow(engine);
-    QObject::connect(&batch, &WorkBatch::workStarted, [](int position, int total, const BatchWork &work) {
+void saveQueued(GetRun *run, const QString &folder, const CommandDone &done)
+{
+    run->progress.follow(run->engine);
+    QObject::connect(&run->batch, &WorkBatch::workStarted, [](int position, int total, const BatchWork &work) {
         std::fprintf(stderr, "[%d/%d] %s\n", position, total, qPrintable(work.label()));
     });
-    QObject::connect(&batch, &WorkBatch::targetChosen, [](const QString &file, const QString &, const QString &) {
-        std::fprintf(stderr, "  -> %s\n", qPrintable(file));
+    QObject::connect(&run->batch, &WorkBatch::targetChosen,
+                     [](const QString &file, const QString &, const QString &) {
+                         std::fprintf(stderr, "  -> %s\n", qPrintable(file));
+                     });
+    QObject::connect(&run->batch, &WorkBatch::workEnded, [run](int, int, const BatchOutcome &outcome) {
+        run->progress.finish();
+        std::fprintf(stderr, "  %s\n", qPrintable(outcomeLine(outcome)));
     });
-    QObject::connect(&batch, &WorkBatch::workEnded, [&](int, int, const BatchOutcome &outcome) {
-        progress.finish();
-        QString line;
-        switch (outcome.kind) {
-        case BatchOutcome::Kind::Downloaded:
-            line = QStringLiteral("downloaded (%1 bytes)").arg(outcome.bytes);
-            break;
-        case BatchOutcome::Kind::Skipped:
-            line = QStringLiteral("skipped: already complete (%1 bytes)").arg(outcome.bytes);
-            break;
-        case BatchOutcome::Kind::Failed:
-            line = QStringLiteral("failed: ") + describeFailure(outcome);
-            break;
-        case BatchOutcome::Kind::Stopped:
-            line = QStringLiteral("stopped");
-            break;
-        }
-        std::fprintf(stderr, "  %s\n", qPrintable(line));
-    });
-
-    const QList<BatchOutcome> outcomes = interrupted ? QList<BatchOutcome>() : batch.run(folder);
-
-    int downloaded = 0;
-    int skipped = 0;
-    for (const BatchOutcome &outcome : outcomes) {
-        if (outcome.kind == BatchOutcome::Kind::Downloaded)
-            ++downloaded;
-        else if (outcome.kind == BatchOutcome::Kind::Skipped)
-            ++skipped;
-        else if (outcome.kind == BatchOutcome::Kind::Failed)
-            failures.append(outcome.work.label() + QStringLiteral(": ") + describeFailure(outcome));
-    }
-    std::printf("Downloaded %d, skipped %d, failed %d%s\n", downloaded, skipped, int(failures.size()),
-                interrupted ? " (stopped by Ctrl-C)" : "");
-    for (const QString &failure : failures)
-        std::printf("  failed: %s\n", qPrintable(failure));
-    std::printf("Folder: %s\n", qPrintable(folder));
-    std::fflush(stdout);
-    if (interrupted)
-        return watch.exitStatus();
-    return failures.isEmpty() ? 0 : ExitFailed;
+    const auto end = [run, done](const QList<BatchOutcome> &outcomes) {
+        const int status = run->report(outcomes);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [run, done, status] {
+                delete run;
+                done(status);
+            },
+            Qt::QueuedConnection);
+    };
+    QObject::connect(&run->batch, &WorkBatch::finished, end);
+    if (run->interrupted) // stopped while the singer pages were read: nothing to save
+        return end({});
+    run->batch.run(folder);
 }
 
-// Still waits on its own stack until the command is event-driven.
-void startGet(const QStringList &args, CommandDone done)
-{
-    done(runGet(args));
-}
+} // namespace

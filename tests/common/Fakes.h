@@ -30,6 +30,7 @@ public:
     std::deque<MessageAnswer> answers;           // used in order; Ok / Yes when empty
     std::deque<std::optional<QString>> saveAnswers; // nothing = cancelled; cancelled when empty
     std::function<void()> whileShown;            // runs while a message box is "open"
+    std::function<void()> whileChoosing;         // runs while the save dialog is "open"
 
     MessageAnswer messageBox(QWidget *, const QString &text, const QString &title, MessageIcon icon,
                              MessageButtons buttons) override
@@ -49,6 +50,8 @@ public:
                                         const QString &suggestedName) override
     {
         saves.append({title, typeDescription, pattern, startFolder, suggestedName});
+        if (whileChoosing)
+            whileChoosing();
         if (saveAnswers.empty())
             return std::nullopt;
         const bool chosen = saveAnswers.front().has_value();

@@ -259,7 +259,8 @@ private slots:
         w.program.song().SongName = QStringLiteral("夜曲");
         f.Command2->click();
         QCOMPARE(w.program.downloadPanel()->DownPath(), music + "/夜曲 - 小鹿.mp3");
-        f.Command6->click(); // the transfer runs inside the click
+        f.Command6->click(); // starts the transfer
+        QTRY_VERIFY_WITH_TIMEOUT(!w.program.downloadPanel()->transferRunning(), 30000);
         QCOMPARE(readFile(music + "/夜曲 - 小鹿.mp3"), m_song);
         QCOMPARE(w.desktop.shownInFileManager, QStringList{music + "/夜曲 - 小鹿.mp3"});
 

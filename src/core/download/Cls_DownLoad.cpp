@@ -5,25 +5,22 @@
 #include <curl/curl.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
+#include <QPointer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 #include <map>
+#include <set>
 #include <memory>
 #include <vector>
 
@@ -31,39 +28,8 @@ namespace {
 
 using namespace DownloadStatus;
 
-// How often, at most, a transfer polls for window events between chunks.
-constexpr qint64 FullDeliveryIntervalNs = 1000000;
-
 // What libcurl reads from the socket at once.
 constexpr long ReceiveBufferBytes = 64 * 1024;
-
-double roundHalfEven(double value)
-{
-    const double nearest = std::round(value); // halves away from zero
-    if (std::fabs(value - std::trunc(value)) == 0.5)
-        return 2.0 * std::round(value / 2.0);
-    return nearest;
-}
-
-// Local time of day. The offset from UTC is looked up once per second only:
-// the C library checks the time zone file on every lookup, and this runs
-// once per chunk.
-double secondsSinceMidnight()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    static thread_local time_t offsetFor = -1;
-    static thread_local long offset = 0;
-    if (now.tv_sec != offsetFor) {
-        tm local{};
-        localtime_r(&now.tv_sec, &local);
-        offset = local.tm_gmtoff;
-        offsetFor = now.tv_sec;
-    }
-    constexpr qint64 Day = 24 * 60 * 60;
-    const qint64 ofDay = ((qint64(now.tv_sec) + offset) % Day + Day) % Day;
-    return double(ofDay) + double(now.tv_nsec) / 1e9;
-}
 
 bool applicationSession()
 {
@@ -208,28 +174,88 @@ private:
     qint64 m_pending = 0;
 };
 
-// One libcurl transfer, driven by the event loop of the calling thread:
-// libcurl says which sockets to watch and when to call it back, socket
-// notifiers and a timer do so. What arrives is held until the engine takes
-// it in chunks; while too much is held the transfer is paused, so libcurl
-// stops reading and the server waits. Unlike a reply that keeps a bounded
-// read buffer on another thread, nothing received is ever dropped when the
-// server closes the connection early.
+class CurlTransfer;
+
+// The thread's one libcurl multi handle, driven by its event loop: libcurl
+// says which sockets to watch and when to call it back, socket notifiers and
+// a timer do so. Every transfer of every engine runs on it, so connections
+// a server keeps open (and resolved names) are reused from one transfer to
+// the next. It belongs to the application object and goes with it.
+class CurlMulti : public QObject {
+public:
+    // Nothing when there is no application object or libcurl cannot start.
+    static CurlMulti *instance();
+    ~CurlMulti() override;
+
+    bool add(CurlTransfer *transfer, CURL *easy, QString *why);
+    void remove(CurlTransfer *transfer, CURL *easy);
+    // Hands every ended transfer's result to its owner.
+    void collectDone();
+
+private:
+    explicit CurlMulti(QObject *parent);
+
+    struct Watch {
+        std::unique_ptr<QSocketNotifier> read, write;
+        // Removed from inside its own signal: disabled now, deleted later.
+        void forget()
+        {
+            for (auto *notifier : {read.release(), write.release()}) {
+                if (notifier) {
+                    notifier->setEnabled(false);
+                    notifier->deleteLater();
+                }
+            }
+        }
+    };
+
+    void act(curl_socket_t socket, int events);
+    void watch(curl_socket_t socket, int what);
+    static int onSocket(CURL *, curl_socket_t socket, int what, void *self, void *)
+    {
+        static_cast<CurlMulti *>(self)->watch(socket, what);
+        return 0;
+    }
+    static int onTimer(CURLM *, long timeoutMs, void *self)
+    {
+        QTimer &timer = static_cast<CurlMulti *>(self)->m_timer;
+        if (timeoutMs < 0)
+            timer.stop();
+        else
+            timer.start(int(std::min<long>(timeoutMs, 24L * 3600 * 1000)));
+        return 0;
+    }
+
+    CURLM *m_multi = nullptr;
+    QTimer m_timer;
+    std::map<curl_socket_t, Watch> m_watches;
+    std::set<CurlTransfer *> m_transfers;
+};
+
+// One libcurl transfer on the shared multi handle. What arrives is held
+// until the engine takes it in chunks; while too much is held the transfer
+// is paused, so libcurl stops reading and the server waits. Unlike a reply
+// that keeps a bounded read buffer on another thread, nothing received is
+// ever dropped when the server closes the connection early. Whatever
+// happens (the answer, data, the end, a stall) is announced through `news`,
+// which is called from inside libcurl and must only take note.
 class CurlTransfer {
 public:
-    explicit CurlTransfer(int stallLimitMs) : m_stallLimitMs(stallLimitMs)
+    CurlTransfer(CurlMulti &multi, int stallLimitMs, std::function<void()> news)
+        : m_multi(&multi), m_easy(curl_easy_init()), m_stallLimitMs(stallLimitMs), m_news(std::move(news))
     {
-        m_curlTimer.setSingleShot(true);
-        QObject::connect(&m_curlTimer, &QTimer::timeout, &m_context, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
-        m_multi = curl_multi_init();
-        m_easy = curl_easy_init();
         m_errorText[0] = '\0';
+        m_stall.setSingleShot(true);
+        QObject::connect(&m_stall, &QTimer::timeout, &m_stall, [this] {
+            m_stalled = true;
+            m_news();
+        });
     }
     ~CurlTransfer() { close(); }
     CurlTransfer(const CurlTransfer &) = delete;
     CurlTransfer &operator=(const CurlTransfer &) = delete;
 
-    bool ready() const { return m_multi && m_easy; }
+    bool ready() const { return m_easy != nullptr; }
 
     // Sets the transfer up and hands it to libcurl. False, with
     // setupError() saying why, when any option could not be set: above all
@@ -242,19 +268,12 @@ public:
                 return setupFailed("HTTPHEADER", "out of memory");
             m_headers = grown;
         }
-        const auto multi = [&](CURLMoption option, const char *name, auto value) {
-            const CURLMcode code = curl_multi_setopt(m_multi, option, value);
-            return code == CURLM_OK || setupFailed(name, curl_multi_strerror(code));
-        };
         const auto easy = [&](CURLoption option, const char *name, auto value) {
             const CURLcode code = curl_easy_setopt(m_easy, option, value);
             return code == CURLE_OK || setupFailed(name, curl_easy_strerror(code));
         };
-        const bool set = multi(CURLMOPT_SOCKETFUNCTION, "SOCKETFUNCTION", &CurlTransfer::onSocket)
-                      && multi(CURLMOPT_SOCKETDATA, "SOCKETDATA", static_cast<void *>(this))
-                      && multi(CURLMOPT_TIMERFUNCTION, "TIMERFUNCTION", &CurlTransfer::onTimer)
-                      && multi(CURLMOPT_TIMERDATA, "TIMERDATA", static_cast<void *>(this))
-                      && easy(CURLOPT_URL, "URL", url.constData())
+        const bool set = easy(CURLOPT_URL, "URL", url.constData())
+                      && easy(CURLOPT_PRIVATE, "PRIVATE", static_cast<void *>(this))
                       // Only http and https, for the address and for every redirect.
                       && easy(CURLOPT_PROTOCOLS_STR, "PROTOCOLS_STR", "http,https")
                       && easy(CURLOPT_REDIR_PROTOCOLS_STR, "REDIR_PROTOCOLS_STR", "http,https")
@@ -274,10 +293,10 @@ public:
                       && easy(CURLOPT_WRITEDATA, "WRITEDATA", static_cast<void *>(this));
         if (!set)
             return false;
-        const CURLMcode added = curl_multi_add_handle(m_multi, m_easy);
-        if (added != CURLM_OK)
-            return setupFailed("add_handle", curl_multi_strerror(added));
+        if (!m_multi || !m_multi->add(this, m_easy, &m_setupError))
+            return false;
         m_added = true;
+        m_stall.start(m_stallLimitMs);
         return true;
     }
     QString setupError() const { return m_setupError; }
@@ -286,53 +305,63 @@ public:
     // refused; empty when none was.
     const QString &refusedRedirect() const { return m_refusedRedirect; }
 
-    // Ends the current or next wait() at once, with Woken::Interrupted.
-    void interrupt()
-    {
-        m_interrupted = true;
-        news();
-    }
-
-    // Closes the connection and lets go of every handle; safe to repeat.
+    // Lets go of the handle; a connection the server keeps open stays with
+    // the multi handle for the next transfer. Safe to repeat.
     void close()
     {
-        if (m_added)
-            curl_multi_remove_handle(m_multi, m_easy);
+        if (m_added && m_multi)
+            m_multi->remove(this, m_easy);
         m_added = false;
         if (m_easy)
             curl_easy_cleanup(std::exchange(m_easy, nullptr));
-        if (m_multi)
-            curl_multi_cleanup(std::exchange(m_multi, nullptr));
         curl_slist_free_all(std::exchange(m_headers, nullptr));
-        m_curlTimer.stop();
-        m_watches.clear(); // not from inside a notifier's signal: gone at once
+        m_stall.stop();
     }
 
-    enum class Woken { News, Stalled, Leaving, Interrupted };
-
-    // Runs the event loop until the final answer, data or the end arrive,
-    // or nothing has for the stall limit.
-    Woken wait()
+    // The multi handle is going away: the transfer ends as failed.
+    void detach()
     {
-        if (m_interrupted)
-            return Woken::Interrupted;
-        QEventLoop loop;
-        QTimer limit;
-        limit.setSingleShot(true);
-        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-        limit.start(m_stallLimitMs);
-        m_loop = &loop;
-        // A loop that cannot run because the application is leaving returns
-        // at once with -1: give up instead of spinning.
-        const int code = loop.exec();
-        m_loop = nullptr;
-        if (m_interrupted)
-            return Woken::Interrupted;
-        const bool stalled = !limit.isActive();
-        if (code != 0)
-            return Woken::Leaving;
-        return stalled ? Woken::Stalled : Woken::News;
+        if (m_added && m_multi)
+            m_multi->remove(this, m_easy);
+        m_added = false;
+        m_multi = nullptr;
+        std::snprintf(m_errorText, sizeof m_errorText, "%s", "the application is closing");
+        fail(CURLE_ABORTED_BY_CALLBACK);
     }
+
+    // libcurl's end of the transfer, through the multi handle.
+    void completed(CURLcode result)
+    {
+        m_done = true;
+        m_result = result;
+        // A redirect to an address that is not http or https is refused,
+        // not taken for the answer.
+        if (!m_answered && m_location && m_result == CURLE_UNSUPPORTED_PROTOCOL)
+            m_refusedRedirect = QString::fromUtf8(m_locationValue);
+        // A redirect libcurl would not follow (too many) is the answer.
+        if (!m_answered && m_refusedRedirect.isEmpty()) {
+            long status = 0;
+            curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+            if (status > 0) {
+                m_answered = true;
+                m_httpStatus = status;
+            }
+        }
+        m_stall.stop();
+        m_news();
+    }
+
+    // Ends the transfer with `code` as its result, as libcurl would.
+    void fail(CURLcode code)
+    {
+        if (m_done)
+            return;
+        m_done = true;
+        m_result = code;
+        m_stall.stop();
+        m_news();
+    }
+    char *errorBuffer() { return m_errorText; }
 
     bool answered() const { return m_answered; }
     long httpStatus() const { return m_httpStatus; }
@@ -340,6 +369,8 @@ public:
     const QByteArray &contentType() const { return m_contentType; }
     bool done() const { return m_done; }
     bool failed() const { return m_done && m_result != CURLE_OK; }
+    // Nothing has arrived for the stall limit.
+    bool stalled() const { return m_stalled; }
     QString errorText() const
     {
         return QString::fromUtf8(m_errorText[0] ? m_errorText : curl_easy_strerror(m_result));
@@ -357,101 +388,28 @@ public:
         }
         return n;
     }
-    // Everything held has been taken: let libcurl go on reading.
+    // Everything held has been taken: let libcurl go on reading. The time
+    // the transfer stood paused does not count as a stall.
     void resume()
     {
         if (!m_paused || !m_easy)
             return;
         m_paused = false;
+        if (!m_done)
+            arrived();
         // May hand over what it kept at once.
         if (const CURLcode code = curl_easy_pause(m_easy, CURLPAUSE_CONT); code != CURLE_OK)
             fail(code);
-        collectDone();
+        if (m_multi)
+            m_multi->collectDone();
     }
 
 private:
-    struct Watch {
-        std::unique_ptr<QSocketNotifier> read, write;
-        // Removed from inside its own signal: disabled now, deleted later.
-        void forget()
-        {
-            for (auto *notifier : {read.release(), write.release()}) {
-                if (notifier) {
-                    notifier->setEnabled(false);
-                    notifier->deleteLater();
-                }
-            }
-        }
-    };
-
-    void news()
+    // Something came: the stall limit starts again.
+    void arrived()
     {
-        if (m_loop)
-            m_loop->quit();
-    }
-
-    void act(curl_socket_t socket, int events)
-    {
-        if (!m_multi)
-            return;
-        int running = 0;
-        if (const CURLMcode code = curl_multi_socket_action(m_multi, socket, events, &running); code != CURLM_OK) {
-            std::snprintf(m_errorText, sizeof m_errorText, "%s", curl_multi_strerror(code));
-            fail(CURLE_RECV_ERROR);
-        }
-        collectDone();
-    }
-
-    void collectDone()
-    {
-        if (!m_multi)
-            return;
-        int left = 0;
-        while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
-            if (message->msg != CURLMSG_DONE || message->easy_handle != m_easy)
-                continue;
-            m_done = true;
-            m_result = message->data.result;
-            // A redirect to an address that is not http or https is refused,
-            // not taken for the answer.
-            if (!m_answered && m_location && m_result == CURLE_UNSUPPORTED_PROTOCOL) {
-                m_refusedRedirect = QString::fromUtf8(m_locationValue);
-            }
-            // A redirect libcurl would not follow (too many) is the answer.
-            if (!m_answered && m_refusedRedirect.isEmpty()) {
-                long status = 0;
-                curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
-                if (status > 0) {
-                    m_answered = true;
-                    m_httpStatus = status;
-                }
-            }
-            news();
-        }
-    }
-
-    void watch(curl_socket_t socket, int what)
-    {
-        if (what == CURL_POLL_REMOVE) {
-            if (const auto found = m_watches.find(socket); found != m_watches.end()) {
-                found->second.forget();
-                m_watches.erase(found);
-            }
-            return;
-        }
-        Watch &watched = m_watches[socket];
-        const auto need = [&](std::unique_ptr<QSocketNotifier> &notifier, QSocketNotifier::Type type, bool wanted,
-                              int event) {
-            if (!notifier && wanted) {
-                notifier = std::make_unique<QSocketNotifier>(qintptr(socket), type);
-                QObject::connect(notifier.get(), &QSocketNotifier::activated, &m_context,
-                                 [this, socket, event] { act(socket, event); });
-            }
-            if (notifier)
-                notifier->setEnabled(wanted);
-        };
-        need(watched.read, QSocketNotifier::Read, what & CURL_POLL_IN, CURL_CSELECT_IN);
-        need(watched.write, QSocketNotifier::Write, what & CURL_POLL_OUT, CURL_CSELECT_OUT);
+        m_stalled = false;
+        m_stall.start(m_stallLimitMs);
     }
 
     // A header line of the answer. The final answer's headers end with an
@@ -459,6 +417,7 @@ private:
     // libcurl follows) are not the answer.
     void header(const QByteArray &line)
     {
+        arrived();
         if (m_answered)
             return; // trailers of a chunked body
         if (line.startsWith("HTTP/")) {
@@ -477,7 +436,7 @@ private:
                 return;
             m_answered = true;
             m_httpStatus = status;
-            news();
+            m_news();
             return;
         }
         const qsizetype colon = line.indexOf(':');
@@ -508,24 +467,11 @@ private:
             m_readAt = 0;
         }
         m_held.insert(m_held.end(), data, data + size);
-        news();
+        arrived();
+        m_news();
         return size;
     }
 
-    static int onSocket(CURL *, curl_socket_t socket, int what, void *self, void *)
-    {
-        static_cast<CurlTransfer *>(self)->watch(socket, what);
-        return 0;
-    }
-    static int onTimer(CURLM *, long timeoutMs, void *self)
-    {
-        QTimer &timer = static_cast<CurlTransfer *>(self)->m_curlTimer;
-        if (timeoutMs < 0)
-            timer.stop();
-        else
-            timer.start(int(std::min<long>(timeoutMs, 24L * 3600 * 1000)));
-        return 0;
-    }
     static size_t onHeader(char *data, size_t size, size_t count, void *self)
     {
         static_cast<CurlTransfer *>(self)->header(QByteArray(data, qsizetype(size * count)));
@@ -543,26 +489,15 @@ private:
         return false;
     }
 
-    // Ends the transfer with `code` as its result, as libcurl would.
-    void fail(CURLcode code)
-    {
-        if (m_done)
-            return;
-        m_done = true;
-        m_result = code;
-        news();
-    }
-
-    QObject m_context; // receives the notifiers' and the timer's signals
-    const int m_stallLimitMs;
-    CURLM *m_multi = nullptr;
+    QPointer<CurlMulti> m_multi;
     CURL *m_easy = nullptr;
     curl_slist *m_headers = nullptr;
     bool m_added = false;
     char m_errorText[CURL_ERROR_SIZE];
-    QTimer m_curlTimer;
-    std::map<curl_socket_t, Watch> m_watches;
-    QEventLoop *m_loop = nullptr;
+    const int m_stallLimitMs;
+    const std::function<void()> m_news;
+    QTimer m_stall;
+    bool m_stalled = false;
 
     bool m_answered = false;
     long m_httpStatus = 0;
@@ -574,29 +509,177 @@ private:
     CURLcode m_result = CURLE_OK;
     QString m_setupError;
     QString m_refusedRedirect;
-    bool m_interrupted = false;
 
     std::vector<char> m_held;
     size_t m_readAt = 0;
     bool m_paused = false;
 };
 
-} // namespace
-
-Cls_DownLoad::Cls_DownLoad(QObject *parent)
-    : QObject(parent), m_clock(secondsSinceMidnight), m_session(applicationSession)
+CurlMulti *CurlMulti::instance()
 {
+    static QPointer<CurlMulti> shared;
+    if (!shared && QCoreApplication::instance() && curlReady()) {
+        auto *made = new CurlMulti(QCoreApplication::instance());
+        if (made->m_multi)
+            shared = made;
+        else
+            delete made;
+    }
+    return shared.data();
 }
 
-bool Cls_DownLoad::DLFileStop()
+CurlMulti::CurlMulti(QObject *parent) : QObject(parent), m_multi(curl_multi_init())
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    if (!m_multi)
+        return;
+    const bool set = curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::onSocket) == CURLM_OK
+                  && curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, static_cast<void *>(this)) == CURLM_OK
+                  && curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CurlMulti::onTimer) == CURLM_OK
+                  && curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, static_cast<void *>(this)) == CURLM_OK;
+    if (!set)
+        curl_multi_cleanup(std::exchange(m_multi, nullptr));
+}
+
+CurlMulti::~CurlMulti()
+{
+    // Transfers that outlive the application end as failed; their owners
+    // let go of them later.
+    for (CurlTransfer *transfer : std::set<CurlTransfer *>(m_transfers))
+        transfer->detach();
+    m_timer.stop();
+    m_watches.clear(); // not from inside a notifier's signal: gone at once
+    if (m_multi)
+        curl_multi_cleanup(m_multi);
+}
+
+bool CurlMulti::add(CurlTransfer *transfer, CURL *easy, QString *why)
+{
+    if (const CURLMcode code = curl_multi_add_handle(m_multi, easy); code != CURLM_OK) {
+        *why = QStringLiteral("cannot set up the transfer (add_handle: %1)")
+                   .arg(QString::fromUtf8(curl_multi_strerror(code)));
+        return false;
+    }
+    m_transfers.insert(transfer);
+    return true;
+}
+
+void CurlMulti::remove(CurlTransfer *transfer, CURL *easy)
+{
+    if (m_transfers.erase(transfer) > 0)
+        curl_multi_remove_handle(m_multi, easy);
+}
+
+void CurlMulti::act(curl_socket_t socket, int events)
+{
+    int running = 0;
+    if (const CURLMcode code = curl_multi_socket_action(m_multi, socket, events, &running); code != CURLM_OK) {
+        // The multi handle itself failed: no transfer on it can go on.
+        for (CurlTransfer *transfer : std::set<CurlTransfer *>(m_transfers)) {
+            std::snprintf(transfer->errorBuffer(), CURL_ERROR_SIZE, "%s", curl_multi_strerror(code));
+            transfer->fail(CURLE_RECV_ERROR);
+        }
+    }
+    collectDone();
+}
+
+void CurlMulti::collectDone()
+{
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        char *owner = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+        auto *transfer = reinterpret_cast<CurlTransfer *>(owner);
+        if (transfer && m_transfers.count(transfer))
+            transfer->completed(message->data.result);
+    }
+}
+
+void CurlMulti::watch(curl_socket_t socket, int what)
+{
+    if (what == CURL_POLL_REMOVE) {
+        if (const auto found = m_watches.find(socket); found != m_watches.end()) {
+            found->second.forget();
+            m_watches.erase(found);
+        }
+        return;
+    }
+    Watch &watched = m_watches[socket];
+    const auto need = [&](std::unique_ptr<QSocketNotifier> &notifier, QSocketNotifier::Type type, bool wanted,
+                          int event) {
+        if (!notifier && wanted) {
+            notifier = std::make_unique<QSocketNotifier>(qintptr(socket), type);
+            connect(notifier.get(), &QSocketNotifier::activated, this, [this, socket, event] { act(socket, event); });
+        }
+        if (notifier)
+            notifier->setEnabled(wanted);
+    };
+    need(watched.read, QSocketNotifier::Read, what & CURL_POLL_IN, CURL_CSELECT_IN);
+    need(watched.write, QSocketNotifier::Write, what & CURL_POLL_OUT, CURL_CSELECT_OUT);
+}
+
+} // namespace
+
+bool DownloadResult::complete() const
+{
+    return classifyDownload(*this) == DownloadClass::Complete;
+}
+
+DownloadClass classifyDownload(const DownloadResult &result)
+{
+    using Ending = DownloadResult::Ending;
+    switch (result.ending) {
+    case Ending::Stopped:
+        return DownloadClass::Stopped;
+    case Ending::NoSession:
+    case Ending::AddressRefused:
+        return DownloadClass::Refused;
+    case Ending::FileError:
+        return DownloadClass::FileError;
+    case Ending::Finished:
+        break;
+    }
+    if (result.httpStatus / 100 != 2)
+        return DownloadClass::HttpError;
+    if (result.shortTransfer)
+        return DownloadClass::CutShort;
+    if (result.bytes <= 0)
+        return DownloadClass::Empty;
+    return DownloadClass::Complete;
+}
+
+// One transfer from DLFile to its end.
+struct Cls_DownLoad::Run {
+    enum class Step { Starting, AwaitingAnswer, Receiving };
+    Step step = Step::Starting;
+    QString url;
+    QString path;
+    QString stallMessage;
+    std::unique_ptr<CurlTransfer> net;
+    std::unique_ptr<TargetFile> file; // after `net`: the ".part" goes first
+    DownloadResult result;
+    qint64 downloaded = 0;
+};
+
+Cls_DownLoad::Cls_DownLoad(QObject *parent) : QObject(parent), m_session(applicationSession)
+{
+    qRegisterMetaType<DownloadResult>();
+}
+
+// A transfer still running ends here without another event: its ".part"
+// is removed and an earlier target stays.
+Cls_DownLoad::~Cls_DownLoad() = default;
+
+void Cls_DownLoad::DLFileStop()
 {
     m_bStop = true;
     if (m_running) {
         m_stopWhileRunning = true;
-        if (m_wake)
-            m_wake();
+        post(); // a transfer that waits for the server acts on it at once
     }
-    return false;
 }
 
 QString Cls_DownLoad::partPath(const QString &target)
@@ -621,14 +704,6 @@ QString Cls_DownLoad::partName(const QString &name, int attempt)
     return stem + suffix;
 }
 
-qint64 Cls_DownLoad::speedFor(qint64 downloaded, qint64 startSecond, double now)
-{
-    const double elapsed = roundHalfEven(now - double(startSecond));
-    if (elapsed <= 0)
-        return SpeedWhileUnmeasured;
-    return qint64(roundHalfEven(double(downloaded) / elapsed));
-}
-
 qint64 Cls_DownLoad::announcedSize(const QByteArray &contentLength)
 {
     // A repeated header arrives joined with commas; the first one counts.
@@ -644,200 +719,231 @@ qint64 Cls_DownLoad::announcedSize(const QByteArray &contentLength)
     return ok ? size : 0;
 }
 
-DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sLocalFilePath, qint32 lTimeOut)
+
+bool Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sLocalFilePath)
 {
-    Q_UNUSED(lTimeOut)
-    // A handler running inside the transfer (the window's events are
-    // delivered from here) must not start a second one on this engine: it
-    // would interleave with the first in the same loop and the same events.
-    if (m_running) {
-        DownloadResult refused;
-        refused.ending = DownloadResult::Ending::Busy;
-        refused.error = QStringLiteral("a download is already running");
-        return refused;
-    }
+    // One transfer per engine: a second one would share its events and its
+    // stop request. The caller waits for DLFileFinished, or uses another engine.
+    if (m_running)
+        return false;
     m_running = true;
     m_stopWhileRunning = false;
-    const auto notRunning = qScopeGuard([this] {
-        m_running = false;
-        // A stop asked for during this transfer belongs to it: when it came
-        // too late to act on (the data had ended), it must not cut the next
-        // transfer short.
-        if (std::exchange(m_stopWhileRunning, false))
-            m_bStop = false;
-    });
-    return transfer(sRemoteURL, sLocalFilePath);
+    m_answer = {};
+    m_run = std::make_unique<Run>();
+    m_run->url = sRemoteURL;
+    m_run->path = sLocalFilePath;
+    m_run->stallMessage = QStringLiteral("nothing received for %1 s").arg(m_stallLimitMs / 1000.0);
+    post();
+    return true;
 }
 
-DownloadResult Cls_DownLoad::transfer(const QString &url, const QString &path)
+void Cls_DownLoad::post()
 {
-    DownloadResult result;
-    m_answer = {};
+    if (m_advancePosted)
+        return;
+    m_advancePosted = true;
+    QMetaObject::invokeMethod(this, &Cls_DownLoad::advance, Qt::QueuedConnection);
+}
+
+// One round: the transfer goes as far as what has arrived lets it. A handler
+// of its events that runs an event loop of its own (a modal dialog) may let
+// another round come due meanwhile: that one is held until this one is over,
+// so rounds never run inside each other.
+void Cls_DownLoad::advance()
+{
+    m_advancePosted = false;
+    if (m_advancing) {
+        m_advanceWanted = true;
+        return;
+    }
+    m_advancing = true;
+    m_advanceWanted = false;
+    if (m_run) {
+        switch (m_run->step) {
+        case Run::Step::Starting:
+            begin();
+            break;
+        case Run::Step::AwaitingAnswer:
+            awaitAnswer();
+            break;
+        case Run::Step::Receiving:
+            receive();
+            break;
+        }
+    }
+    m_advancing = false;
+    // The end is announced outside the round: its handlers may start the
+    // next transfer on this engine, or let go of it.
+    if (std::optional<DownloadResult> ended = std::exchange(m_finished, std::nullopt)) {
+        emit DLFileFinished(*ended);
+        return;
+    }
+    if (m_advanceWanted && m_run)
+        post();
+}
+
+void Cls_DownLoad::begin()
+{
+    Run &run = *m_run;
     emit DLFileStatus(Connecting);
 
     // The session stands for the platform's root handle: without an
     // application object to run the event loop there is none.
-    std::unique_ptr<CurlTransfer> net;
-    if (m_session && m_session() && curlReady())
-        net = std::make_unique<CurlTransfer>(m_stallLimitMs);
-    if (!net || !net->ready()) {
-        emit DLFileStatus(NoSession);
+    CurlMulti *const multi = m_session && m_session() ? CurlMulti::instance() : nullptr;
+    if (multi)
+        run.net = std::make_unique<CurlTransfer>(*multi, m_stallLimitMs, [this] { post(); });
+    if (!run.net || !run.net->ready()) {
+        DownloadResult result;
         result.ending = DownloadResult::Ending::NoSession;
         result.error = QStringLiteral("no network session");
-        return result;
+        finish(result, {NoSession});
+        return;
     }
     emit DLFileStatus(SessionOpen);
 
-    const QUrl address(url);
-    const auto refuse = [&](const QString &why) {
-        net->close();
-        emit DLFileStatus(NoAnswer);
-        emit DLFileStatus(HandlesClosed);
-        result.ending = DownloadResult::Ending::AddressRefused;
-        result.error = why;
-        return result;
-    };
+    const QUrl address(run.url);
     const QString scheme = address.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-        return refuse(QStringLiteral("not an http address: %1").arg(url));
+        return refuse(QStringLiteral("not an http address: %1").arg(run.url));
     if (isReservedInvalidHost(address))
         return refuse(QStringLiteral("Host %1 not found").arg(address.host()));
+    if (!run.net->start(address.toEncoded()))
+        return refuse(run.net->setupError());
+    run.step = Run::Step::AwaitingAnswer;
+    awaitAnswer();
+}
 
-    if (!net->start(address.toEncoded()))
-        return refuse(net->setupError());
-    m_wake = [raw = net.get()] { raw->interrupt(); };
-    const auto noWake = qScopeGuard([this] { m_wake = nullptr; });
-    // A stop asked for while waiting for the server is acted on at once.
-    const auto stopWaiting = [&] {
-        m_bStop = false;
-        m_stopWhileRunning = false;
-        net->close();
-        emit DLFileStatus(StoppedOnRequest);
-        emit DLFileStatus(HandlesClosed);
-        result.ending = DownloadResult::Ending::Stopped;
-        return result;
-    };
-    const QString stallMessage = QStringLiteral("nothing received for %1 s").arg(m_stallLimitMs / 1000.0);
-    const QString leavingMessage = QStringLiteral("the application is closing");
-
-    CurlTransfer::Woken woken = CurlTransfer::Woken::News;
-    while (!net->answered() && !net->done() && woken == CurlTransfer::Woken::News)
-        woken = net->wait();
-    if (woken == CurlTransfer::Woken::Interrupted)
-        return stopWaiting();
-    if (!net->refusedRedirect().isEmpty())
-        return refuse(QStringLiteral("refused a redirect to %1: only http and https are followed")
-                          .arg(net->refusedRedirect()));
-    if (!net->answered()) {
-        const QString why = woken == CurlTransfer::Woken::Stalled ? QStringLiteral("no answer: ") + stallMessage
-                          : woken == CurlTransfer::Woken::Leaving ? leavingMessage
-                                                                  : net->errorText();
-        return refuse(why);
-    }
-    if (judgeNetworkEnd(int(net->httpStatus()), false) == NetworkOutcome::Refused)
-        return refuse(QStringLiteral("the proxy refused the request (%1)").arg(net->httpStatus()));
-    result.httpStatus = int(net->httpStatus());
-    result.contentType = net->contentType();
-    m_answer = result;
-    emit DLFileStatus(Answered);
-
-    const qint64 lFilesize = announcedSize(net->contentLength());
-    result.announced = lFilesize;
-    char chunk[ChunkSize];
-    const qint64 startSecond = qint64(roundHalfEven(m_clock()));
-    emit DLFileStatus(Receiving);
-
-    TargetFile file(path);
-    const auto fileFailed = [&] {
-        // The connection and the ".part" go with their owners; no status follows.
-        result.ending = DownloadResult::Ending::FileError;
-        result.bytes = 0;
-        result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        result.systemError = file.errorCode();
-        return result;
-    };
-    if (!file.open())
-        return fileFailed();
-
-    qint64 lDownLoaded = 0;
-    QElapsedTimer sinceDelivery;
-    sinceDelivery.start();
-    int finalStatus = DataEnded;
-    bool readFailed = false;
-    QString readError;
-    for (;;) {
-        if (net->available() <= 0) {
-            if (!file.flush())
-                return fileFailed();
-            net->resume();
-            if (net->available() > 0)
-                continue;
-            if (net->done()) {
-                readFailed = net->failed();
-                if (readFailed)
-                    readError = net->errorText();
-                break;
-            }
-            woken = net->wait();
-            if (woken == CurlTransfer::Woken::Interrupted) {
-                m_bStop = false;
-                m_stopWhileRunning = false;
-                finalStatus = StoppedOnRequest;
-                break;
-            }
-            if (woken == CurlTransfer::Woken::Stalled && net->available() <= 0 && !net->done()) {
-                readFailed = true;
-                readError = stallMessage;
-                break;
-            }
-            if (woken == CurlTransfer::Woken::Leaving) {
-                readFailed = true;
-                readError = leavingMessage;
-                break;
-            }
-            continue;
-        }
-        const qint64 got = net->take(chunk, ChunkSize);
-        if (!file.append(chunk, got))
-            return fileFailed();
-        lDownLoaded += got;
-        emit DLFileDowning(url, lDownLoaded, lFilesize, speedFor(lDownLoaded, startSecond, m_clock()));
-        if (m_bStop) {
+void Cls_DownLoad::awaitAnswer()
+{
+    Run &run = *m_run;
+    CurlTransfer &net = *run.net;
+    if (!net.answered() && !net.done()) {
+        if (m_stopWhileRunning) { // acted on at once while waiting for the server
             m_bStop = false;
             m_stopWhileRunning = false;
-            finalStatus = StoppedOnRequest;
-            break;
+            DownloadResult result;
+            result.ending = DownloadResult::Ending::Stopped;
+            finish(result, {StoppedOnRequest, HandlesClosed});
+        } else if (net.stalled()) {
+            refuse(QStringLiteral("no answer: ") + run.stallMessage);
         }
-        // One round of event delivery after every chunk keeps the window
-        // live. Events already posted (queued calls, repaint requests from
-        // the progress handlers) go out after each chunk; the full round,
-        // which also polls the display and the sockets, at most once a
-        // millisecond: on a fast connection chunks arrive far faster than
-        // anyone clicks, and one poll per chunk took most of the time.
-        if (sinceDelivery.nsecsElapsed() >= FullDeliveryIntervalNs) {
-            QCoreApplication::processEvents();
-            sinceDelivery.restart();
-        } else {
-            QCoreApplication::sendPostedEvents();
-        }
+        return;
     }
-    net->close();
+    if (!net.refusedRedirect().isEmpty())
+        return refuse(QStringLiteral("refused a redirect to %1: only http and https are followed")
+                          .arg(net.refusedRedirect()));
+    if (!net.answered())
+        return refuse(net.errorText());
+    if (judgeNetworkEnd(int(net.httpStatus()), false) == NetworkOutcome::Refused)
+        return refuse(QStringLiteral("the proxy refused the request (%1)").arg(net.httpStatus()));
+    run.result.httpStatus = int(net.httpStatus());
+    run.result.contentType = net.contentType();
+    m_answer = run.result;
+    emit DLFileStatus(Answered);
 
-    result.bytes = lDownLoaded;
+    run.result.announced = announcedSize(net.contentLength());
+    emit DLFileStatus(Receiving);
+    run.file = std::make_unique<TargetFile>(run.path);
+    if (!run.file->open())
+        return fileFailed();
+    run.step = Run::Step::Receiving;
+    receive();
+}
+
+void Cls_DownLoad::receive()
+{
+    Run &run = *m_run;
+    CurlTransfer &net = *run.net;
+    char chunk[ChunkSize];
+    qint64 handed = 0;
+    for (;;) {
+        if (net.available() <= 0) {
+            if (!run.file->flush())
+                return fileFailed();
+            net.resume();
+            if (net.available() > 0)
+                continue;
+            // The end, a stop or a stall is decided in a round of its own:
+            // what the last chunks' handlers asked for comes first.
+            if (handed > 0)
+                return post();
+            if (net.done())
+                return endTransfer(DataEnded, net.failed(), net.failed() ? net.errorText() : QString());
+            if (m_stopWhileRunning)
+                return endTransfer(StoppedOnRequest, false, {});
+            if (net.stalled())
+                return endTransfer(DataEnded, true, run.stallMessage);
+            return; // waits for news
+        }
+        if (handed >= RoundBytes)
+            return post(); // the event loop's turn; the rest in the next round
+        const qint64 got = net.take(chunk, ChunkSize);
+        if (!run.file->append(chunk, got))
+            return fileFailed();
+        run.downloaded += got;
+        handed += got;
+        emit DLFileDowning(run.url, run.downloaded, run.result.announced);
+        if (m_bStop)
+            return endTransfer(StoppedOnRequest, false, {});
+    }
+}
+
+void Cls_DownLoad::refuse(const QString &why)
+{
+    DownloadResult result;
+    result.ending = DownloadResult::Ending::AddressRefused;
+    result.error = why;
+    finish(result, {NoAnswer, HandlesClosed});
+}
+
+void Cls_DownLoad::fileFailed()
+{
+    // The connection and the ".part" go with the transfer; no status follows.
+    Run &run = *m_run;
+    DownloadResult result = run.result;
+    result.ending = DownloadResult::Ending::FileError;
+    result.bytes = 0;
+    result.error = QStringLiteral("cannot write %1: %2").arg(run.path, run.file->errorString());
+    result.systemError = run.file->errorCode();
+    finish(result, {});
+}
+
+void Cls_DownLoad::endTransfer(int finalStatus, bool readFailed, const QString &readError)
+{
+    Run &run = *m_run;
+    run.net->close();
+    if (finalStatus == StoppedOnRequest) {
+        m_bStop = false;
+        m_stopWhileRunning = false;
+    }
+    DownloadResult result = run.result;
+    result.bytes = run.downloaded;
     result.ending = finalStatus == StoppedOnRequest ? DownloadResult::Ending::Stopped : DownloadResult::Ending::Finished;
     if (finalStatus == DataEnded && judgeNetworkEnd(result.httpStatus, readFailed) == NetworkOutcome::Broken) {
         result.shortTransfer = true;
         result.error = readError;
-    } else if (finalStatus == DataEnded && lFilesize > 0 && lDownLoaded < lFilesize) {
+    } else if (finalStatus == DataEnded && result.announced > 0 && run.downloaded < result.announced) {
         result.shortTransfer = true;
-        result.error = QStringLiteral("received %1 of %2 bytes").arg(lDownLoaded).arg(lFilesize);
+        result.error = QStringLiteral("received %1 of %2 bytes").arg(run.downloaded).arg(result.announced);
     }
     // Only now may the old target go; anything less than a complete answer
-    // leaves it, and the ".part" is removed with `file`.
-    if (result.complete() && !file.commit())
+    // leaves it, and the ".part" is removed with the file.
+    if (result.complete() && !run.file->commit())
         return fileFailed();
-    file.discard();
-    emit DLFileStatus(finalStatus);
-    emit DLFileStatus(HandlesClosed);
-    return result;
+    finish(result, {finalStatus, HandlesClosed});
+}
+
+void Cls_DownLoad::finish(const DownloadResult &result, std::initializer_list<int> statuses)
+{
+    // The connection and the ".part" are gone before the last status.
+    m_run.reset();
+    for (const int status : statuses)
+        emit DLFileStatus(status);
+    m_running = false;
+    // A stop asked for during this transfer belongs to it: when it came
+    // too late to act on (the data had ended), it must not cut the next
+    // transfer short.
+    if (std::exchange(m_stopWhileRunning, false))
+        m_bStop = false;
+    m_finished = result;
 }

@@ -5,8 +5,10 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
-// How one DLFile call ended, beyond the byte count the status events imply.
+// How one transfer ended, beyond the byte count the status events imply.
 struct DownloadResult {
     enum class Ending {
         Finished,       // status 9: the data ended, or a read failed (see shortTransfer)
@@ -14,13 +16,12 @@ struct DownloadResult {
         NoSession,      // status 7: no network session could be had
         AddressRefused, // status 8: the server gave no answer
         FileError,      // the target file could not be written or put in place; no status after that
-        Busy,           // refused at once: this engine is already running a transfer
     };
 
     Ending ending = Ending::Finished;
     // Bytes received and written (to the target's ".part" file): the count
-    // the caller acts on. 0 when no session, the address was refused, the
-    // file failed (its ".part" is gone) or the call was refused as busy.
+    // the caller acts on. 0 when no session, the address was refused or the
+    // file failed (its ".part" is gone).
     qint64 bytes = 0;
     // The announced size (Content-Length), 0 when absent or unreadable.
     qint64 announced = 0;
@@ -32,8 +33,8 @@ struct DownloadResult {
     // connection broke or went silent) or fewer bytes arrived than a non-zero
     // Content-Length announced. The status events look the same either way.
     bool shortTransfer = false;
-    // What went wrong, in words, for FileError, Busy, AddressRefused,
-    // NoSession and short transfers; empty otherwise.
+    // What went wrong, in words, for FileError, AddressRefused, NoSession
+    // and short transfers; empty otherwise.
     QString error;
     // For FileError: the system's error number (ENOSPC for a full disk), 0
     // when the cause was not a system call.
@@ -42,84 +43,112 @@ struct DownloadResult {
     // A successful answer (2xx) with a body, every byte of it received: the
     // only ending that replaces the target file. Any other one leaves
     // whatever file was there as it was.
-    bool complete() const
-    {
-        return ending == Ending::Finished && !shortTransfer && httpStatus / 100 == 2 && bytes > 0;
-    }
+    bool complete() const;
 };
 
-// Copies the resource at an http address into a local file in chunks of at
-// most 512 bytes, on the calling (GUI) thread, over libcurl driven by that
-// thread's event loop, reporting each stage through DLFileStatus and each
-// chunk through DLFileDowning. Between chunks it
-// delivers the window's pending events once, so the window stays usable and a
-// stop button can call DLFileStop from inside the transfer. While the server
-// has sent nothing new it waits in an event loop, for at most the stall limit.
+// What a finished transfer means to whoever started it. Every user of the
+// engine (the download panel, the batch, `kelvaro download` and `get`) reads
+// a result through classifyDownload only and turns the class into its own
+// words.
+enum class DownloadClass {
+    Complete,  // a 2xx answer with a body, every byte of it: the target was replaced
+    Stopped,   // a stop request was acted on
+    Refused,   // nothing was asked of a server: no session (Ending::NoSession), or
+               // no answer, a bad or unknown address, a refused redirect (AddressRefused)
+    HttpError, // the server answered with a status that is not 2xx
+    CutShort,  // 2xx, but the data ended early: a read failed, or fewer bytes
+               // arrived than announced (also none of a non-zero announced size)
+    Empty,     // 2xx, nothing announced and nothing sent: the server had no data
+    FileError, // the target file could not be written or put in place
+};
+
+// The one reading of a result. The order decides what a user is told when
+// several things went wrong at once: the server's own status comes first
+// (an error page that was also cut short is an error answer, not a broken
+// download: retrying would bring the same error), then a cut (the data that
+// was announced did not all come), then an empty body (the server sent
+// everything it had, and that was nothing).
+DownloadClass classifyDownload(const DownloadResult &result);
+
+// Copies the resource at an http address into a local file, on the thread
+// that owns the engine (the GUI thread), over libcurl driven by that
+// thread's event loop. DLFile only starts a transfer: every event comes
+// from the event loop afterwards. Each stage is reported through
+// DLFileStatus, each chunk of at most 512 bytes through DLFileDowning, and
+// the end once through DLFileFinished. Chunks are handed out in rounds of at
+// most RoundBytes; between rounds the event loop runs, so the window stays
+// live (a stop button, a modal dialog) while the transfer goes on. A
+// handler of these events that opens a modal dialog holds the transfer (not
+// the connection's stall limit) until it returns.
+//
+// All engines of the thread share one libcurl multi handle: transfers from
+// one host reuse a connection the server kept open, and several engines may
+// run at once.
 //
 // The bytes go to TARGET + ".part" beside the target; only a complete
-// transfer (DownloadResult::complete) moves it over the target, in one
+// transfer (classifyDownload: Complete) moves it over the target, in one
 // rename. Every other ending removes the ".part" (there is no resume) and
-// leaves an earlier target file untouched.
+// leaves an earlier target file untouched; so does destroying the engine
+// while it runs.
 //
 // Status codes (DownloadStatus): 1 start; 2 session open; 3 the server answered (any HTTP
 // status); 4 about to open the target file; then progress events; 9 the data
 // ended or a read failed, or 5 a stop was acted on; 6 all closed. 7 (no
-// session) ends a call at once; 8 (no answer) is followed by 6.
+// session) ends a transfer at once; 8 (no answer) is followed by 6. A file
+// that fails ends it without a further status. DLFileFinished follows the
+// last status.
 //
 // The stop request is a latch: set by DLFileStop at any time, cleared when
 // a transfer acts on it after writing and reporting a chunk, or at once
 // when the transfer is waiting for the server (a stall, no answer yet). A stop
 // requested while no transfer runs therefore ends the next one after its
 // first chunk; one that comes too late for the transfer it was meant for
-// (its data had ended) is dropped when that transfer returns.
+// (its data had ended) is dropped when that transfer ends.
 class Cls_DownLoad : public QObject {
     Q_OBJECT
 
 public:
-    // Seconds since local midnight, with fraction.
-    using Clock = std::function<double()>;
-    // Whether a network session can be had now; false ends a call with
+    // Whether a network session can be had now; false ends a transfer with
     // status 7. By default: when an application object runs the event loop.
     using SessionSource = std::function<bool()>;
 
     static constexpr int ChunkSize = 512;
-    static constexpr qint64 SpeedWhileUnmeasured = 1025;
     static constexpr int DefaultStallLimitMs = 60000;
     // Received bytes not yet handed on as chunks are held up to about this
     // much; the connection is paused meanwhile, so memory stays flat.
     static constexpr qint64 HeldBytes = 256 * 1024;
+    // At most this many bytes of chunks are handed out before the event
+    // loop gets its turn again.
+    static constexpr qint64 RoundBytes = 64 * 1024;
 
     explicit Cls_DownLoad(QObject *parent = nullptr);
+    ~Cls_DownLoad() override;
 
-    // Transfers `sRemoteURL` into `sLocalFilePath` and returns when the
-    // transfer has ended; window events are delivered from inside the call.
-    // `lTimeOut` is accepted for the callers' sake and has no effect.
-    DownloadResult DLFile(const QString &sRemoteURL, const QString &sLocalFilePath, qint32 lTimeOut);
+    // Starts transferring `sRemoteURL` into `sLocalFilePath` and returns at
+    // once: true when it started, false (and nothing is emitted) when this
+    // engine is running a transfer already.
+    bool DLFile(const QString &sRemoteURL, const QString &sLocalFilePath);
 
     // Asks the running (or the next) transfer to stop after its next chunk;
-    // a running transfer that waits for the server stops at once.
-    // Always returns false.
-    bool DLFileStop();
+    // a running transfer that waits for the server stops at once (in the
+    // event loop's next round, never inside this call).
+    void DLFileStop();
 
     bool isRunning() const { return m_running; }
     // The running transfer's answer so far: its HTTP status and Content-Type,
     // set before status 3 (Answered) is raised, so that a handler of that
     // event can look at them and stop a transfer it does not want.
-    // Empty before that and at the start of every call.
+    // Empty before that and from the start of every transfer.
     const DownloadResult &answer() const { return m_answer; }
     bool stopPending() const { return m_bStop; }
 
-    void setClock(Clock clock) { m_clock = std::move(clock); }
     void setSessionSource(SessionSource source) { m_session = std::move(source); }
     // How long the transfer waits without receiving anything, both for the
     // server's answer and between pieces of the body, before giving up.
+    // Taken when a transfer starts.
     void setStallLimit(int ms) { m_stallLimitMs = ms; }
     int stallLimit() const { return m_stallLimitMs; }
 
-    // The speed rule, apart so that it can be checked on its own: whole
-    // seconds since `startSecond` at time of day `now`, 1025 when that is not
-    // positive (the first moments, or the clock passed midnight).
-    static qint64 speedFor(qint64 downloaded, qint64 startSecond, double now);
     // Content-Length text as a byte count; 0 when absent or unreadable.
     static qint64 announcedSize(const QByteArray &contentLength);
     // Where a transfer into `target` writes until it is complete, when that
@@ -131,20 +160,39 @@ public:
     static QString partName(const QString &name, int attempt);
 
 signals:
-    void DLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize, qint64 lSpeed);
+    void DLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize);
     void DLFileStatus(int TmpState);
+    // Once per started transfer, after its last status.
+    void DLFileFinished(const DownloadResult &result);
 
 private:
-    DownloadResult transfer(const QString &url, const QString &path);
+    struct Run;
 
+    void post();
+    void advance();
+    void step();
+    void begin();
+    void awaitAnswer();
+    void receive();
+    void refuse(const QString &why);
+    void fileFailed();
+    void endTransfer(int finalStatus, bool readFailed, const QString &readError);
+    void finish(const DownloadResult &result, std::initializer_list<int> statuses);
+
+    std::unique_ptr<Run> m_run;
     DownloadResult m_answer;
     bool m_bStop = false;
     bool m_running = false;
     // DLFileStop was called while the current transfer ran.
     bool m_stopWhileRunning = false;
-    // Wakes the running transfer's wait for the network at once.
-    std::function<void()> m_wake;
+    // A round of advance() is queued, runs, or was asked for while one ran.
+    bool m_advancePosted = false;
+    bool m_advancing = false;
+    bool m_advanceWanted = false;
     int m_stallLimitMs = DefaultStallLimitMs;
-    Clock m_clock;
     SessionSource m_session;
+    // The result of a transfer that ended in the current round.
+    std::optional<DownloadResult> m_finished;
 };
+
+Q_DECLARE_METATYPE(DownloadResult)

@@ -6,13 +6,13 @@
 // these names.
 namespace DownloadStatus {
 enum Code : int {
-    Connecting = 1,       // first thing in every call
+    Connecting = 1,       // first thing in every transfer
     SessionOpen = 2,      // a network session is at hand
     Answered = 3,         // the server answered with an HTTP status, whatever it was
     Receiving = 4,        // size read, about to open the target file; progress follows
     StoppedOnRequest = 5, // a stop request was acted on
-    HandlesClosed = 6,    // last event of every call that had a session
-    NoSession = 7,        // no network session: ends the call at once
+    HandlesClosed = 6,    // last status of every transfer that had a session
+    NoSession = 7,        // no network session: ends the transfer at once
     NoAnswer = 8,         // refused, unknown host, no connection, silent server; 6 follows
     DataEnded = 9,        // the data ended, or a read failed
 };

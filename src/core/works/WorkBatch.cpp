@@ -6,20 +6,16 @@
 #include "core/platform/Network.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QScopeGuard>
-#include <QTimer>
+#include <QPointer>
 
 #include <memory>
 
 namespace {
 
-// Handed to the engine, which accepts it and has no use for it.
-constexpr qint32 TimeOutMs = 10000;
 constexpr int SizeProbeLimitMs = 15000;
 
 // The lookup's output when nobody looks: what a batch needs is the refusal
@@ -38,31 +34,15 @@ public:
     void setBadgeVisible(bool) override {}
 };
 
-// The batch still runs each work on its caller's stack: it waits here for
-// a fetch or a lookup that reports through a callback.
-template <typename Result, typename Start>
-Result waitFor(Start start)
-{
-    std::optional<Result> result;
-    QEventLoop loop;
-    const auto handle = start([&result, &loop](Result value) {
-        result = std::move(value);
-        loop.quit();
-    });
-    if (!result)
-        loop.exec();
-    return result ? std::move(*result) : Result{};
-}
-
-BatchOutcome failed(BatchOutcome outcome, BatchOutcome::Failure why, QString detail = {})
-{
-    outcome.kind = BatchOutcome::Kind::Failed;
-    outcome.failure = why;
-    outcome.detail = std::move(detail);
-    return outcome;
-}
-
 } // namespace
+
+// The lookup of one work's recording page, on its own state apart from the
+// window's song.
+struct WorkBatch::WorkLookup {
+    PageLookup looked;
+    SilentPanel panel;
+    std::unique_ptr<SongLookups> lookups;
+};
 
 BatchWork BatchWork::fromRow(const WorkRow &row)
 {
@@ -79,7 +59,7 @@ QString BatchWork::label() const
     return serviceAddress.isEmpty() ? pageAddress : id + QLatin1Char(' ') + title;
 }
 
-std::optional<qint64> announcedSizeOf(const QString &address)
+std::function<void()> announcedSizeOf(const QString &address, WorkBatch::SizeAnswer done)
 {
     QNetworkRequest request(requestUrl(address));
     // As the engine asks: the server's own bytes, never a cached or packed copy.
@@ -87,43 +67,55 @@ std::optional<qint64> announcedSizeOf(const QString &address)
     request.setRawHeader("Accept-Encoding", "identity");
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setTransferTimeout(SizeProbeLimitMs);
-    const std::unique_ptr<QNetworkReply> reply(networkManager().head(request));
-    if (!reply->isFinished()) {
-        QEventLoop loop;
-        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    if (!reply->isFinished()) {
-        reply->abort();
-        return std::nullopt;
-    }
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (judgeReply(*reply) != NetworkOutcome::Answered || status / 100 != 2 || !reply->hasRawHeader("Content-Length"))
-        return std::nullopt;
-    const qint64 size = Cls_DownLoad::announcedSize(reply->rawHeader("Content-Length"));
-    return size > 0 ? std::optional<qint64>(size) : std::nullopt;
+    QNetworkReply *const reply = networkManager().head(request);
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done = std::move(done)] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (judgeReply(*reply) != NetworkOutcome::Answered || status / 100 != 2
+            || !reply->hasRawHeader("Content-Length"))
+            return done(std::nullopt);
+        const qint64 size = Cls_DownLoad::announcedSize(reply->rawHeader("Content-Length"));
+        done(size > 0 ? std::optional<qint64>(size) : std::nullopt);
+    });
+    return [watched = QPointer<QNetworkReply>(reply)] {
+        if (watched && !watched->isFinished())
+            watched->abort();
+    };
 }
 
-WorkBatch::WorkBatch(Cls_DownLoad &engine, TextFetch fetch, QObject *parent)
+WorkBatch::WorkBatch(Cls_DownLoad &engine, PageFetch fetch, QObject *parent)
     : QObject(parent),
       m_engine(engine),
-      m_fetch(fetch ? std::move(fetch) : TextFetch([](const QString &url) {
-          return waitFor<std::optional<QString>>([&url](PageDone done) { return GetBody(url, std::move(done)); });
-      })),
+      // Copied, not moved: the page fetch below is made from it too.
+      m_fetch(fetch ? fetch
+                    : PageFetch([](const QString &url, PageDone done) { return GetBody(url, std::move(done)); })),
       m_sizeProbe(announcedSizeOf)
 {
     if (fetch) {
-        m_pageFetch = [fetch](const QString &url) -> std::optional<HttpAnswer> {
-            const std::optional<QString> page = fetch(url);
-            if (!page)
-                return std::nullopt;
-            return HttpAnswer{200, QByteArrayLiteral("text/html; charset=utf-8"), page->toUtf8()};
+        m_pageFetch = [fetch](const QString &url, AnswerDone done) {
+            return fetch(url, [done = std::move(done)](std::optional<QString> page) {
+                if (!page)
+                    return done(std::nullopt);
+                done(HttpAnswer{200, QByteArrayLiteral("text/html; charset=utf-8"), page->toUtf8()});
+            });
         };
     } else {
-        m_pageFetch = [](const QString &url) {
-            return waitFor<std::optional<HttpAnswer>>([&url](AnswerDone done) { return fetchPage(url, std::move(done)); });
-        };
+        m_pageFetch = [](const QString &url, AnswerDone done) { return fetchPage(url, std::move(done)); };
     }
+    // The engine may run other transfers too (the download panel's): only
+    // the one this batch started is its business.
+    connect(&m_engine, &Cls_DownLoad::DLFileFinished, this, [this](const DownloadResult &result) {
+        if (std::exchange(m_transferring, false))
+            transferEnded(result);
+    });
+}
+
+WorkBatch::~WorkBatch()
+{
+    // A probe under way is ended; its answer finds no batch to go on with.
+    *m_alive = false;
+    if (m_endProbe)
+        std::exchange(m_endProbe, nullptr)();
 }
 
 void WorkBatch::enqueue(const QList<BatchWork> &works)
@@ -139,144 +131,208 @@ void WorkBatch::stop()
         return; // nothing to stop, and the engine's stop latch must not be left set for a later download
     m_stopRequested = true;
     m_queue.clear();
+    // Each step ends as it can: the transfer after its next chunk (its end
+    // comes back through transferEnded), a size probe, a page fetch or a
+    // lookup at once: the work then ends as stopped from the event loop.
     if (m_transferring && m_engine.isRunning())
         m_engine.DLFileStop();
+    if (m_endProbe)
+        std::exchange(m_endProbe, nullptr)();
+    if (m_serviceFetch.pending() || m_lookup) {
+        m_serviceFetch.cancel();
+        m_lookup.reset();
+        QMetaObject::invokeMethod(
+            this, [this] { workDone(BatchOutcome::Kind::Stopped); }, Qt::QueuedConnection);
+    }
 }
 
-QList<BatchOutcome> WorkBatch::run(const QString &folder)
+bool WorkBatch::run(const QString &folder)
 {
-    QList<BatchOutcome> outcomes;
     if (m_running)
-        return outcomes;
+        return false;
     m_running = true;
     m_stopRequested = false;
     m_position = 0;
     m_total = int(m_queue.size());
     m_names.clear();
-    const auto ended = qScopeGuard([this] {
-        m_running = false;
-        m_queue.clear();
-    });
-
+    m_outcomes.clear();
+    m_folder = folder;
     QDir().mkpath(folder);
-    while (!m_queue.isEmpty() && !m_stopRequested) {
-        const BatchWork work = m_queue.takeFirst();
-        ++m_position;
-        emit workStarted(m_position, m_total, work);
-        BatchOutcome outcome = save(work, folder);
-        outcomes.append(outcome);
-        emit workEnded(m_position, m_total, outcome);
-    }
-    return outcomes;
+    QMetaObject::invokeMethod(this, &WorkBatch::nextWork, Qt::QueuedConnection);
+    return true;
 }
 
-BatchOutcome WorkBatch::save(const BatchWork &work, const QString &folder)
+void WorkBatch::nextWork()
 {
-    BatchOutcome outcome;
-    outcome.work = work;
-    const auto stopped = [&outcome] {
-        outcome.kind = BatchOutcome::Kind::Stopped;
-        return outcome;
-    };
-
-    // The recording page: the service's whole answer, as a double-click takes it.
-    QString pageAddress = work.pageAddress;
-    if (!work.serviceAddress.isEmpty()) {
-        const std::optional<QString> answer = m_fetch(work.serviceAddress);
-        if (m_stopRequested)
-            return stopped();
-        if (!answer)
-            return failed(outcome, BatchOutcome::Failure::ServiceUnanswered, work.serviceAddress);
-        pageAddress = *answer;
+    if (m_queue.isEmpty() || m_stopRequested) {
+        m_running = false;
+        m_queue.clear();
+        emit finished(std::exchange(m_outcomes, {}));
+        return;
     }
+    m_current = BatchOutcome();
+    m_current.work = m_queue.takeFirst();
+    ++m_position;
+    emit workStarted(m_position, m_total, m_current.work);
+    if (m_stopRequested) // asked for by a handler of workStarted
+        return workDone(BatchOutcome::Kind::Stopped);
+    // The recording page: the service's whole answer, as a double-click takes it.
+    if (m_current.work.serviceAddress.isEmpty())
+        return lookUpPage(m_current.work.pageAddress, [this, page = m_current.work.pageAddress](
+                                                          const PageLookup &looked) { pageLookedUp(page, looked); });
+    fetchService(m_current.work.serviceAddress,
+                 [this](const std::optional<QString> &answer) { serviceAnswered(answer); });
+}
 
-    // Every work is looked up on its own state, apart from the window's song.
-    SongState song;
-    SilentPanel panel;
+void WorkBatch::fetchService(const QString &serviceAddress, std::function<void(std::optional<QString>)> then)
+{
+    m_serviceFetch = m_fetch(serviceAddress, std::move(then));
+}
+
+void WorkBatch::serviceAnswered(const std::optional<QString> &answer)
+{
+    if (m_stopRequested)
+        return workDone(BatchOutcome::Kind::Stopped);
+    if (!answer)
+        return workFailed(BatchOutcome::Failure::ServiceUnanswered, m_current.work.serviceAddress);
+    const QString pageAddress = *answer;
+    lookUpPage(pageAddress, [this, pageAddress](const PageLookup &looked) { pageLookedUp(pageAddress, looked); });
+}
+
+void WorkBatch::lookUpPage(const QString &pageAddress, std::function<void(const PageLookup &)> then)
+{
     // An error page (a 404 for a withdrawn work) is no recording page: it is
     // not read for an audio address, and its status is the reason given.
-    int pageStatus = 0;
-    const PageFetch pageFetch = [this, &pageStatus](const QString &url, PageDone done) {
-        const std::optional<HttpAnswer> answer = m_pageFetch(url);
-        pageStatus = answer ? answer->status : 0;
-        std::optional<QString> page;
-        if (answer && answer->status < 400)
-            page = decodeBody(answer->body, answer->contentType);
-        return answerLater([done = std::move(done), page = std::move(page)] { done(page); });
+    m_lookup = std::make_unique<WorkLookup>();
+    WorkLookup &lookup = *m_lookup;
+    const PageFetch pageFetch = [this, &lookup](const QString &url, PageDone done) {
+        return m_pageFetch(url, [&lookup, done = std::move(done)](std::optional<HttpAnswer> answer) {
+            lookup.looked.pageStatus = answer ? answer->status : 0;
+            if (!answer || answer->status >= 400)
+                return done(std::nullopt);
+            done(decodeBody(answer->body, answer->contentType));
+        });
     };
-    SongLookups lookups(song, panel, pageFetch);
-    LookupOutcome looked = LookupOutcome::Refused;
-    if (lookups.start(pageAddress, [&looked](LookupOutcome outcome) { looked = outcome; })) {
-        QEventLoop loop;
-        connect(&lookups, &SongLookups::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    lookup.lookups = std::make_unique<SongLookups>(lookup.looked.song, lookup.panel, pageFetch);
+    const auto ended = [this, then](LookupOutcome outcome) {
+        m_lookup->looked.outcome = outcome;
+        m_lookup->looked.refusal = m_lookup->panel.status;
+        // Goes on from the event loop: the lookup is still reporting now.
+        QMetaObject::invokeMethod(
+            this,
+            [this, then] {
+                if (!m_lookup)
+                    return; // stopped meanwhile
+                const PageLookup looked = std::exchange(m_lookup, nullptr)->looked;
+                then(looked);
+            },
+            Qt::QueuedConnection);
+    };
+    if (!lookup.lookups->start(pageAddress, ended))
+        ended(LookupOutcome::Refused);
+}
+
+void WorkBatch::pageLookedUp(const QString &pageAddress, const PageLookup &looked)
+{
     if (m_stopRequested)
-        return stopped();
-    if (looked == LookupOutcome::Refused)
-        return failed(outcome, BatchOutcome::Failure::NotRecordingPage, panel.status);
-    if (pageStatus >= 400) {
-        outcome.httpStatus = pageStatus;
-        return failed(outcome, BatchOutcome::Failure::PageError, pageAddress);
+        return workDone(BatchOutcome::Kind::Stopped);
+    if (looked.outcome == LookupOutcome::Refused)
+        return workFailed(BatchOutcome::Failure::NotRecordingPage, looked.refusal);
+    if (looked.pageStatus >= 400) {
+        m_current.httpStatus = looked.pageStatus;
+        return workFailed(BatchOutcome::Failure::PageError, pageAddress);
     }
-    if (looked != LookupOutcome::PageTaken || song.PageHtml.isEmpty())
-        return failed(outcome, BatchOutcome::Failure::PageUnanswered, pageAddress);
+    const SongState &song = looked.song;
+    if (looked.outcome != LookupOutcome::PageTaken || song.PageHtml.isEmpty())
+        return workFailed(BatchOutcome::Failure::PageUnanswered, pageAddress);
     if (song.MusicUrl.isEmpty())
-        return failed(outcome, BatchOutcome::Failure::NoAudioAddress, pageAddress);
+        return workFailed(BatchOutcome::Failure::NoAudioAddress, pageAddress);
 
     // The name the download panel would suggest for this song.
     const QString songTitle = downloadTitle(song.SongName);
-    outcome.file = targetFor(folder, songTitle, song);
-    emit targetChosen(outcome.file, songTitle, song.UserName);
+    m_current.file = targetFor(m_folder, songTitle, song);
+    emit targetChosen(m_current.file, songTitle, song.UserName);
+    if (m_stopRequested) // asked for by a handler of targetChosen
+        return workDone(BatchOutcome::Kind::Stopped);
 
     // A complete file from an earlier run (or an earlier row of the same work) stays.
-    if (const QFileInfo existing(outcome.file); existing.isFile()) {
-        const std::optional<qint64> announced = m_sizeProbe(song.MusicUrl);
-        if (m_stopRequested)
-            return stopped();
-        if (announced && *announced == existing.size()) {
-            outcome.kind = BatchOutcome::Kind::Skipped;
-            outcome.bytes = existing.size();
-            return outcome;
-        }
+    if (QFileInfo(m_current.file).isFile()) {
+        const QString audio = song.MusicUrl;
+        return probeSize(audio, [this, audio](std::optional<qint64> announced) { sizeKnown(audio, announced); });
     }
-
-    DownloadResult result;
-    {
-        m_transferring = true;
-        const auto done = qScopeGuard([this] { m_transferring = false; });
-        result = m_engine.DLFile(song.MusicUrl, outcome.file, TimeOutMs);
-    }
-    outcome.bytes = result.bytes;
-
-    using Ending = DownloadResult::Ending;
-    switch (result.ending) {
-    case Ending::Stopped:
-        return stopped();
-    case Ending::FileError:
-        outcome.systemError = result.systemError;
-        return failed(outcome, BatchOutcome::Failure::FileError, result.error);
-    case Ending::NoSession:
-    case Ending::AddressRefused:
-    case Ending::Busy:
-        return failed(outcome, BatchOutcome::Failure::Transfer, result.error);
-    case Ending::Finished:
-        break;
-    }
-    // Only a complete answer replaces the target; anything else left the
-    // folder as it was.
-    if (!result.complete()) {
-        QString why = result.error;
-        if (result.httpStatus / 100 != 2)
-            why = QStringLiteral("HTTP %1").arg(result.httpStatus);
-        else if (!result.shortTransfer && result.bytes == 0)
-            why = QStringLiteral("no data");
-        return failed(outcome, BatchOutcome::Failure::Transfer, why);
-    }
-    outcome.kind = BatchOutcome::Kind::Downloaded;
-    return outcome;
+    startTransfer(song.MusicUrl);
 }
 
+void WorkBatch::probeSize(const QString &audioAddress, std::function<void(std::optional<qint64>)> then)
+{
+    // The answer may come while this batch is being destroyed (its
+    // destructor ends the probe) or after: then nothing goes on.
+    m_endProbe = m_sizeProbe(audioAddress, [this, alive = m_alive, then = std::move(then)](
+                                               std::optional<qint64> announced) {
+        if (!*alive)
+            return;
+        m_endProbe = nullptr;
+        then(announced);
+    });
+}
+
+void WorkBatch::sizeKnown(const QString &audioAddress, std::optional<qint64> announced)
+{
+    if (m_stopRequested)
+        return workDone(BatchOutcome::Kind::Stopped);
+    if (const QFileInfo existing(m_current.file); announced && existing.isFile() && *announced == existing.size()) {
+        m_current.bytes = existing.size();
+        return workDone(BatchOutcome::Kind::Skipped);
+    }
+    startTransfer(audioAddress);
+}
+
+void WorkBatch::startTransfer(const QString &audioAddress)
+{
+    m_transferring = m_engine.DLFile(audioAddress, m_current.file);
+    if (!m_transferring) // the download panel's own transfer holds the engine
+        workFailed(BatchOutcome::Failure::Transfer, QStringLiteral("a download is already running"));
+}
+
+void WorkBatch::transferEnded(const DownloadResult &result)
+{
+    m_current.bytes = result.bytes;
+    // Only a complete answer replaced the target; anything else left the
+    // folder as it was.
+    switch (classifyDownload(result)) {
+    case DownloadClass::Complete:
+        return workDone(BatchOutcome::Kind::Downloaded);
+    case DownloadClass::Stopped:
+        return workDone(BatchOutcome::Kind::Stopped);
+    case DownloadClass::FileError:
+        m_current.systemError = result.systemError;
+        return workFailed(BatchOutcome::Failure::FileError, result.error);
+    case DownloadClass::Refused:
+    case DownloadClass::CutShort:
+        return workFailed(BatchOutcome::Failure::Transfer, result.error);
+    case DownloadClass::HttpError:
+        return workFailed(BatchOutcome::Failure::Transfer, QStringLiteral("HTTP %1").arg(result.httpStatus));
+    case DownloadClass::Empty:
+        return workFailed(BatchOutcome::Failure::Transfer, QStringLiteral("no data"));
+    }
+}
+
+void WorkBatch::workFailed(BatchOutcome::Failure why, QString detail)
+{
+    m_current.failure = why;
+    m_current.detail = std::move(detail);
+    workDone(BatchOutcome::Kind::Failed);
+}
+
+void WorkBatch::workDone(BatchOutcome::Kind kind)
+{
+    m_current.kind = kind;
+    m_outcomes.append(m_current);
+    emit workEnded(m_position, m_total, m_current);
+    // The next work starts from the event loop, never inside the handlers
+    // of the step that just ended (the engine's finished signal among them).
+    QMetaObject::invokeMethod(this, &WorkBatch::nextWork, Qt::QueuedConnection);
+}
 QString WorkBatch::targetFor(const QString &folder, const QString &songTitle, const SongState &song)
 {
     QString name = suggestedFileName(songTitle, song.UserName);

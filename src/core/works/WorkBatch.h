@@ -9,9 +9,11 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class Cls_DownLoad;
+struct DownloadResult;
 
 // One work to save: a row of the works table, resolved through the
 // play-address service as a double-click resolves it, or a recording page
@@ -54,37 +56,44 @@ struct BatchOutcome {
 
 // The per-work sequence shared by `kelvaro get` and the works table's
 // download menu: play-address service, the recording page lookup, the audio
-// address, the download panel's file name, then the download engine. Works are
-// queued and saved one at a time; everything runs on the calling thread, and
-// the fetches and the transfer deliver the window's events while they wait,
-// so enqueue() and stop() may be called from inside run().
+// address, the download panel's file name, the size of a file already
+// there, then the download engine. Works are queued and saved one at a time.
+// run() starts the batch and returns; each step of a work continues in the
+// slot or callback that receives its result, and finished() reports the
+// whole batch. enqueue() and stop() may be called at any time.
 class WorkBatch : public QObject {
     Q_OBJECT
 public:
-    // A page as text, nothing when no answer came.
-    using TextFetch = std::function<std::optional<QString>(const QString &address)>;
-    // A recording page with its HTTP status, nothing when no answer came.
-    using PageAnswerFetch = std::function<std::optional<HttpAnswer>(const QString &address)>;
-    // The announced size of an address (a HEAD request), nothing when unknown.
-    using SizeProbe = std::function<std::optional<qint64>(const QString &address)>;
+    // Starts fetching a recording page; `done` gets it with its HTTP status,
+    // nothing when no answer came (later, as PageFetch hands over a page).
+    using PageAnswerFetch = std::function<FetchHandle(const QString &address, AnswerDone done)>;
+    // What a size probe hands over: the announced size, nothing when unknown.
+    using SizeAnswer = std::function<void(std::optional<qint64> size)>;
+    // Asks for the announced size of an address (a HEAD request) and hands
+    // it to `done` from the event loop. Returns what ends the request at
+    // once; `done` then gets nothing (at once or from the event loop).
+    using SizeProbe = std::function<std::function<void()>(const QString &address, SizeAnswer done)>;
 
     // `fetch` reads the service's answer and the recording pages (GetBody
     // and fetchPage when none is given; a given one's pages count as answered
     // with 200); the engine does the transfers.
-    explicit WorkBatch(Cls_DownLoad &engine, TextFetch fetch = {}, QObject *parent = nullptr);
+    explicit WorkBatch(Cls_DownLoad &engine, PageFetch fetch = {}, QObject *parent = nullptr);
+    ~WorkBatch() override;
 
     void setSizeProbe(SizeProbe probe) { m_sizeProbe = std::move(probe); }
     void setPageFetch(PageAnswerFetch fetch) { m_pageFetch = std::move(fetch); }
 
     // Adds works at the end of the queue; a running batch takes them on too.
     void enqueue(const QList<BatchWork> &works);
-    // Saves the queued works into `folder` (created when missing), one after
-    // another, until the queue is empty or a stop was asked. Returns the
-    // outcome of every work it started, in order.
-    QList<BatchOutcome> run(const QString &folder);
+    // Starts saving the queued works into `folder` (created when missing),
+    // one after another, until the queue is empty or a stop was asked, and
+    // returns at once: false when a batch runs already. finished() reports
+    // the outcome of every work it started, in order.
+    bool run(const QString &folder);
     // Ends the batch: the running transfer stops after its next chunk (the
-    // file it was writing is not kept as complete), a lookup in progress ends
-    // when its fetch returns, and the rest of the queue is dropped.
+    // file it was writing is not kept as complete), a size probe ends at
+    // once, and so do a page fetch and a lookup in progress; the rest of the
+    // queue is dropped.
     void stop();
 
     bool isRunning() const { return m_running; }
@@ -98,20 +107,49 @@ signals:
     // panel shows them.
     void targetChosen(const QString &file, const QString &songTitle, const QString &userName);
     void workEnded(int position, int total, const BatchOutcome &outcome);
+    // The batch has ended: every work it started, in order.
+    void finished(const QList<BatchOutcome> &outcomes);
 
 private:
-    BatchOutcome save(const BatchWork &work, const QString &folder);
+    struct WorkLookup;
+    // What the lookup of a recording page gave.
+    struct PageLookup {
+        LookupOutcome outcome = LookupOutcome::NoPage;
+        SongState song;
+        QString refusal;    // the lookup's status text when it refused the address
+        int pageStatus = 0; // the recording page's HTTP status, 0 when none came
+    };
+
+    void nextWork();
+    void fetchService(const QString &serviceAddress, std::function<void(std::optional<QString>)> then);
+    void serviceAnswered(const std::optional<QString> &answer);
+    void lookUpPage(const QString &pageAddress, std::function<void(const PageLookup &)> then);
+    void pageLookedUp(const QString &pageAddress, const PageLookup &looked);
+    void probeSize(const QString &audioAddress, std::function<void(std::optional<qint64>)> then);
+    void sizeKnown(const QString &audioAddress, std::optional<qint64> announced);
+    void startTransfer(const QString &audioAddress);
+    void transferEnded(const DownloadResult &result);
+    void workDone(BatchOutcome::Kind kind);
+    void workFailed(BatchOutcome::Failure why, QString detail = {});
     QString targetFor(const QString &folder, const QString &songTitle, const SongState &song);
 
     Cls_DownLoad &m_engine;
-    const TextFetch m_fetch;
+    const PageFetch m_fetch;
     PageAnswerFetch m_pageFetch;
     SizeProbe m_sizeProbe;
     QList<BatchWork> m_queue;
+    QString m_folder;
+    QList<BatchOutcome> m_outcomes;
+    BatchOutcome m_current; // the work under way
     // File names given out in this batch, with the audio each one holds: a
     // second work with the same song name and singer must not overwrite the
     // first one's file.
     QHash<QString, QString> m_names;
+    std::function<void()> m_endProbe; // while a size probe runs
+    FetchHandle m_serviceFetch;        // while the play-address service is asked
+    std::unique_ptr<WorkLookup> m_lookup; // while the recording page is looked up
+    // False from the start of the destructor: answers that come later are dropped.
+    const std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     bool m_running = false;
     bool m_stopRequested = false;
     bool m_transferring = false;
@@ -119,6 +157,7 @@ private:
     int m_total = 0;
 };
 
-// The announced size of `address` from a HEAD request through the program's
-// network manager; nothing when the server gives no size or no answer.
-std::optional<qint64> announcedSizeOf(const QString &address);
+// Asks the program's network manager for the announced size of `address`
+// (a HEAD request) and hands it to `done` when the answer has come: nothing
+// when the server gives no size or no answer. Returns what aborts it.
+std::function<void()> announcedSizeOf(const QString &address, WorkBatch::SizeAnswer done);

@@ -18,7 +18,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScopeGuard>
+#include <QApplication>
 
 #include <algorithm>
 #include <cmath>
@@ -28,9 +28,6 @@ namespace {
 const QString StartCaption = QStringLiteral("开始下载");
 const QString StopCaption = QStringLiteral("停止下载");
 const QString DiskFullText = QStringLiteral("磁盘空间不足,音乐下载失败..");
-
-// Handed to the engine, which accepts it and has no use for it.
-constexpr qint32 TimeOutMs = 10000;
 
 QString batchFailureText(const BatchOutcome &outcome)
 {
@@ -69,6 +66,7 @@ DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &C
     connect(m_c.aicAlphaImage4, &AlphaImageButton::clicked, this, &DownloadPanel::aicAlphaImage4_Click);
     connect(&m_engine, &Cls_DownLoad::DLFileDowning, this, &DownloadPanel::Cdf_entDLFileDowning);
     connect(&m_engine, &Cls_DownLoad::DLFileStatus, this, &DownloadPanel::Cdf_entDLFileStatus);
+    connect(&m_engine, &Cls_DownLoad::DLFileFinished, this, &DownloadPanel::Cdf_entDLFileFinished);
     m_c.Picture3->installEventFilter(this);
 
     m_batch = std::make_unique<WorkBatch>(m_engine);
@@ -81,6 +79,12 @@ DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &C
             });
     connect(m_batch.get(), &WorkBatch::workEnded, this,
             [this](int, int, const BatchOutcome &outcome) { batchWorkEnded(outcome); });
+    connect(m_batch.get(), &WorkBatch::finished, this, [this](const QList<BatchOutcome> &outcomes) {
+        m_batchPrefix.clear();
+        showButton(Command6Offers::Start);
+        m_c.Command2->setEnabled(true);
+        batchEnded(outcomes);
+    });
 }
 
 DownloadPanel::~DownloadPanel() = default;
@@ -173,10 +177,6 @@ void DownloadPanel::startTransfer()
     if (m_transferRunning || m_engine.isRunning())
         return;
 
-    const bool command2WasEnabled = m_c.Command2->isEnabled();
-    showButton(Command6Offers::Stop);
-    m_c.Command2->setEnabled(false);
-
     // The default target's folder is ours to make; the first download into
     // it would fail without it. A folder the user picked already exists.
     const QString target = m_downPath;
@@ -184,22 +184,22 @@ void DownloadPanel::startTransfer()
     if (QDir::cleanPath(QFileInfo(target).absolutePath()) == music)
         QDir().mkpath(music);
 
-    DownloadResult result;
-    {
-        m_transferRunning = true;
-        const auto ended = qScopeGuard([this] { m_transferRunning = false; });
-        // Window events, and with them every handler of this panel, run
-        // inside this call.
-        result = m_engine.DLFile(m_song.MusicUrl, target, TimeOutMs);
-    }
+    if (!m_engine.DLFile(m_song.MusicUrl, target))
+        return; // someone else's transfer holds the engine; this click started nothing
+    // The transfer runs from the event loop; it goes on in
+    // Cdf_entDLFileFinished. Meanwhile every control stays usable except
+    // Command2: the target cannot change under a running transfer.
+    m_transferRunning = true;
+    m_transferTarget = target;
+    showButton(Command6Offers::Stop);
+    m_c.Command2->setEnabled(false);
+}
 
-    if (result.ending == DownloadResult::Ending::Busy) {
-        // Someone else's transfer holds the engine; this click started nothing.
-        showButton(Command6Offers::Start);
-        m_c.Command2->setEnabled(command2WasEnabled);
-        return;
-    }
-    transferEnded(result, target);
+void DownloadPanel::Cdf_entDLFileFinished(const DownloadResult &result)
+{
+    if (!std::exchange(m_transferRunning, false))
+        return; // a transfer of the batch: it has its own ending
+    transferEnded(result, m_transferTarget);
 }
 
 void DownloadPanel::transferEnded(const DownloadResult &result, const QString &target)
@@ -209,9 +209,10 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
     showButton(Command6Offers::Start);
     m_c.Command2->setEnabled(true);
 
-    using Ending = DownloadResult::Ending;
-    switch (result.ending) {
-    case Ending::FileError:
+    // Only a complete answer replaced the target; whatever was there before
+    // is still there otherwise, and the status line says why.
+    switch (classifyDownload(result)) {
+    case DownloadClass::FileError:
         // The engine stopped after "正在下载音乐数据...", which would stay.
         if (result.systemError == ENOSPC) {
             m_c.setStatus(DiskFullText);
@@ -226,30 +227,26 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
                                  QStringLiteral("\n请检查该位置是否可以写入,或点击“浏览..”重新选择下载路径!"),
                              MessageBoxTitle, MessageIcon::Exclamation, MessageButtons::Ok);
         return;
-    case Ending::NoSession:
-    case Ending::Busy:
-        return; // the engine's statuses have said it; nothing was written
-    case Ending::AddressRefused:
-        // Status 6 has just said "音乐下载完成"; nothing came.
-        m_c.setStatus(QStringLiteral("抱歉!无法连接服务器,音乐下载失败.."));
+    case DownloadClass::Refused:
+        // Without a session the engine's status has said it all; otherwise
+        // status 6 has just said "音乐下载完成", and nothing came.
+        if (result.ending != DownloadResult::Ending::NoSession)
+            m_c.setStatus(QStringLiteral("抱歉!无法连接服务器,音乐下载失败.."));
         return;
-    case Ending::Stopped:
+    case DownloadClass::Stopped:
         m_c.setStatus(QStringLiteral("下载已停止.."));
         return;
-    case Ending::Finished:
-        break;
-    }
-
-    // Only a complete answer replaced the target; whatever was there before
-    // is still there otherwise, and the status line says why.
-    if (!result.complete()) {
-        if (result.httpStatus / 100 != 2)
-            m_c.setStatus(QStringLiteral("抱歉!服务器返回错误(%1),音乐下载失败..").arg(result.httpStatus));
-        else if (result.shortTransfer)
-            m_c.setStatus(QStringLiteral("音乐下载未完成,文件不完整,请重试.."));
-        else
-            m_c.setStatus(QStringLiteral("抱歉!服务器没有返回数据,音乐下载失败.."));
+    case DownloadClass::HttpError:
+        m_c.setStatus(QStringLiteral("抱歉!服务器返回错误(%1),音乐下载失败..").arg(result.httpStatus));
         return;
+    case DownloadClass::CutShort:
+        m_c.setStatus(QStringLiteral("音乐下载未完成,文件不完整,请重试.."));
+        return;
+    case DownloadClass::Empty:
+        m_c.setStatus(QStringLiteral("抱歉!服务器没有返回数据,音乐下载失败.."));
+        return;
+    case DownloadClass::Complete:
+        break;
     }
     emit workEnded(QStringLiteral("音乐下载完成"), QFileInfo(target).fileName());
     // Browsing during the transfer may have changed the target: what is
@@ -262,19 +259,22 @@ bool DownloadPanel::mayQuit()
 {
     if (!m_transferRunning && !m_batch->isRunning())
         return true;
-    // A second way out taken while the question is open asks nothing more.
-    if (m_askingToQuit)
+    // The question is modal and the transfer goes on while it is open. A
+    // quit request that comes while a modal dialog of the program is open
+    // (this question, the stop question, a message, the browse dialog) is
+    // refused without a second question: that dialog is answered first.
+    if (QApplication::activeModalWidget())
         return false;
-    m_askingToQuit = true;
     const MessageAnswer answer =
         m_dialogs.messageBox(m_c.window, QStringLiteral("当前正在下载中..是否停止下载并退出程序?"), MessageBoxTitle,
                              MessageIcon::Information, MessageButtons::YesNo);
-    m_askingToQuit = false;
     if (answer != MessageAnswer::Yes)
         return false;
-    // The transfer ends through its stop request; what it received goes with
-    // its ".part", and an earlier file at the target stays. A batch starts
-    // no further work.
+    // Yes stops what still runs and lets the program go: the transfer ends
+    // through its stop request (or with the engine, when the program ends
+    // first); what it received goes with its ".part", and an earlier file at
+    // the target stays. A batch starts no further work: the current work
+    // ends as stopped, the rest of the queue is dropped.
     if (m_batch->isRunning())
         m_batch->stop();
     else if (m_transferRunning)
@@ -303,7 +303,7 @@ void DownloadPanel::askToStop()
     }
 }
 
-void DownloadPanel::Cdf_entDLFileDowning(const QString &, qint64 lDownLoaded, qint64 lFilesize, qint64)
+void DownloadPanel::Cdf_entDLFileDowning(const QString &, qint64 lDownLoaded, qint64 lFilesize)
 {
     m_c.ProgressBar1->setValue(progressPercentage(lDownLoaded, lFilesize));
 }
@@ -393,12 +393,9 @@ void DownloadPanel::downloadWorks(const QList<WorkRow> &rows)
     showButton(Command6Offers::Stop);
     m_c.Command2->setEnabled(false);
     m_c.ProgressBar1->setValue(0);
-    // Window events, this panel's handlers among them, run inside the batch.
-    const QList<BatchOutcome> outcomes = m_batch->run(m_musicFolder);
-    m_batchPrefix.clear();
-    showButton(Command6Offers::Start);
-    m_c.Command2->setEnabled(true);
-    batchEnded(outcomes);
+    // The batch runs from the event loop; its end comes back through
+    // WorkBatch::finished.
+    m_batch->run(m_musicFolder);
 }
 
 void DownloadPanel::batchWorkStarted(int position, int total)

@@ -28,11 +28,12 @@ struct WorkRow;
 // starts and stops the transfer on the download engine and turns the
 // engine's events into the progress bar and the status line.
 //
-// The transfer runs inside Command6_Click; the engine delivers the window's
-// events between chunks, so every other handler here (and everywhere else)
-// may run nested inside it. Command2 is the only control disabled meanwhile.
+// Command6_Click starts the transfer and returns; the engine reports from
+// the event loop, and the start flow goes on in Cdf_entDLFileFinished.
+// Command2 is the only control disabled meanwhile. A batch (the works
+// table's menu) runs the same way, through WorkBatch.
 //
-// The constructor connects the controls' clicks, the engine's two events and
+// The constructor connects the controls' clicks, the engine's events and
 // the panel's mouse presses to the handlers below; nothing else needs wiring.
 class DownloadPanel : public QObject {
     Q_OBJECT
@@ -65,25 +66,27 @@ public:
 
     // The target file; empty until Command2 or Command1 sets it.
     const QString &DownPath() const { return m_downPath; }
-    // A transfer started here is running (Command6_Click has not returned).
+    // A transfer started here is running (its DLFileFinished has not come).
     bool transferRunning() const { return m_transferRunning; }
     // The works the table's menu asked for, saved one after another into the
     // default folder, in the progress bar and the status line ("第 N/M 首"),
     // stopped by the start/stop button. Works asked for while a batch runs
-    // join its queue; the call returns when the batch has ended (or at once
-    // when the works joined a running batch or a single download runs).
+    // join its queue; a single download running refuses them. Returns at
+    // once; the batch's end shows in the status line and workEnded.
     void downloadWorks(const QList<WorkRow> &rows);
     const WorkBatch &workBatch() const { return *m_batch; }
 
     // Quitting while a transfer or a batch runs: asks whether to stop it and
     // quit. True when nothing runs, or on Yes (it is then asked to stop).
+    // False, without asking, while a modal dialog is open.
     bool mayQuit();
 
     void Command2_Click();
     void Command1_Click();
     void Command6_Click();
-    void Cdf_entDLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize, qint64 lSpeed);
+    void Cdf_entDLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize);
     void Cdf_entDLFileStatus(int TmpState);
+    void Cdf_entDLFileFinished(const DownloadResult &result);
     void aicAlphaImage4_Click();
     // Mouse buttons as a bit set (1 left, 2 right, 4 middle); X, Y inside Picture3.
     void Picture3_MouseDown(int button, double X, double Y);
@@ -119,8 +122,8 @@ private:
 
     QString m_downPath;
     bool m_transferRunning = false;
+    QString m_transferTarget; // the running transfer's file, whatever DownPath says by now
     Command6Offers m_command6 = Command6Offers::Start; // the design caption is "开始下载"
-    bool m_askingToQuit = false;
     std::unique_ptr<WorkBatch> m_batch;
     QString m_batchPrefix; // "第 N/M 首：" while a batch runs
 

@@ -6,6 +6,7 @@
 #include "common/WorksWindow.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
+#include "common/Waiting.h"
 #include "core/download/Cls_DownLoad.h"
 #include "gui/download/DownloadPanel.h"
 #include "common/TransferBytes.h"
@@ -74,6 +75,7 @@ private slots:
         m_server.serve(QStringLiteral("/a/b/c/1.mp3"), m_one, "audio/mpeg");
         m_server.serve(QStringLiteral("/a/b/c/2.mp3"), m_two, "audio/mpeg");
         m_server.serve(QStringLiteral("/a/b/c/gone.mp3"), "<html>gone</html>", "text/html", 404);
+        m_server.serveSlowly(QStringLiteral("/a/b/c/slow.mp3"), patterned(100 * 1024, 3), 2048, 20);
         m_server.start();
         page(QStringLiteral("1"), QStringLiteral("Same"), audio(QStringLiteral("1.mp3")));
         page(QStringLiteral("2"), QStringLiteral("Same"), audio(QStringLiteral("2.mp3")));
@@ -115,24 +117,31 @@ private slots:
 
         const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
         Cls_DownLoad engine;
-        WorkBatch batch(engine, [this](const QString &url) -> std::optional<QString> {
+        WorkBatch batch(engine, laterPages([this](const QString &url) -> std::optional<QString> {
             if (!m_pages.contains(url))
                 return std::nullopt;
             return m_pages.value(url);
-        });
-        batch.setPageFetch([this](const QString &url) -> std::optional<HttpAnswer> {
+        }));
+        batch.setPageFetch([this](const QString &url, AnswerDone done) {
+            std::optional<HttpAnswer> answer;
             if (m_missing.contains(url))
-                return HttpAnswer{404, "text/html", "<html><body>404 not found</body></html>"};
-            if (!m_pages.contains(url))
-                return std::nullopt;
-            return HttpAnswer{200, "text/html; charset=utf-8", m_pages.value(url).toUtf8()};
+                answer = HttpAnswer{404, "text/html", "<html><body>404 not found</body></html>"};
+            else if (m_pages.contains(url))
+                answer = HttpAnswer{200, "text/html; charset=utf-8", m_pages.value(url).toUtf8()};
+            return answerLater([done = std::move(done), answer] { done(answer); });
         });
         QList<BatchWork> works;
         for (const QString &id : ids)
             works.append(BatchWork::fromRow({int(works.size()) + 1, id, QStringLiteral("t") + id, service(id)}));
         batch.enqueue(works);
+        std::optional<QList<BatchOutcome>> ended;
+        connect(&batch, &WorkBatch::finished, this, [&ended](const QList<BatchOutcome> &outcomes) { ended = outcomes; });
+        QVERIFY(batch.run(folder));
+        QVERIFY(batch.isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 30000);
+        QVERIFY(!batch.isRunning());
         QStringList got;
-        for (const BatchOutcome &outcome : batch.run(folder))
+        for (const BatchOutcome &outcome : *ended)
             got.append(outcomeText(outcome));
         QCOMPARE(got, outcomes);
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), files);
@@ -141,6 +150,96 @@ private slots:
         QCOMPARE(holds(QStringLiteral("Same - Alice.mp3")), m_one);
         if (files.contains(QStringLiteral("Same - Alice (2).mp3")))
             QCOMPARE(holds(QStringLiteral("Same - Alice (2).mp3")), m_two);
+    }
+
+    // run() only starts; a stop ends the step under way as soon as it can:
+    // a page fetch or a size probe at once, a transfer after its next chunk. The rest of the
+    // queue is dropped and an earlier file stays as it was.
+    void stopEndsTheStepUnderWay_data()
+    {
+        QTest::addColumn<bool>("probing"); // an earlier file is there, so its size is asked first
+        QTest::addColumn<bool>("asking");  // the play-address service keeps its answer
+        QTest::newRow("during the size probe") << true << false;
+        QTest::newRow("during the transfer") << false << false;
+        QTest::newRow("while the service is asked") << true << true;
+    }
+    void stopEndsTheStepUnderWay()
+    {
+        QFETCH(bool, probing);
+        QFETCH(bool, asking);
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray earlier = patterned(700, 9);
+        const QString file = QDir(folder).filePath(QStringLiteral("Slow - Alice.mp3"));
+        if (probing) {
+            QFile old(file);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+        }
+        QHash<QString, QString> pages = m_pages;
+        SongPageFields fields;
+        fields.title = QStringLiteral("Slow - Alice Kelvaro - x");
+        fields.audio = audio(QStringLiteral("slow.mp3"));
+        pages[service(QStringLiteral("8"))] = recordingPagePrefix() + QStringLiteral("8");
+        pages[recordingPagePrefix() + QStringLiteral("8")] = songPage(fields);
+
+        Cls_DownLoad engine;
+        const PageFetch served = laterPages([&pages](const QString &url) -> std::optional<QString> {
+            if (!pages.contains(url))
+                return std::nullopt;
+            return pages.value(url);
+        });
+        QPointer<HeldDelivery> held;
+        WorkBatch batch(engine, [&](const QString &url, PageDone done) {
+            if (!asking || url != service(QStringLiteral("8")))
+                return served(url, std::move(done));
+            held = new HeldDelivery([done = std::move(done)] { done(std::nullopt); });
+            return FetchHandle(held.data());
+        });
+        int asked = 0;
+        int ended = 0;
+        WorkBatch::SizeAnswer pending;
+        batch.setSizeProbe([&](const QString &, WorkBatch::SizeAnswer done) {
+            ++asked;
+            pending = std::move(done);
+            return std::function<void()>([&] {
+                ++ended;
+                std::exchange(pending, nullptr)(std::nullopt);
+            });
+        });
+        std::optional<QList<BatchOutcome>> outcomes;
+        connect(&batch, &WorkBatch::finished, this, [&](const QList<BatchOutcome> &all) { outcomes = all; });
+        int chunks = 0;
+        connect(&engine, &Cls_DownLoad::DLFileDowning, this, [&] { ++chunks; });
+        for (const QString id : {"8", "1"})
+            batch.enqueue({BatchWork::fromRow({1, id, QStringLiteral("t"), service(id)})});
+
+        const int requests = m_server.requestCount(QStringLiteral("/a/b/c/slow.mp3"));
+        QVERIFY(batch.run(folder));
+        QCOMPARE(batch.position(), 0); // nothing done inside run()
+        if (asking)
+            QTRY_VERIFY_WITH_TIMEOUT(held, 10000);
+        else if (probing)
+            QTRY_COMPARE_WITH_TIMEOUT(asked, 1, 10000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(chunks > 0, 10000);
+        batch.stop();
+        if (asking) // the fetch has ended at once: its answer is dropped
+            QVERIFY(!HeldDelivery::deliver(held));
+        else if (probing) { // the probe has ended at once, and the work with it
+            QCOMPARE(ended, 1);
+            QVERIFY(!pending);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(outcomes.has_value(), 10000);
+        QStringList got;
+        for (const BatchOutcome &outcome : *outcomes)
+            got.append(outcomeText(outcome));
+        QCOMPARE(got, QStringList{asking ? "stopped" : "stopped Slow - Alice.mp3"});
+        QCOMPARE(asked, probing && !asking ? 1 : 0);
+        QVERIFY(!engine.isRunning() && !engine.stopPending());
+        QCOMPARE(m_server.requestCount(QStringLiteral("/a/b/c/slow.mp3")), requests + (probing ? 0 : 1));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), probing ? QStringList{"Slow - Alice.mp3"} : QStringList());
+        if (probing)
+            QCOMPARE(readFile(file), earlier);
     }
 
     // The table's menu in the window: one work, every work with a stop from

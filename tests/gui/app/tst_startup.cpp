@@ -263,7 +263,8 @@ private slots:
                                  if (done == 512) // as the user would, between chunks
                                      QMetaObject::invokeMethod(&f, leave, Qt::QueuedConnection);
                              });
-            QTest::mouseClick(f.Command6, Qt::LeftButton); // returns when the transfer has ended
+            QTest::mouseClick(f.Command6, Qt::LeftButton); // starts the transfer
+            QTRY_VERIFY_WITH_TIMEOUT(!program.downloadPanel()->transferRunning(), 30000);
         }
 
         const bool left = downloading != 0;

@@ -13,6 +13,7 @@
 #include "core/download/DownloadPanelLogic.h"
 #include "core/lookup/SongState.h"
 
+#include <QDialog>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -57,6 +58,14 @@ struct Rig {
             form.setStatus(text);
         };
         return controls;
+    }
+
+    // Clicks the start button and runs the event loop until the transfer it
+    // started (if any) has ended.
+    bool startAndWait()
+    {
+        form.Command6->click();
+        return QTest::qWaitFor([this] { return !panel.transferRunning(); }, 30000);
     }
 
     void lookUp(const QString &url, const QString &title = QStringLiteral("夜曲"),
@@ -108,6 +117,8 @@ private slots:
         m_server.serve("/missing.mp3", m_errorPage, "text/html", 404);
         m_server.serveCutShort("/cut.mp3", patterned(8000, 4), 3000);
         m_server.serve("/empty.mp3", QByteArray(), "audio/mpeg");
+        m_server.serveSlowly("/slow.mp3", m_big, 4096, 10);
+        m_server.serveStalled("/stall.mp3", patterned(8000, 5), 2000);
         m_server.start();
     }
 
@@ -287,7 +298,7 @@ private slots:
         }
         r.statuses.clear();
 
-        r.form.Command6->click();
+        QVERIFY(r.startAndWait());
 
         QCOMPARE(r.statuses, statuses);
         QCOMPARE(r.form.Command6->text(), Start);
@@ -342,7 +353,7 @@ private slots:
         const int requests = m_server.requestCount("/big.mp3");
         const QString path = r.panel.DownPath();
 
-        r.form.Command6->click();
+        QVERIFY(r.startAndWait());
 
         QCOMPARE(m_server.requestCount("/big.mp3"), requests + 1);
         QCOMPARE(r.dialogs.shown.size(), answers.size());
@@ -367,8 +378,124 @@ private slots:
         QVERIFY(!r.engine.stopPending());
         r.dialogs.whileShown = nullptr;
         r.onProgress = nullptr;
-        r.form.Command6->click(); // the next download is not cut short by an old request
+        QVERIFY(r.startAndWait()); // the next download is not cut short by an old request
         QCOMPARE(readFile(path), m_big);
+    }
+
+    // A dialog open during a transfer runs the event loop until it is
+    // answered, as a modal dialog does: the transfer goes on meanwhile, and
+    // so does its stall limit. "否" then answers a question about a transfer
+    // that never paused (here: that has ended meanwhile).
+    void dialogsDuringTransfer_data()
+    {
+        QTest::addColumn<bool>("question"); // the stop question, else the browse dialog
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<bool>("grows");    // progress events come while the dialog is open
+        QTest::addColumn<QStringList>("ending");
+        QTest::addColumn<bool>("complete");
+        const QStringList done = texts({DataEnded, HandlesClosed});
+        QTest::newRow("stop question: the transfer finishes, then no")
+            << true << "/slow.mp3" << true << done << true;
+        QTest::newRow("stop question: the stall limit ends it, then no")
+            << true << "/stall.mp3" << false << done + QStringList{"音乐下载未完成,文件不完整,请重试.."} << false;
+        QTest::newRow("browse dialog: the transfer finishes") << false << "/slow.mp3" << true << done << true;
+    }
+    void dialogsDuringTransfer()
+    {
+        QFETCH(bool, question);
+        QFETCH(QString, route);
+        QFETCH(bool, grows);
+        QFETCH(QStringList, ending);
+        QFETCH(bool, complete);
+        Rig r(freshFolder());
+        r.engine.setStallLimit(route == "/stall.mp3" ? 300 : 10000);
+        r.lookUp(m_server.url(route));
+        r.form.Command2->click();
+        const QString path = r.panel.DownPath();
+        r.form.Command6->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!r.bar.isEmpty(), 10000);
+
+        qsizetype eventsWhenOpened = -1;
+        qsizetype eventsWhenAnswered = -1;
+        bool endedWhileOpen = false;
+        const auto keepOpen = [&] {
+            eventsWhenOpened = r.bar.size();
+            endedWhileOpen = QTest::qWaitFor([&r] { return !r.panel.transferRunning(); }, 30000);
+            eventsWhenAnswered = r.bar.size();
+        };
+        if (question) {
+            r.dialogs.answers.push_back(MessageAnswer::No);
+            r.dialogs.whileShown = keepOpen;
+            r.form.Command6->click();
+            QCOMPARE(r.dialogs.shown.size(), 1);
+            QCOMPARE(r.dialogs.shown.first().text, "当前正在下载中..停止将损坏下载文件!");
+        } else {
+            r.dialogs.whileChoosing = keepOpen; // and then cancelled
+            r.form.Command1->click();
+            QCOMPARE(r.dialogs.saves.size(), 1);
+            QCOMPARE(r.panel.DownPath(), path);
+        }
+
+        QVERIFY(endedWhileOpen);
+        QVERIFY2(!grows || eventsWhenAnswered > eventsWhenOpened,
+                 qPrintable(QStringLiteral("%1 -> %2").arg(eventsWhenOpened).arg(eventsWhenAnswered)));
+        QCOMPARE(r.statuses.mid(r.statuses.size() - ending.size()), ending);
+        QCOMPARE(r.form.Command6->text(), Start);
+        QVERIFY(r.form.Command2->isEnabled());
+        QVERIFY(!r.engine.stopPending());
+        QCOMPARE(readFile(path), complete ? m_big : QByteArray());
+        QCOMPARE(r.desktop.shownInFileManager, complete ? QStringList{path} : QStringList());
+        QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(path)));
+    }
+
+    // Quitting during a transfer asks once; Yes stops it (the earlier file
+    // stays), No leaves it running. While a modal dialog is open the request
+    // is refused without a question.
+    void quitDuringTransfer_data()
+    {
+        QTest::addColumn<bool>("modalOpen");
+        QTest::addColumn<int>("answer"); // 1 yes, 0 no
+        QTest::addColumn<bool>("mayQuit");
+        QTest::newRow("yes") << false << 1 << true;
+        QTest::newRow("no") << false << 0 << false;
+        QTest::newRow("a modal dialog open") << true << 1 << false;
+    }
+    void quitDuringTransfer()
+    {
+        QFETCH(bool, modalOpen);
+        QFETCH(int, answer);
+        QFETCH(bool, mayQuit);
+        Rig r(freshFolder());
+        QVERIFY(r.panel.mayQuit()); // nothing runs: nothing to ask
+        r.lookUp(m_server.url("/slow.mp3"));
+        r.form.Command2->click();
+        const QString path = r.panel.DownPath();
+        QDir().mkpath(QFileInfo(path).path());
+        const QByteArray earlier = patterned(900, 2);
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+        }
+        r.form.Command6->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!r.bar.isEmpty(), 10000);
+        QDialog modal(&r.form);
+        modal.setModal(true);
+        if (modalOpen) {
+            modal.show();
+            QTRY_VERIFY(QApplication::activeModalWidget() == &modal);
+        }
+        r.dialogs.answers.push_back(answer ? MessageAnswer::Yes : MessageAnswer::No);
+
+        QCOMPARE(r.panel.mayQuit(), mayQuit);
+
+        QCOMPARE(r.dialogs.shown.size(), modalOpen ? 0 : 1);
+        if (!modalOpen)
+            QCOMPARE(r.dialogs.shown.first().text, "当前正在下载中..是否停止下载并退出程序?");
+        modal.hide();
+        QTRY_VERIFY_WITH_TIMEOUT(!r.panel.transferRunning(), 30000);
+        QCOMPARE(r.statuses.contains(downloadStatusText(StoppedOnRequest)), mayQuit);
+        QCOMPARE(readFile(path), mayQuit ? earlier : m_big);
+        QVERIFY(!QFileInfo::exists(Cls_DownLoad::partPath(path)));
     }
 
     // The file lands in Music under the shown name, whatever the page said.
@@ -389,7 +516,7 @@ private slots:
         Rig r(folder);
         r.lookUp(m_server.url("/song.mp3"), title, user);
         r.form.Command2->click();
-        r.form.Command6->click();
+        QVERIFY(r.startAndWait());
         const QDir::Filters everything = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
         QCOMPARE(QDir(folder).entryList(everything), QStringList{"Music"});
         QCOMPARE(QDir(folder + "/Music").entryList(everything), QStringList{fileName});
@@ -407,7 +534,7 @@ private slots:
         for (const auto &[downloaded, size] : QList<std::pair<qint64, qint64>>{
                  {1, 200}, {5, 200}, {3, 8}, {1990, 2000}, {3000, 200}, {5000, 0}, {3 * big, 4 * big}}) {
             r.form.ProgressBar1->setValue(57); // a value the bar keeps if it is handed one out of range
-            r.panel.Cdf_entDLFileDowning(QStringLiteral("http://127.0.0.1/x.mp3"), downloaded, size, 1025);
+            r.panel.Cdf_entDLFileDowning(QStringLiteral("http://127.0.0.1/x.mp3"), downloaded, size);
             bars << r.form.ProgressBar1->value();
         }
         QCOMPARE(bars, QList<int>({0, 2, 38, 100, 100, 0, 75}));
