@@ -14,6 +14,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -44,10 +45,13 @@ public:
         shown = details;
     }
     void showDefaultPicture() override { picture = QStringLiteral("default"); }
-    void showPicture(PictureSource source, QString path, const std::function<bool()> &superseded) override
+    FetchHandle showPicture(PictureSource source, QString path, std::function<void()> shown) override
     {
-        if (LoadPicture(std::move(path)) && !superseded())
-            picture = source == PictureSource::HeaderPicture ? QStringLiteral("head") : QStringLiteral("photo");
+        return LoadPicture(std::move(path), [this, source, shown = std::move(shown)](std::optional<QImage> loaded) {
+            if (loaded)
+                picture = source == PictureSource::HeaderPicture ? QStringLiteral("head") : QStringLiteral("photo");
+            shown();
+        });
     }
     void placeBadgeAfterSongName() override {}
     void setBadgeVisible(bool visible) override { badge = visible ? QStringLiteral("shown") : QStringLiteral("hidden"); }
@@ -79,41 +83,82 @@ QByteArray reportLine(const RecordingPanel &panel, const SongState &state)
 
 } // namespace
 
-static int runLookup(const QStringList &args)
-{
-    if (args.isEmpty()) {
-        std::fputs("Usage: kelvaro lookup URL [URL...]\n", stderr);
-        return 2;
+namespace {
+
+// The addresses looked up one after another on the event loop, each one
+// starting once the one before has ended.
+class LookupCommand {
+public:
+    LookupCommand(QStringList addresses, CommandDone done)
+        : m_addresses(std::move(addresses)), m_done(std::move(done)),
+          m_lookups(m_state, m_panel, [](const QString &url, PageDone pageDone) {
+              return GetPage(url, std::move(pageDone));
+          })
+    {
     }
-    SongState state;
-    ExtractionPieces pieces;
-    RecordingPanel panel;
-    const PageFetch fetch = [](const QString &url) { return GetPage(url); };
-    int status = 0;
-    for (const QString &address : args) {
-        panel.startLookup();
-        switch (runParseAction(address, state, pieces, panel, fetch)) {
+
+    // Starts the next lookup; a refused address is reported at once and the
+    // next one follows in this same call.
+    void next()
+    {
+        while (m_position < m_addresses.size()) {
+            m_panel.startLookup();
+            if (m_lookups.start(m_addresses.at(m_position++), [this](LookupOutcome outcome) { ended(outcome); }))
+                return;
+            report(LookupOutcome::Refused);
+        }
+        // 0: every address gave a page; 1: a fetch failed; 2: an address was refused.
+        const CommandDone done = m_done;
+        const int status = m_status;
+        delete this;
+        done(status);
+    }
+
+private:
+    void ended(LookupOutcome outcome)
+    {
+        report(outcome);
+        // Not from inside the lookup's own report.
+        QTimer::singleShot(0, [this] { next(); });
+    }
+
+    void report(LookupOutcome outcome)
+    {
+        switch (outcome) {
         case LookupOutcome::Refused:
-            status = 2;
+            m_status = 2;
             break;
         case LookupOutcome::NoPage:
         case LookupOutcome::Superseded:
-            status = qMax(status, 1);
+            m_status = qMax(m_status, 1);
             break;
         case LookupOutcome::PageTaken:
             break;
         }
-        const QByteArray line = reportLine(panel, state);
+        const QByteArray line = reportLine(m_panel, m_state);
         std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
     }
-    // 0: every address gave a page; 1: a fetch failed; 2: an address was refused.
-    return status;
-}
 
-// Still waits on its own stack until the command is event-driven.
+    const QStringList m_addresses;
+    const CommandDone m_done;
+    SongState m_state;
+    RecordingPanel m_panel;
+    SongLookups m_lookups;
+    qsizetype m_position = 0;
+    int m_status = 0;
+};
+
+} // namespace
+
 void startLookup(const QStringList &args, CommandDone done)
 {
-    done(runLookup(args));
+    if (args.isEmpty()) {
+        std::fputs("Usage: kelvaro lookup URL [URL...]\n", stderr);
+        done(2);
+        return;
+    }
+    // It deletes itself once the last address is reported.
+    (new LookupCommand(args, std::move(done)))->next();
 }

@@ -84,10 +84,9 @@ struct Crawl {
     QString status;
 };
 
-Crawl crawl(const QString &address)
+Crawl crawlOf(const std::optional<QString> &page)
 {
     Crawl result;
-    const std::optional<QString> page = GetBody(address);
     if (!page || page->isEmpty()) {
         result.status = WorksCrawlTexts::FetchFailed;
         return result;
@@ -184,35 +183,46 @@ int GetRun::report(const QList<BatchOutcome> &outcomes)
     return failures.isEmpty() ? 0 : ExitFailed;
 }
 
+// `get` reads its singer pages one after another, queueing their rows and
+// the recording pages given as they stand; `then` follows the last one.
+void queueWorks(GetRun *run, QStringList addresses, const std::shared_ptr<FetchHandle> &singerPage,
+                const std::function<void()> &then);
+// Runs the batch over what was queued and reports it.
+void saveQueued(GetRun *run, const QString &folder, const CommandDone &done);
+
 } // namespace
 
-static int runWorks(const QStringList &args)
+void startWorks(const QStringList &args, CommandDone done)
 {
     if (args.size() == 1 && isHelp(args.first())) {
         std::fputs(WorksUsage, stdout);
-        return 0;
+        done(0);
+        return;
     }
     if (args.size() != 1) {
         std::fputs(WorksUsage, stderr);
-        return ExitUsage;
+        done(ExitUsage);
+        return;
     }
     const QString &address = args.first();
     if (const QString refusal = singerAddressRefusal(address); !refusal.isEmpty()) {
         say(refusal);
-        return ExitUsage;
+        done(ExitUsage);
+        return;
     }
-    const Crawl result = crawl(address);
-    say(result.status);
-    if (!result.fetched)
-        return ExitFailed;
-    writeRows(result.rows);
-    return 0;
-}
-
-// Still waits on its own stack until the command is event-driven.
-void startWorks(const QStringList &args, CommandDone done)
-{
-    done(runWorks(args));
+    // The fetch is held until its answer is in: dropping the handle would
+    // cancel it.
+    auto page = std::make_shared<FetchHandle>();
+    *page = GetBody(address, [page, done = std::move(done)](std::optional<QString> body) {
+        const Crawl result = crawlOf(body);
+        say(result.status);
+        if (!result.fetched) {
+            done(ExitFailed);
+            return;
+        }
+        writeRows(result.rows);
+        done(0);
+    });
 }
 
 void startGet(const QStringList &args, CommandDone done)
@@ -274,23 +284,38 @@ void startGet(const QStringList &args, CommandDone done)
         cancelPageFetches(); // a page that is being waited for ends now too
     });
 
-    for (const QString &address : addresses) {
-        if (run->interrupted)
-            break;
+    queueWorks(run, addresses, std::make_shared<FetchHandle>(), [run, folder, done] { saveQueued(run, folder, done); });
+}
+
+namespace {
+
+void queueWorks(GetRun *run, QStringList addresses, const std::shared_ptr<FetchHandle> &singerPage,
+                const std::function<void()> &then)
+{
+    while (!addresses.isEmpty() && !run->interrupted) {
+        const QString address = addresses.takeFirst();
         if (address.contains(recordingPagePrefix())) {
             run->batch.enqueue({BatchWork::fromPage(address)});
             continue;
         }
-        const Crawl result = crawl(address);
-        say(QStringLiteral("%1: %2 (%3 works)").arg(address, result.status).arg(result.rows.size()));
-        if (!result.fetched)
-            run->failures.append(QStringLiteral("%1: the singer page could not be read").arg(address));
-        QList<BatchWork> works;
-        for (const WorkRow &row : result.rows)
-            works.append(BatchWork::fromRow(row));
-        run->batch.enqueue(works);
+        *singerPage = GetBody(address, [run, address, addresses, singerPage, then](std::optional<QString> body) {
+            const Crawl result = crawlOf(body);
+            say(QStringLiteral("%1: %2 (%3 works)").arg(address, result.status).arg(result.rows.size()));
+            if (!result.fetched)
+                run->failures.append(QStringLiteral("%1: the singer page could not be read").arg(address));
+            QList<BatchWork> works;
+            for (const WorkRow &row : result.rows)
+                works.append(BatchWork::fromRow(row));
+            run->batch.enqueue(works);
+            queueWorks(run, addresses, singerPage, then);
+        });
+        return;
     }
+    then();
+}
 
+void saveQueued(GetRun *run, const QString &folder, const CommandDone &done)
+{
     run->progress.follow(run->engine);
     QObject::connect(&run->batch, &WorkBatch::workStarted, [](int position, int total, const BatchWork &work) {
         std::fprintf(stderr, "[%d/%d] %s\n", position, total, qPrintable(work.label()));
@@ -318,3 +343,5 @@ void startGet(const QStringList &args, CommandDone done)
         return end({});
     run->batch.run(folder);
 }
+
+} // namespace

@@ -79,9 +79,9 @@ int main(int argc, char *argv[])
                              desktop,
                              media,
                              [] { QCoreApplication::exit(0); },
-                             [](const QString &url) { return GetBody(url); },
+                             [](const QString &url, PageDone done) { return GetBody(url, std::move(done)); },
                              QCoreApplication::applicationDirPath(),
-                             [](const QString &url) { return GetPage(url); },
+                             [](const QString &url, PageDone done) { return GetPage(url, std::move(done)); },
                          });
     // Start-up runs inside the event loop, so that ending the program at
     // once (the version check's update path) simply leaves that loop.

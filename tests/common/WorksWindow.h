@@ -15,7 +15,8 @@ struct WorksWindow {
     explicit WorksWindow(const PageFetch &fetch = {})
         : lookup(controlsOf(form).songLookup, song, fetch)
         , play(controlsOf(form).playCommands, song, media)
-        , works(controlsOf(form).worksTable, song, [this] { lookup.aicAlphaImage3_Click(); }, play, dialogs, fetch)
+        , works(controlsOf(form).worksTable, song,
+                [this](SongLookups::Done done) { return lookup.lookUp(std::move(done)); }, play, dialogs, fetch)
     {
         // What start-up and the version check do before the user comes.
         HookListView(form.ListView1);
@@ -45,6 +46,7 @@ struct WorksWindow {
         return {item->text(0), item->text(1), item->text(2), item->text(3)};
     }
     bool idle() const { return form.Command10->isEnabled() && form.Text2->isEnabled(); }
+    // Selects the row and double-clicks it; the lookup goes on afterwards.
     void doubleClickRow(int row)
     {
         QWidget *viewport = form.ListView1->viewport();

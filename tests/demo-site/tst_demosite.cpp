@@ -7,6 +7,7 @@
 #include "common/LiteralExtraction.h"
 #include "core/endpoints/Endpoints.h"
 #include "common/TestEnvironment.h"
+#include "common/Waiting.h"
 #include "core/lookup/PageFetcher.h"
 #include "core/platform/Network.h"
 #include "core/playback/AudioAddress.h"
@@ -106,7 +107,7 @@ private slots:
     {
         QFETCH(int, index);
         const Work &work = Works[index];
-        const std::optional<QString> page = GetBody(qs(pageAddress(work)));
+        const std::optional<QString> page = bodyOf(qs(pageAddress(work)));
         QVERIFY(page);
         const bool sparse = work.layout == PageLayout::Sparse;
         const QString Q = QStringLiteral("\"");
@@ -157,7 +158,7 @@ private slots:
         QFETCH(QString, uid);
         const Singer *singer = findSinger(uid.toStdString());
         const std::vector<const Work *> works = worksOf(singer->uid);
-        const std::optional<QString> page = GetBody(qs(homeAddress(*singer)));
+        const std::optional<QString> page = bodyOf(qs(homeAddress(*singer)));
         QVERIFY(page);
         const QString Q = QStringLiteral("\"");
         const QString titleCell = "class=" + Q + "_col _col_left" + Q + ">";
@@ -269,7 +270,7 @@ private slots:
                 .match(QString::fromUtf8(out));
         QVERIFY2(line.hasMatch(), out.constData());
         useProxy(line.captured(1).toInt());
-        const std::optional<QString> version = GetBody(QString::fromLatin1(Endpoints::VersionFileUrl));
+        const std::optional<QString> version = bodyOf(QString::fromLatin1(Endpoints::VersionFileUrl));
         useProxy(m_site.port());
         QCOMPARE(version, std::optional<QString>(u"xx:V1|kv:V3.0.84|"_qs));
         proxy.terminate(); // SIGTERM

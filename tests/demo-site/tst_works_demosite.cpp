@@ -7,6 +7,7 @@
 #include "common/WorksWindow.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
+#include "common/Waiting.h"
 #include "core/lookup/PageFetcher.h"
 #include "core/lookup/SongExtraction.h"
 #include "core/platform/Network.h"
@@ -59,7 +60,7 @@ QString fileNameOf(const Work &work)
 
 QByteArray served(const Work &work)
 {
-    const std::optional<HttpAnswer> answer = fetchHttp(QNetworkRequest(QUrl(q(audioAddress(work)))), {});
+    const std::optional<HttpAnswer> answer = answerOf(QNetworkRequest(QUrl(q(audioAddress(work)))));
     return answer ? answer->body : QByteArray();
 }
 

@@ -9,6 +9,7 @@
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
+#include "common/Waiting.h"
 #include "gui/mv/Form2.h"
 
 #include <QDirIterator>
@@ -42,7 +43,7 @@ QStringList tree(const QString &root)
 struct Window {
     explicit Window(const QString &programFolder)
         : program(*qApp, ProgramServices{dialogs, desktop, media, [] {},
-                                         [](const QString &) { return std::optional<QString>("kv:V3.0.83|"); },
+                                         laterPages([](const QString &) { return std::optional<QString>("kv:V3.0.83|"); }),
                                          programFolder})
     {
         program.Form_Load();

@@ -2,32 +2,62 @@
 
 #include "core/platform/Network.h"
 
-#include <QEventLoop>
+#include <QList>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QTimer>
 
-#include <QList>
-#include <QScopeGuard>
-
-#include <memory>
-
 namespace {
 
-// The fetches now waiting, innermost last, and whether the program has
-// given up fetching (cancelPageFetches).
+// The fetches now under way, and whether the program has given up fetching
+// (cancelPageFetches).
 QList<QNetworkReply *> waitingFetches;
 bool fetchesCancelled = false;
 
+// An answer known at once, handed over on the next turn of the event loop.
+class LaterAnswer final : public PendingFetch {
+public:
+    explicit LaterAnswer(std::function<void()> deliver) : m_deliver(std::move(deliver))
+    {
+        QTimer::singleShot(0, this, [this] {
+            if (m_cancelled)
+                return;
+            const std::function<void()> deliver = std::move(m_deliver);
+            m_cancelled = true; // answered: nothing more to cancel
+            deleteLater();
+            if (deliver)
+                deliver();
+        });
+    }
+
+private:
+    std::function<void()> m_deliver;
+};
+
 } // namespace
+
+void PendingFetch::cancel()
+{
+    m_cancelled = true;
+    disconnect(this, nullptr, nullptr, nullptr); // no signal of it reaches anyone any more
+    deleteLater();
+}
+
+FetchHandle answerLater(std::function<void()> deliver)
+{
+    return FetchHandle(new LaterAnswer(std::move(deliver)));
+}
 
 void cancelPageFetches()
 {
     fetchesCancelled = true;
-    for (QNetworkReply *reply : std::as_const(waitingFetches))
-        reply->abort();
+    // Aborting reports at once; the list changes meanwhile.
+    const QList<QNetworkReply *> waiting = waitingFetches;
+    for (QNetworkReply *reply : waiting)
+        if (waitingFetches.contains(reply))
+            reply->abort();
 }
 
 QUrl requestUrl(const QString &address)
@@ -41,50 +71,95 @@ QUrl requestUrl(const QString &address)
     return QUrl(address.sliced(begin, end - begin));
 }
 
-std::optional<HttpAnswer> fetchHttp(const QNetworkRequest &request, const FetchLimits &limits)
+HttpFetch::HttpFetch(const QNetworkRequest &request, const FetchLimits &limits, QObject *parent)
+    : PendingFetch(parent)
 {
-    if (fetchesCancelled)
-        return std::nullopt;
+    if (fetchesCancelled) {
+        // Reported like any other answer: later, never from inside the constructor.
+        QTimer::singleShot(0, this, [this] { report(std::nullopt); });
+        return;
+    }
     QNetworkRequest limited(request);
     limited.setTransferTimeout(limits.idleMs);
-    const std::unique_ptr<QNetworkReply> reply(networkManager().get(limited));
+    m_reply = networkManager().get(limited);
+    waitingFetches.append(m_reply);
 
-    waitingFetches.append(reply.get());
-    const auto notWaiting = qScopeGuard([&reply] { waitingFetches.removeOne(reply.get()); });
+    m_connectLimit = new QTimer(this);
+    m_connectLimit->setSingleShot(true);
+    m_overallLimit = new QTimer(this);
+    m_overallLimit->setSingleShot(true);
+    connect(m_connectLimit, &QTimer::timeout, m_reply, &QNetworkReply::abort);
+    connect(m_overallLimit, &QTimer::timeout, m_reply, &QNetworkReply::abort);
+    connect(m_reply, &QNetworkReply::requestSent, m_connectLimit, &QTimer::stop);
+    connect(m_reply, &QNetworkReply::metaDataChanged, m_connectLimit, &QTimer::stop);
+    const qint64 maxBytes = limits.maxBytes;
+    connect(m_reply, &QNetworkReply::downloadProgress, this, [this, maxBytes](qint64 received, qint64 total) {
+        if (received > maxBytes || total > maxBytes) {
+            m_tooLarge = true;
+            m_reply->abort();
+        }
+    });
+    // Queued: a reply that finishes while it is being set up still reports
+    // only once the constructor has returned.
+    connect(m_reply, &QNetworkReply::finished, this, &HttpFetch::replyFinished, Qt::QueuedConnection);
+    m_connectLimit->start(limits.connectMs);
+    m_overallLimit->start(limits.totalMs);
+}
 
-    QEventLoop loop;
-    QTimer connectLimit;
-    connectLimit.setSingleShot(true);
-    QTimer overallLimit;
-    overallLimit.setSingleShot(true);
-    QObject::connect(&overallLimit, &QTimer::timeout, reply.get(), &QNetworkReply::abort);
-    bool tooLarge = false;
-    QObject::connect(&connectLimit, &QTimer::timeout, reply.get(), &QNetworkReply::abort);
-    QObject::connect(reply.get(), &QNetworkReply::requestSent, &connectLimit, &QTimer::stop);
-    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &connectLimit, &QTimer::stop);
-    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
-                     [&tooLarge, &reply, limits](qint64 received, qint64 total) {
-                         if (received > limits.maxBytes || total > limits.maxBytes) {
-                             tooLarge = true;
-                             reply->abort();
-                         }
-                     });
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connectLimit.start(limits.connectMs);
-    overallLimit.start(limits.totalMs);
+HttpFetch::~HttpFetch()
+{
+    dropReply();
+}
+
+void HttpFetch::dropReply()
+{
+    if (!m_reply)
+        return;
+    QNetworkReply *reply = std::exchange(m_reply, nullptr);
+    waitingFetches.removeOne(reply);
+    m_connectLimit->stop();
+    m_overallLimit->stop();
+    reply->disconnect(this);
     if (!reply->isFinished())
-        loop.exec();
-
-    // The loop also ends when the application quits; the request is then
-    // dropped unfinished.
-    if (!reply->isFinished()) {
         reply->abort();
-        return std::nullopt;
+    reply->deleteLater();
+}
+
+void HttpFetch::cancel()
+{
+    dropReply();
+    PendingFetch::cancel();
+}
+
+void HttpFetch::replyFinished()
+{
+    if (!m_reply || m_cancelled)
+        return;
+    QNetworkReply &reply = *m_reply;
+    std::optional<HttpAnswer> answer;
+    if (!m_tooLarge && judgeReply(reply) == NetworkOutcome::Answered) {
+        const int httpStatus = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        answer = HttpAnswer{httpStatus, reply.rawHeader("Content-Type"), reply.readAll()};
     }
-    if (tooLarge || judgeReply(*reply) != NetworkOutcome::Answered)
-        return std::nullopt;
-    const int httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return HttpAnswer{httpStatus, reply->rawHeader("Content-Type"), reply->readAll()};
+    dropReply();
+    report(std::move(answer));
+}
+
+void HttpFetch::report(std::optional<HttpAnswer> answer)
+{
+    if (m_cancelled)
+        return;
+    m_cancelled = true; // reported: nothing more to cancel
+    deleteLater();
+    emit finished(std::move(answer));
+}
+
+FetchHandle fetchHttp(const QNetworkRequest &request, const FetchLimits &limits, AnswerDone done)
+{
+    auto *fetch = new HttpFetch(request, limits);
+    QObject::connect(fetch, &HttpFetch::finished, fetch,
+                     [done = std::move(done)](std::optional<HttpAnswer> answer) { done(std::move(answer)); });
+    return FetchHandle(fetch);
 }
 
 QString decodeBody(const QByteArray &body, const QByteArray &contentType)
@@ -106,29 +181,38 @@ QString decodeBody(const QByteArray &body, const QByteArray &contentType)
     return QStringDecoder(QStringDecoder::Utf8).decode(body);
 }
 
-std::optional<HttpAnswer> fetchPage(const QString &url, const FetchLimits &limits)
+FetchHandle fetchPage(const QString &url, AnswerDone done, const FetchLimits &limits)
 {
     QNetworkRequest request{requestUrl(url)};
     request.setRawHeader("If-Modified-Since", "0");
     // No cookie store: each fetch stands alone.
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-
-    return fetchHttp(request, limits);
+    return fetchHttp(request, limits, std::move(done));
 }
 
-std::optional<QString> GetBody(const QString &url, const FetchLimits &limits)
+FetchHandle GetBody(const QString &url, PageDone done, const FetchLimits &limits)
 {
-    const std::optional<HttpAnswer> answer = fetchPage(url, limits);
-    if (!answer)
-        return std::nullopt;
-    return decodeBody(answer->body, answer->contentType);
+    return fetchPage(
+        url,
+        [done = std::move(done)](std::optional<HttpAnswer> answer) {
+            if (!answer)
+                done(std::nullopt);
+            else
+                done(decodeBody(answer->body, answer->contentType));
+        },
+        limits);
 }
 
-std::optional<QString> GetPage(const QString &url, const FetchLimits &limits)
+FetchHandle GetPage(const QString &url, PageDone done, const FetchLimits &limits)
 {
-    const std::optional<HttpAnswer> answer = fetchPage(url, limits);
-    if (!answer || answer->status >= 400)
-        return std::nullopt;
-    return decodeBody(answer->body, answer->contentType);
+    return fetchPage(
+        url,
+        [done = std::move(done)](std::optional<HttpAnswer> answer) {
+            if (!answer || answer->status >= 400)
+                done(std::nullopt);
+            else
+                done(decodeBody(answer->body, answer->contentType));
+        },
+        limits);
 }

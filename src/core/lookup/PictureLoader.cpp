@@ -9,23 +9,6 @@ namespace {
 
 constexpr qint64 MaxPictureFileBytes = 64 * 1024 * 1024;
 
-// The first loader: nothing when it cannot take the path at all.
-std::optional<QImage> loadFromAddress(const QString &path, const FetchLimits &limits)
-{
-    const QUrl url = requestUrl(path);
-    const QString scheme = url.scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-        return std::nullopt;
-    if (!url.isValid() || url.host().isEmpty())
-        return QImage();
-    FetchLimits pictureLimits = limits;
-    pictureLimits.maxBytes = std::min(limits.maxBytes, MaxPictureFileBytes);
-    const std::optional<HttpAnswer> answer = fetchHttp(QNetworkRequest(url), pictureLimits);
-    if (!answer)
-        return QImage();
-    return QImage::fromData(answer->body);
-}
-
 // The second loader: a local picture file, or nothing.
 std::optional<QImage> loadFromFile(const QString &path)
 {
@@ -41,9 +24,19 @@ std::optional<QImage> loadFromFile(const QString &path)
 
 } // namespace
 
-std::optional<QImage> LoadPicture(QString path, const FetchLimits &limits)
+FetchHandle LoadPicture(QString path, PictureDone done, const FetchLimits &limits)
 {
-    if (std::optional<QImage> picture = loadFromAddress(path, limits))
-        return picture;
-    return loadFromFile(path);
+    // The first loader, when it takes the path.
+    const QUrl url = requestUrl(path);
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
+        if (!url.isValid() || url.host().isEmpty())
+            return answerLater([done = std::move(done)] { done(QImage()); });
+        FetchLimits pictureLimits = limits;
+        pictureLimits.maxBytes = std::min(limits.maxBytes, MaxPictureFileBytes);
+        return fetchHttp(QNetworkRequest(url), pictureLimits, [done = std::move(done)](std::optional<HttpAnswer> answer) {
+            done(answer ? QImage::fromData(answer->body) : QImage());
+        });
+    }
+    return answerLater([done = std::move(done), picture = loadFromFile(path)] { done(picture); });
 }

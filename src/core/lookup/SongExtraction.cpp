@@ -5,6 +5,8 @@
 
 #include <QStringMatcher>
 
+#include <algorithm>
+
 namespace {
 
 // Fragments of the community's recording page markup.
@@ -75,11 +77,7 @@ SongDetails extractSongDetails(SongState &state, ExtractionPieces &pieces)
     // first marker; where each piece ends is found only as far as needed.
     const QString page = state.PageHtml;
     SongDetails details;
-    {
-        const quint64 pagesTaken = pieces.pagesTaken;
-        pieces = ExtractionPieces(); // a clean slate
-        pieces.pagesTaken = pagesTaken;
-    }
+    pieces = ExtractionPieces(); // a clean slate
 
     // The singer's name between the title's dashes, before "Kelvaro". The
     // song name below takes the same piece again; one search serves both.
@@ -135,58 +133,128 @@ void deriveWorkId(SongState &state)
     state.WorkId = field ? TextOps::remove(TextOps::upto(*field, Dot), Dot) : QString();
 }
 
-LookupOutcome runParseAction(QString address, SongState &state, ExtractionPieces &pieces, SongPanelOutput &panel,
-                    const PageFetch &fetch)
+SongLookupRun::SongLookupRun(SongState &state, ExtractionPieces &pieces, SongPanelOutput &panel, QObject *parent)
+    : QObject(parent), m_state(state), m_pieces(pieces), m_panel(panel)
+{
+}
+
+bool SongLookupRun::start(const QString &address, const PageFetch &fetch)
 {
     if (address.isEmpty()) {
-        panel.setStatus(SongLookupTexts::EmptyAddress);
-        return LookupOutcome::Refused;
+        m_panel.setStatus(SongLookupTexts::EmptyAddress);
+        return false;
     }
     if (!address.contains(recordingPagePrefix())) {
-        panel.setStatus(StatusTexts::WrongAddress);
-        return LookupOutcome::Refused;
+        m_panel.setStatus(StatusTexts::WrongAddress);
+        return false;
     }
+    // The address is this lookup's own copy; everything else is read afresh
+    // once the page is in.
+    m_pending = fetch(address, [this](std::optional<QString> page) { pageArrived(std::move(page)); });
+    return true;
+}
 
-    // Other handlers, this one included, may run while the page is fetched.
-    // Everything below reads the state afresh once the fetch is back, and
-    // writes nothing once a newer lookup has taken its page.
-    const quint64 takenBefore = pieces.pagesTaken;
-    std::optional<QString> page = fetch(address);
-    if (pieces.pagesTaken != takenBefore)
-        return LookupOutcome::Superseded;
+void SongLookupRun::cancel()
+{
+    m_pending.cancel();
+}
+
+void SongLookupRun::pageArrived(std::optional<QString> page)
+{
     if (!page || page->isEmpty()) {
         // The panel and the state stay as they were: they still describe
         // the song shown.
-        panel.setStatus(SongLookupTexts::FetchFailed);
-        return LookupOutcome::NoPage;
+        m_panel.setStatus(SongLookupTexts::FetchFailed);
+        end(LookupOutcome::NoPage);
+        return;
     }
-    const quint64 mine = ++pieces.pagesTaken;
-    const std::function<bool()> superseded = [&pieces, mine] { return pieces.pagesTaken != mine; };
-    state.PageHtml = std::move(*page);
-    state.MvUrl.clear();
+    emit takingPage();
+    m_state.PageHtml = std::move(*page);
+    m_state.MvUrl.clear();
 
-    const SongDetails details = extractSongDetails(state, pieces);
-    state.SongName = details.songName;
-    panel.showDetails(state.UserName, details);
-    deriveWorkId(state);
-    panel.setStatus(state.MusicUrl.isEmpty() ? SongLookupTexts::NoAudio : SongLookupTexts::Done);
+    const SongDetails details = extractSongDetails(m_state, m_pieces);
+    m_state.SongName = details.songName;
+    m_panel.showDetails(m_state.UserName, details);
+    deriveWorkId(m_state);
+    m_panel.setStatus(m_state.MusicUrl.isEmpty() ? SongLookupTexts::NoAudio : SongLookupTexts::Done);
 
     if (details.photoUrl.isEmpty()) {
-        panel.showDefaultPicture(); // the badge stays as it was
-        return LookupOutcome::PageTaken;
+        m_panel.showDefaultPicture(); // the badge stays as it was
+        end(LookupOutcome::PageTaken);
+        return;
     }
     if (details.photoUrl.contains(QStringLiteral("player"))) {
         // A music video: the photo is the video player; show the header
-        // picture and the badge.
-        panel.showPicture(PictureSource::HeaderPicture, state.HeadPicUrl, superseded);
-        if (superseded())
-            return LookupOutcome::PageTaken; // the newer lookup's badge and MvUrl stand
-        panel.placeBadgeAfterSongName();
-        panel.setBadgeVisible(true);
-        state.MvUrl = QString(details.photoUrl).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
-        return LookupOutcome::PageTaken;
+        // picture, then the badge.
+        m_videoUrl = QString(details.photoUrl).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+        m_pending = m_panel.showPicture(PictureSource::HeaderPicture, m_state.HeadPicUrl, [this] {
+            m_panel.placeBadgeAfterSongName();
+            m_panel.setBadgeVisible(true);
+            m_state.MvUrl = m_videoUrl;
+            end(LookupOutcome::PageTaken);
+        });
+        return;
     }
-    panel.setBadgeVisible(false);
-    panel.showPicture(PictureSource::Photo, details.photoUrl, superseded);
-    return LookupOutcome::PageTaken;
+    m_panel.setBadgeVisible(false);
+    m_pending = m_panel.showPicture(PictureSource::Photo, details.photoUrl, [this] { end(LookupOutcome::PageTaken); });
+}
+
+void SongLookupRun::end(LookupOutcome outcome)
+{
+    emit finished(outcome);
+}
+
+SongLookups::SongLookups(SongState &state, SongPanelOutput &panel, PageFetch fetch, QObject *parent)
+    : QObject(parent), m_state(state), m_panel(panel), m_fetch(std::move(fetch))
+{
+}
+
+SongLookups::~SongLookups()
+{
+    for (Flight &flight : m_flights)
+        flight.run->cancel();
+}
+
+bool SongLookups::start(const QString &address, Done done)
+{
+    auto run = std::make_unique<SongLookupRun>(m_state, m_pieces, m_panel);
+    if (!run->start(address, m_fetch))
+        return false; // supersedes nothing: the lookups in flight go on
+    const SongLookupRun *started = run.get();
+    connect(started, &SongLookupRun::takingPage, this, [this, started] { supersedeOlderThan(started); });
+    connect(started, &SongLookupRun::finished, this,
+            [this, started](LookupOutcome outcome) { ended(started, outcome); });
+    m_flights.push_back({std::move(run), std::move(done)});
+    return true;
+}
+
+void SongLookups::supersedeOlderThan(const SongLookupRun *run)
+{
+    // The rule for lookups clicked while others wait: the one taking its
+    // page now wins over every lookup started before it.
+    std::vector<Flight> older;
+    while (!m_flights.empty() && m_flights.front().run.get() != run) {
+        older.push_back(std::move(m_flights.front()));
+        m_flights.erase(m_flights.begin());
+    }
+    for (Flight &flight : older) {
+        flight.run->cancel();
+        flight.run.release()->deleteLater(); // it may be reporting right now
+        if (flight.done)
+            flight.done(LookupOutcome::Superseded);
+    }
+}
+
+void SongLookups::ended(const SongLookupRun *run, LookupOutcome outcome)
+{
+    const auto found = std::find_if(m_flights.begin(), m_flights.end(),
+                                    [run](const Flight &flight) { return flight.run.get() == run; });
+    if (found == m_flights.end())
+        return;
+    Flight flight = std::move(*found);
+    m_flights.erase(found);
+    flight.run.release()->deleteLater(); // it is reporting right now
+    if (flight.done)
+        flight.done(outcome);
+    emit finished(outcome);
 }

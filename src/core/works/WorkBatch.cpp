@@ -26,12 +26,23 @@ public:
     void setStatus(const QString &text) override { status = text; }
     void showDetails(const QString &, const SongDetails &) override {}
     void showDefaultPicture() override {}
-    void showPicture(PictureSource, QString, const std::function<bool()> &) override {}
+    FetchHandle showPicture(PictureSource, QString, std::function<void()> shown) override
+    {
+        return answerLater(std::move(shown));
+    }
     void placeBadgeAfterSongName() override {}
     void setBadgeVisible(bool) override {}
 };
 
 } // namespace
+
+// The lookup of one work's recording page, on its own state apart from the
+// window's song.
+struct WorkBatch::WorkLookup {
+    PageLookup looked;
+    SilentPanel panel;
+    std::unique_ptr<SongLookups> lookups;
+};
 
 BatchWork BatchWork::fromRow(const WorkRow &row)
 {
@@ -76,18 +87,20 @@ WorkBatch::WorkBatch(Cls_DownLoad &engine, PageFetch fetch, QObject *parent)
     : QObject(parent),
       m_engine(engine),
       // Copied, not moved: the page fetch below is made from it too.
-      m_fetch(fetch ? fetch : PageFetch([](const QString &url) { return GetBody(url); })),
+      m_fetch(fetch ? fetch
+                    : PageFetch([](const QString &url, PageDone done) { return GetBody(url, std::move(done)); })),
       m_sizeProbe(announcedSizeOf)
 {
     if (fetch) {
-        m_pageFetch = [fetch](const QString &url) -> std::optional<HttpAnswer> {
-            const std::optional<QString> page = fetch(url);
-            if (!page)
-                return std::nullopt;
-            return HttpAnswer{200, QByteArrayLiteral("text/html; charset=utf-8"), page->toUtf8()};
+        m_pageFetch = [fetch](const QString &url, AnswerDone done) {
+            return fetch(url, [done = std::move(done)](std::optional<QString> page) {
+                if (!page)
+                    return done(std::nullopt);
+                done(HttpAnswer{200, QByteArrayLiteral("text/html; charset=utf-8"), page->toUtf8()});
+            });
         };
     } else {
-        m_pageFetch = [](const QString &url) { return fetchPage(url); };
+        m_pageFetch = [](const QString &url, AnswerDone done) { return fetchPage(url, std::move(done)); };
     }
     // The engine may run other transfers too (the download panel's): only
     // the one this batch started is its business.
@@ -119,12 +132,18 @@ void WorkBatch::stop()
     m_stopRequested = true;
     m_queue.clear();
     // Each step ends as it can: the transfer after its next chunk (its end
-    // comes back through transferEnded), a size probe at once; a page fetch
-    // that waits on its own returns first, and its step then sees the stop.
+    // comes back through transferEnded), a size probe, a page fetch or a
+    // lookup at once: the work then ends as stopped from the event loop.
     if (m_transferring && m_engine.isRunning())
         m_engine.DLFileStop();
     if (m_endProbe)
         std::exchange(m_endProbe, nullptr)();
+    if (m_serviceFetch.pending() || m_lookup) {
+        m_serviceFetch.cancel();
+        m_lookup.reset();
+        QMetaObject::invokeMethod(
+            this, [this] { workDone(BatchOutcome::Kind::Stopped); }, Qt::QueuedConnection);
+    }
 }
 
 bool WorkBatch::run(const QString &folder)
@@ -167,9 +186,7 @@ void WorkBatch::nextWork()
 
 void WorkBatch::fetchService(const QString &serviceAddress, std::function<void(std::optional<QString>)> then)
 {
-    // The fetch still waits on its own until it returns; the continuation
-    // is called as an asynchronous fetch would call it.
-    then(m_fetch(serviceAddress));
+    m_serviceFetch = m_fetch(serviceAddress, std::move(then));
 }
 
 void WorkBatch::serviceAnswered(const std::optional<QString> &answer)
@@ -184,23 +201,35 @@ void WorkBatch::serviceAnswered(const std::optional<QString> &answer)
 
 void WorkBatch::lookUpPage(const QString &pageAddress, std::function<void(const PageLookup &)> then)
 {
-    // Every work is looked up on its own state, apart from the window's song.
     // An error page (a 404 for a withdrawn work) is no recording page: it is
     // not read for an audio address, and its status is the reason given.
-    // The fetch still waits on its own until it returns.
-    PageLookup looked;
-    ExtractionPieces pieces;
-    SilentPanel panel;
-    const PageFetch pageFetch = [this, &looked](const QString &url) -> std::optional<QString> {
-        const std::optional<HttpAnswer> answer = m_pageFetch(url);
-        looked.pageStatus = answer ? answer->status : 0;
-        if (!answer || answer->status >= 400)
-            return std::nullopt;
-        return decodeBody(answer->body, answer->contentType);
+    m_lookup = std::make_unique<WorkLookup>();
+    WorkLookup &lookup = *m_lookup;
+    const PageFetch pageFetch = [this, &lookup](const QString &url, PageDone done) {
+        return m_pageFetch(url, [&lookup, done = std::move(done)](std::optional<HttpAnswer> answer) {
+            lookup.looked.pageStatus = answer ? answer->status : 0;
+            if (!answer || answer->status >= 400)
+                return done(std::nullopt);
+            done(decodeBody(answer->body, answer->contentType));
+        });
     };
-    looked.outcome = runParseAction(pageAddress, looked.song, pieces, panel, pageFetch);
-    looked.refusal = panel.status;
-    then(looked);
+    lookup.lookups = std::make_unique<SongLookups>(lookup.looked.song, lookup.panel, pageFetch);
+    const auto ended = [this, then](LookupOutcome outcome) {
+        m_lookup->looked.outcome = outcome;
+        m_lookup->looked.refusal = m_lookup->panel.status;
+        // Goes on from the event loop: the lookup is still reporting now.
+        QMetaObject::invokeMethod(
+            this,
+            [this, then] {
+                if (!m_lookup)
+                    return; // stopped meanwhile
+                const PageLookup looked = std::exchange(m_lookup, nullptr)->looked;
+                then(looked);
+            },
+            Qt::QueuedConnection);
+    };
+    if (!lookup.lookups->start(pageAddress, ended))
+        ended(LookupOutcome::Refused);
 }
 
 void WorkBatch::pageLookedUp(const QString &pageAddress, const PageLookup &looked)

@@ -64,8 +64,9 @@ struct BatchOutcome {
 class WorkBatch : public QObject {
     Q_OBJECT
 public:
-    // A recording page with its HTTP status, nothing when no answer came.
-    using PageAnswerFetch = std::function<std::optional<HttpAnswer>(const QString &address)>;
+    // Starts fetching a recording page; `done` gets it with its HTTP status,
+    // nothing when no answer came (later, as PageFetch hands over a page).
+    using PageAnswerFetch = std::function<FetchHandle(const QString &address, AnswerDone done)>;
     // What a size probe hands over: the announced size, nothing when unknown.
     using SizeAnswer = std::function<void(std::optional<qint64> size)>;
     // Asks for the announced size of an address (a HEAD request) and hands
@@ -91,7 +92,7 @@ public:
     bool run(const QString &folder);
     // Ends the batch: the running transfer stops after its next chunk (the
     // file it was writing is not kept as complete), a size probe ends at
-    // once, a page fetch in progress when it returns, and the rest of the
+    // once, and so do a page fetch and a lookup in progress; the rest of the
     // queue is dropped.
     void stop();
 
@@ -110,6 +111,7 @@ signals:
     void finished(const QList<BatchOutcome> &outcomes);
 
 private:
+    struct WorkLookup;
     // What the lookup of a recording page gave.
     struct PageLookup {
         LookupOutcome outcome = LookupOutcome::NoPage;
@@ -144,6 +146,8 @@ private:
     // first one's file.
     QHash<QString, QString> m_names;
     std::function<void()> m_endProbe; // while a size probe runs
+    FetchHandle m_serviceFetch;        // while the play-address service is asked
+    std::unique_ptr<WorkLookup> m_lookup; // while the recording page is looked up
     // False from the start of the destructor: answers that come later are dropped.
     const std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     bool m_running = false;

@@ -23,6 +23,55 @@ namespace {
 const QString LookupWaitStatus = QStringLiteral("正在获取歌曲信息..");
 const QString WorkAddressWaitStatus = QStringLiteral("正在获取作品地址..");
 
+// A fetch with the busy cursor and, when it has one, the waiting text on the
+// status line, for as long as it is pending: until its answer is in, or it is
+// cancelled (a newer lookup superseded the one waiting). The text then gives
+// way to the one that stood before, unless a handler wrote its own meanwhile
+// (a refusal, say, of a lookup clicked during the wait).
+class WaitingFetch final : public PendingFetch {
+public:
+    WaitingFetch(Form1 &form, QString text) : m_form(form), m_text(std::move(text))
+    {
+        if (m_text.isEmpty())
+            return;
+        m_before = m_form.status();
+        m_form.setStatus(m_text);
+    }
+    ~WaitingFetch() override { over(); }
+
+    void begin(const PageFetch &fetch, const QString &address, PageDone done)
+    {
+        m_inner = fetch(address, [this, done = std::move(done)](std::optional<QString> page) {
+            over();
+            m_cancelled = true; // answered: nothing more to cancel
+            deleteLater();
+            done(std::move(page));
+        });
+    }
+    void cancel() override
+    {
+        m_inner.cancel();
+        over();
+        PendingFetch::cancel();
+    }
+
+private:
+    void over()
+    {
+        if (!m_busy)
+            return;
+        m_busy.reset();
+        if (!m_text.isEmpty() && m_form.status() == m_text)
+            m_form.setStatus(m_before);
+    }
+
+    Form1 &m_form; // the window outlives every fetch of its parts
+    const QString m_text;
+    QString m_before;
+    std::optional<BusyCursor> m_busy{std::in_place};
+    FetchHandle m_inner;
+};
+
 } // namespace
 
 Program::Program(QApplication &app, ProgramServices services)
@@ -59,7 +108,8 @@ Program::Program(QApplication &app, ProgramServices services)
     // The works table connects its own buttons, timers and double-click; a
     // double-click runs the lookup above and stops what plays.
     m_worksTable = std::make_unique<WorksTable>(
-        controls.worksTable, m_song, [lookup = m_songLookup.get()] { lookup->aicAlphaImage3_Click(); },
+        controls.worksTable, m_song,
+        [lookup = m_songLookup.get()](SongLookups::Done done) { return lookup->lookUp(std::move(done)); },
         *m_playCommands, m_services.dialogs, waitingFetch(m_services.fetch, [](const QString &address) {
             // The table fetches the singer page (the crawl says so itself) and
             // the service address of a row.
@@ -73,8 +123,8 @@ Program::Program(QApplication &app, ProgramServices services)
     m_worksTable->setPlayWorks([run = m_worksRun.get()](int firstRow) { run->start(firstRow); });
     m_mpris = std::make_unique<MprisService>(
         MprisService::Parts{&f, *m_playCommands, *m_worksRun, m_song, f.Slider1, [this] { m_form->close(); }});
-    // After the lookup's own handler: the new song is then in place.
-    connect(f.aicAlphaImage3, &AlphaImageButton::clicked, m_mpris.get(), &MprisService::refresh);
+    // Once a lookup has ended: the new song is then in place.
+    connect(m_songLookup.get(), &SongLookup::lookupEnded, m_mpris.get(), &MprisService::refresh);
     m_notifier = std::make_unique<DesktopNotifier>(&f);
 
     // The page's folder is made on first use, before the click writes into
@@ -92,20 +142,12 @@ Program::Program(QApplication &app, ProgramServices services)
 
 PageFetch Program::waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText)
 {
-    return [this, fetch = std::move(fetch), waitingText = std::move(waitingText)](const QString &address) {
-        const BusyCursor busy;
-        const QString text = waitingText ? waitingText(address) : QString();
-        if (text.isEmpty())
-            return fetch(address);
-        // The wait's text gives way to the one that stood before, unless a
-        // handler wrote its own meanwhile (a refusal, say, of a lookup that
-        // ran inside this wait).
-        const QString before = m_form->status();
-        m_form->setStatus(text);
-        std::optional<QString> page = fetch(address);
-        if (m_form->status() == text)
-            m_form->setStatus(before);
-        return page;
+    return [this, fetch = std::move(fetch), waitingText = std::move(waitingText)](const QString &address,
+                                                                                   PageDone done) {
+        auto *waiting = new WaitingFetch(*m_form, waitingText ? waitingText(address) : QString());
+        FetchHandle handle(waiting);
+        waiting->begin(fetch, address, std::move(done));
+        return handle;
     };
 }
 

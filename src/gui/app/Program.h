@@ -85,8 +85,8 @@ private:
     void Form_QueryUnload();
     // Every way out asks this first: a running download may keep the program.
     bool mayQuit();
-    // `fetch` with the busy cursor for the wait; when `waitingText`
-    // gives a text for the address, the status line shows it while waiting.
+    // `fetch` with the busy cursor while it is pending; when `waitingText`
+    // gives a text for the address, the status line shows it meanwhile.
     PageFetch waitingFetch(PageFetch fetch, std::function<QString(const QString &)> waitingText);
 
     QApplication &m_app;

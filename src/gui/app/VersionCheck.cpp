@@ -14,10 +14,15 @@ VersionCheck::VersionCheck(Controls controls, DialogService &dialogs, Desktop &d
 {
 }
 
-VersionVerdict VersionCheck::gx()
+void VersionCheck::gx()
 {
-    const VersionVerdict verdict =
-        judgeVersionFile(m_fetch(QString::fromLatin1(Endpoints::VersionFileUrl)), QString::fromLatin1(Endpoints::BuildVersion));
+    m_pending = m_fetch(QString::fromLatin1(Endpoints::VersionFileUrl), [this](std::optional<QString> answer) {
+        act(judgeVersionFile(answer, QString::fromLatin1(Endpoints::BuildVersion)));
+    });
+}
+
+void VersionCheck::act(const VersionVerdict &verdict)
+{
     switch (verdict.outcome) {
     case VersionVerdict::NoAnswer:
         // The address fields stay locked and the status keeps its text.
@@ -39,5 +44,4 @@ VersionVerdict VersionCheck::gx()
         m_controls.Text2->setEnabled(true);
         break;
     }
-    return verdict;
 }

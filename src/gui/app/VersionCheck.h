@@ -13,7 +13,8 @@ class QLineEdit;
 class QPushButton;
 class QWidget;
 
-// The start-up version check `gx`: fetch, judge, and act on the window.
+// The start-up version check `gx`: fetch, judge, and act on the window once
+// the version file is in.
 class VersionCheck {
 public:
     struct Controls {
@@ -28,14 +29,18 @@ public:
     VersionCheck(Controls controls, DialogService &dialogs, Desktop &desktop, std::function<void()> endProgram,
                  PageFetch fetch);
 
-    // Runs the whole check. Returns the verdict it acted on; on Update the
-    // program has been told to end.
-    VersionVerdict gx();
+    // Starts the check and returns at once; the verdict is acted on when the
+    // version file (or the news that none came) is in. Destroying the check
+    // drops a check still waiting.
+    void gx();
 
 private:
+    void act(const VersionVerdict &verdict);
+
     Controls m_controls;
     DialogService &m_dialogs;
     Desktop &m_desktop;
     std::function<void()> m_endProgram;
     PageFetch m_fetch;
+    FetchHandle m_pending;
 };

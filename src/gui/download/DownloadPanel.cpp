@@ -184,6 +184,11 @@ void DownloadPanel::startTransfer()
     if (QDir::cleanPath(QFileInfo(target).absolutePath()) == music)
         QDir().mkpath(music);
 
+    // The transfer takes the audio address and the target as they are now.
+    // A lookup while it runs changes the current song and the song panel,
+    // never this transfer: it goes on saving the song it started with, under
+    // the name it was given. Once it has ended, "下载音乐" opens the panel for
+    // the new song.
     if (!m_engine.DLFile(m_song.MusicUrl, target))
         return; // someone else's transfer holds the engine; this click started nothing
     // The transfer runs from the event loop; it goes on in

@@ -8,14 +8,19 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <memory>
+
 SongLookup::SongLookup(const Controls &controls, SongState &state, PageFetch fetch, FetchLimits limits,
                        QObject *parent)
     : QObject(parent), m_Text1(controls.Text1), m_setStatus(controls.setStatus), m_state(state),
       m_panel(controls.Label1, controls.Label4, controls.Label10, controls.Label2, controls.Label5, controls.Label6,
               controls.Label7, controls.Label9, controls.Image1, controls.Image2, controls.aicAlphaImage2,
               controls.setStatus, limits),
-      m_fetch(fetch ? std::move(fetch) : PageFetch([limits](const QString &url) { return GetPage(url, limits); }))
+      m_lookups(state, m_panel, fetch ? std::move(fetch) : PageFetch([limits](const QString &url, PageDone done) {
+                    return GetPage(url, std::move(done), limits);
+                }))
 {
+    connect(&m_lookups, &SongLookups::finished, this, &SongLookup::lookupEnded);
     if (controls.aicAlphaImage3)
         connect(controls.aicAlphaImage3, &AlphaImageButton::clicked, this, &SongLookup::aicAlphaImage3_Click);
     if (controls.Command13)
@@ -24,12 +29,25 @@ SongLookup::SongLookup(const Controls &controls, SongState &state, PageFetch fet
         connect(controls.Command9, &QPushButton::clicked, this, &SongLookup::Command9_Click);
 }
 
+SongLookup::~SongLookup() = default;
+
+bool SongLookup::lookUp(SongLookups::Done done)
+{
+    // The page and then the picture keep the user waiting; the cursor goes
+    // with the lookup's end, also when a newer lookup supersedes it or the
+    // window drops it.
+    auto busy = std::make_shared<BusyCursor>();
+    return m_lookups.start(m_Text1 ? m_Text1->text() : QString(),
+                           [busy, done = std::move(done)](LookupOutcome outcome) mutable {
+                               busy.reset();
+                               if (done)
+                                   done(outcome);
+                           });
+}
+
 void SongLookup::aicAlphaImage3_Click()
 {
-    // The address is read once, before the page is fetched: editing Text1
-    // during the wait changes nothing for this lookup.
-    const BusyCursor busy; // the page and then the picture keep the user waiting
-    runParseAction(m_Text1 ? m_Text1->text() : QString(), m_state, m_pieces, m_panel, m_fetch);
+    lookUp();
 }
 
 void SongLookup::Command13_Click()

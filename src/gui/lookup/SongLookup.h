@@ -3,15 +3,14 @@
 #include "gui/lookup/SongPanel.h"
 
 #include <QObject>
-#include <QPointer>
 
 class QLineEdit;
 class QPushButton;
 
 // The song lookup of the main window: the parse action behind the logo button
 // beside the address field, and the copy and paste buttons of the address.
-// It connects the three buttons itself. The works table runs the parse action
-// directly through aicAlphaImage3_Click() after filling Text1.
+// It connects the three buttons itself. The works table starts the parse
+// action through lookUp() after filling Text1.
 class SongLookup : public QObject {
     Q_OBJECT
 public:
@@ -35,12 +34,27 @@ public:
     };
 
     // `fetch` reads the page (GetPage unless a caller supplies another);
-    // `limits` bound the picture loads.
+    // `limits` bound the picture loads. The controls must outlive this object.
     SongLookup(const Controls &controls, SongState &state, PageFetch fetch = {}, FetchLimits limits = {},
                QObject *parent = nullptr);
+    ~SongLookup() override;
+
+    // Starts the parse action for the address now in Text1. The address is
+    // read once, here: editing Text1 while the page comes changes nothing
+    // for this lookup. False when it was refused at once; otherwise `done`
+    // follows as SongLookups::start describes. The busy cursor shows until
+    // the lookup ends.
+    bool lookUp(SongLookups::Done done = {});
+    // Whether a lookup is in flight.
+    bool busy() const { return m_lookups.busy(); }
 
     // The window-owned working pieces of the extraction, kept between lookups.
-    const ExtractionPieces &pieces() const { return m_pieces; }
+    const ExtractionPieces &pieces() const { return m_lookups.pieces(); }
+
+signals:
+    // A lookup ended that no newer one superseded: the song panel and the
+    // current song are as it left them.
+    void lookupEnded(LookupOutcome outcome);
 
 public slots:
     void aicAlphaImage3_Click(); // parse action
@@ -48,10 +62,9 @@ public slots:
     void Command9_Click();       // paste the clipboard into Text1
 
 private:
-    QPointer<QLineEdit> m_Text1;
+    QLineEdit *const m_Text1;
     StatusLine m_setStatus;
     SongState &m_state;
-    ExtractionPieces m_pieces;
     SongPanel m_panel;
-    PageFetch m_fetch;
+    SongLookups m_lookups; // after the panel it writes: ended before it
 };

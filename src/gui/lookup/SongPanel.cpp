@@ -22,8 +22,6 @@ void SongPanel::setStatus(const QString &text)
 
 void SongPanel::showDetails(const QString &userName, const SongDetails &details)
 {
-    if (!m_Label1 || !m_Label2)
-        return; // the window is gone
     // The download panel reads the song name back by removing "演唱歌曲：",
     // so the prefixes are part of the program's interface.
     m_Label1->setText(QStringLiteral("用户名：") + userName);
@@ -38,29 +36,27 @@ void SongPanel::showDetails(const QString &userName, const SongDetails &details)
 
 void SongPanel::showDefaultPicture()
 {
-    if (m_Image1 && m_Image2)
-        m_Image1->setPixmap(m_Image2->pixmap());
+    m_Image1->setPixmap(m_Image2->pixmap());
 }
 
-void SongPanel::showPicture(PictureSource, QString path, const std::function<bool()> &superseded)
+FetchHandle SongPanel::showPicture(PictureSource, QString path, std::function<void()> shown)
 {
-    const std::optional<QImage> picture = LoadPicture(std::move(path), m_pictureLimits);
-    // A newer lookup ran during the load: its picture (or its wish to keep
-    // the old one) stands, also against a late failure of this load.
-    if (superseded())
-        return;
-    if (picture && m_Image1)
-        m_Image1->setPixmap(QPixmap::fromImage(*picture)); // an empty picture leaves it blank
+    return LoadPicture(
+        std::move(path),
+        [this, shown = std::move(shown)](std::optional<QImage> picture) {
+            if (picture)
+                m_Image1->setPixmap(QPixmap::fromImage(*picture)); // an empty picture leaves it blank
+            shown();
+        },
+        m_pictureLimits);
 }
 
 void SongPanel::placeBadgeAfterSongName()
 {
-    if (m_aicAlphaImage2 && m_Label2)
-        m_aicAlphaImage2->setLeft(m_Label2->x() + m_Label2->width());
+    m_aicAlphaImage2->setLeft(m_Label2->x() + m_Label2->width());
 }
 
 void SongPanel::setBadgeVisible(bool visible)
 {
-    if (m_aicAlphaImage2)
-        m_aicAlphaImage2->setVisible(visible);
+    m_aicAlphaImage2->setVisible(visible);
 }

@@ -3,7 +3,6 @@
 #include "core/lookup/SongExtraction.h"
 #include "core/lookup/StatusLine.h"
 
-#include <QPointer>
 #include <functional>
 
 class AlphaImageButton;
@@ -21,24 +20,24 @@ public:
     void setStatus(const QString &text) override;
     void showDetails(const QString &userName, const SongDetails &details) override;
     void showDefaultPicture() override;
-    void showPicture(PictureSource source, QString path, const std::function<bool()> &superseded) override;
+    FetchHandle showPicture(PictureSource source, QString path, std::function<void()> shown) override;
     void placeBadgeAfterSongName() override;
     void setBadgeVisible(bool visible) override;
 
 private:
-    // Guarded: a picture load waits with the window live, and the window may
-    // be going away meanwhile.
-    QPointer<QLabel> m_Label1;           // user name
-    QPointer<QLabel> m_Label4;           // fans
-    QPointer<QLabel> m_Label10;          // other information
-    QPointer<AutoSizeLabel> m_Label2;    // song name, sized to its caption
-    QPointer<QLabel> m_Label5;           // play count
-    QPointer<QLabel> m_Label6;           // gift count
-    QPointer<QLabel> m_Label7;           // forward count
-    QPointer<QLabel> m_Label9;           // comment count
-    QPointer<QLabel> m_Image1;           // singer picture
-    QPointer<QLabel> m_Image2;           // holds the default picture
-    QPointer<AlphaImageButton> m_aicAlphaImage2; // music video badge
+    // The window's controls: the window owns them and the lookup that writes
+    // them, and ends the lookup first.
+    QLabel *const m_Label1;           // user name
+    QLabel *const m_Label4;           // fans
+    QLabel *const m_Label10;          // other information
+    AutoSizeLabel *const m_Label2;    // song name, sized to its caption
+    QLabel *const m_Label5;           // play count
+    QLabel *const m_Label6;           // gift count
+    QLabel *const m_Label7;           // forward count
+    QLabel *const m_Label9;           // comment count
+    QLabel *const m_Image1;           // singer picture
+    QLabel *const m_Image2;           // holds the default picture
+    AlphaImageButton *const m_aicAlphaImage2; // music video badge
     StatusLine m_setStatus;
     FetchLimits m_pictureLimits;
 };

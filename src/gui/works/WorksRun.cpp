@@ -4,7 +4,6 @@
 #include "gui/playback/PlayCommands.h"
 #include "gui/works/WorksTable.h"
 
-#include <QScopedValueRollback>
 #include <QTreeWidget>
 
 namespace {
@@ -56,31 +55,49 @@ bool WorksRun::previous()
 
 void WorksRun::playFrom(int row, int step, QStringList skipped)
 {
-    const QScopedValueRollback stepping(m_stepping, true);
-    // A loop, not a chain of calls: a long list of unplayable works must
-    // not pile up the stack.
-    for (; row >= 0 && row < m_ListView1->topLevelItemCount(); row += step) {
-        QTreeWidgetItem *item = m_ListView1->topLevelItem(row);
-        const QString title = item->text(2);
-        m_ListView1->setCurrentItem(item); // selects it, as the click before a double-click does
-        m_ListView1->scrollToItem(item);
-        // A lookup that finds no audio address must not leave the previous
-        // work's address to be played again under this one's name.
-        m_song.MusicUrl.clear();
-        m_table.ListView1_DblClick();
-        if (!m_song.MusicUrl.isEmpty()) {
-            m_play.Command7_Click();
-            if (m_play.playing()) {
-                m_current = row;
-                if (!skipped.isEmpty())
-                    m_setStatus(skippedStatus(skipped, PlayCommands::PlayingStatus));
-                emit changed();
-                return;
-            }
-        }
-        skipped.append(title);
+    if (row < 0 || row >= m_ListView1->topLevelItemCount()) {
+        m_stepping = false;
+        end(skipped.isEmpty() ? RunEndedStatus : skippedStatus(skipped, RunEndedStatus));
+        return;
     }
-    end(skipped.isEmpty() ? RunEndedStatus : skippedStatus(skipped, RunEndedStatus));
+    QTreeWidgetItem *item = m_ListView1->topLevelItem(row);
+    const QString title = item->text(2);
+    m_ListView1->setCurrentItem(item); // selects it, as the click before a double-click does
+    m_ListView1->scrollToItem(item);
+    // A lookup that finds no audio address must not leave the previous
+    // work's address to be played again under this one's name.
+    m_song.MusicUrl.clear();
+    m_table.lookUpSelectedRow([this, row, step, title, skipped = std::move(skipped)](bool completed) mutable {
+        rowLookedUp(row, step, title, std::move(skipped), completed);
+    });
+    // Until the row plays or the run ends, the stop of the song that each
+    // double-click brings (and a stop clicked meanwhile) belongs to the run.
+    m_stepping = true;
+}
+
+void WorksRun::rowLookedUp(int row, int step, const QString &title, QStringList skipped, bool completed)
+{
+    if (!completed) {
+        // A double-click or a lookup of the user's took over: the run ends.
+        m_stepping = false;
+        end(QString());
+        return;
+    }
+    if (!m_song.MusicUrl.isEmpty()) {
+        m_play.Command7_Click();
+        if (m_play.playing()) {
+            m_stepping = false;
+            m_current = row;
+            if (!skipped.isEmpty())
+                m_setStatus(skippedStatus(skipped, PlayCommands::PlayingStatus));
+            emit changed();
+            return;
+        }
+    }
+    skipped.append(title);
+    // The next row from the event loop, not from inside this lookup's report.
+    QMetaObject::invokeMethod(
+        this, [this, row, step, skipped] { playFrom(row + step, step, skipped); }, Qt::QueuedConnection);
 }
 
 void WorksRun::trackEnded(PlaybackEnd how)

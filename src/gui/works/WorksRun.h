@@ -46,6 +46,8 @@ private:
     // -1); ends the run when there is none. `skipped` names the works
     // already passed over on the way.
     void playFrom(int row, int step, QStringList skipped = {});
+    // The row's lookup is over; plays it, or goes on to the next row.
+    void rowLookedUp(int row, int step, const QString &title, QStringList skipped, bool completed);
     void trackEnded(PlaybackEnd end);
     void end(const QString &status);
 

@@ -39,7 +39,8 @@ WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction pa
       m_parseAction(std::move(parseAction)),
       m_play(play),
       m_dialogs(dialogs),
-      m_fetch(fetch ? std::move(fetch) : PageFetch([](const QString &url) { return GetBody(url); }))
+      m_fetch(fetch ? std::move(fetch)
+                    : PageFetch([](const QString &url, PageDone done) { return GetBody(url, std::move(done)); }))
 {
     connect(m_Command10, &QPushButton::clicked, this, &WorksTable::Command10_Click);
     connect(controls.Command11, &QPushButton::clicked, this, &WorksTable::Command11_Click);
@@ -60,7 +61,7 @@ WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction pa
     m_menu->addSeparator();
     m_playAll = m_menu->addAction(PlayAllText);
     m_playFromHere = m_menu->addAction(PlayFromHereText);
-    // Queued too: the run's lookups wait for pages with the events flowing.
+    // Queued too: the run starts outside the menu's own mouse handling.
     connect(m_playAll, &QAction::triggered, this, [this] {
         if (m_playWorks && m_ListView1->topLevelItemCount() > 0)
             m_playWorks(0);
@@ -83,6 +84,11 @@ bool WorksTable::eventFilter(QObject *watched, QEvent *event)
 
 void WorksTable::Command10_Click()
 {
+    // A crawl asked for while the singer page of another is still coming is
+    // not started: the running crawl goes on. (Its button and the address
+    // field are disabled until it ends, so only a direct call can ask.)
+    if (m_singerPage.pending())
+        return;
     const QString address = m_Text2->text();
     if (const QString refusal = singerAddressRefusal(address); !refusal.isEmpty()) {
         m_setStatus(refusal);
@@ -93,7 +99,11 @@ void WorksTable::Command10_Click()
     m_Text2->setEnabled(false);
     m_setStatus(WorksCrawlTexts::Fetching);
     // The table keeps the previous rows while the page comes.
-    const std::optional<QString> page = m_fetch(address);
+    m_singerPage = m_fetch(address, [this](std::optional<QString> page) { singerPageArrived(std::move(page)); });
+}
+
+void WorksTable::singerPageArrived(std::optional<QString> page)
+{
     if (!page) {
         fetchFailed(); // the previous page, count and rows stay
         return;
@@ -160,27 +170,74 @@ void WorksTable::Timer4_Timer()
 
 void WorksTable::ListView1_DblClick()
 {
-    // The row's values are read before any wait: a clear, a crawl or a
-    // nested double-click during the fetches may delete or reselect rows,
-    // and this double-click still finishes with its own row.
-    std::optional<QString> serviceAddress;
-    std::optional<QString> workId;
-    if (const QList<QTreeWidgetItem *> selected = m_ListView1->selectedItems(); !selected.isEmpty()) {
-        serviceAddress = selected.first()->text(3);
-        workId = selected.first()->text(1);
+    lookUpSelectedRow({});
+}
+
+void WorksTable::lookUpSelectedRow(RowLookedUp ended)
+{
+    // A double-click while an earlier one is still under way replaces it:
+    // the earlier one's service fetch is cancelled, its lookup (if it has
+    // started) gives way as soon as the newer one's page is taken, and
+    // nothing more of it is done here: no row id, no stop of the song.
+    if (std::shared_ptr<RowLookup> earlier = std::exchange(m_rowLookup, nullptr)) {
+        earlier->service.cancel();
+        if (earlier->ended)
+            earlier->ended(false);
     }
 
-    if (serviceAddress) {
-        // A failed fetch leaves Seg(5) with whatever it held before.
-        if (std::optional<QString> answer = m_fetch(*serviceAddress))
-            m_crawl.Seg[5] = std::move(*answer);
+    // The row's values are read now: a clear or a crawl while the service
+    // answers may delete or reselect rows, and this double-click still
+    // finishes with its own row.
+    auto row = std::make_shared<RowLookup>();
+    row->ended = std::move(ended);
+    std::optional<QString> serviceAddress;
+    if (const QList<QTreeWidgetItem *> selected = m_ListView1->selectedItems(); !selected.isEmpty()) {
+        serviceAddress = selected.first()->text(3);
+        row->workId = selected.first()->text(1);
     }
+    m_rowLookup = row;
+    if (!serviceAddress) {
+        startRowLookup(row);
+        return;
+    }
+    // The row owns its service fetch; replacing the row cancels it.
+    row->service = m_fetch(*serviceAddress, [this, mine = std::weak_ptr<RowLookup>(row)](std::optional<QString> answer) {
+        // A failed fetch leaves Seg(5) with whatever it held before.
+        if (answer)
+            m_crawl.Seg[5] = std::move(*answer);
+        if (const std::shared_ptr<RowLookup> row = mine.lock())
+            startRowLookup(row);
+    });
+}
+
+void WorksTable::startRowLookup(const std::shared_ptr<RowLookup> &row)
+{
     m_Text1->setText(m_crawl.Seg[5]);
-    m_parseAction();
+    const std::weak_ptr<RowLookup> mine = row;
+    const bool started = m_parseAction([this, mine](LookupOutcome outcome) {
+        // A newer double-click replaced this one meanwhile: nothing more.
+        if (!mine.expired())
+            rowLookedUp(outcome);
+    });
+    if (!started)
+        rowLookedUp(LookupOutcome::Refused);
+}
+
+void WorksTable::rowLookedUp(LookupOutcome outcome)
+{
+    const std::shared_ptr<RowLookup> row = std::exchange(m_rowLookup, nullptr);
+    if (outcome == LookupOutcome::Superseded) {
+        // A lookup clicked meanwhile took its page first: its song stands.
+        if (row->ended)
+            row->ended(false);
+        return;
+    }
     // The row's id wins over the one the lookup took from the audio address.
-    if (workId)
-        m_song.WorkId = *workId;
+    if (row->workId)
+        m_song.WorkId = *row->workId;
     m_play.stop();
+    if (row->ended)
+        row->ended(true);
 }
 
 void WorksTable::Command12_Click()

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class DialogService;
@@ -29,8 +30,12 @@ struct SongState;
 class WorksTable : public QObject {
     Q_OBJECT
 public:
-    // The song lookup's parse action: reads Text1 and looks that page up.
-    using ParseAction = std::function<void()>;
+    // The song lookup's parse action: reads Text1 and starts looking that
+    // page up; false when it refused the address at once, else `done` follows.
+    using ParseAction = std::function<bool(SongLookups::Done done)>;
+    // How a row's lookup ended: true when it ran to its end, false when a
+    // newer double-click or lookup took over first.
+    using RowLookedUp = std::function<void(bool completed)>;
     // Saves the given rows' works (the download panel's batch).
     using DownloadWorks = std::function<void(const QList<WorkRow> &rows)>;
     // Plays the works one after another from the given row on.
@@ -77,7 +82,7 @@ public:
     QAction *playFromHereAction() const { return m_playFromHere; }
 
 public slots:
-    // Checks the address, fetches the page (the window stays live meanwhile),
+    // Checks the address and starts fetching the page; once it is in,
     // empties the table and scans the page.
     void Command10_Click();
     // Counts the work rows of the fetched page and arms the timers.
@@ -88,6 +93,8 @@ public slots:
     void Timer4_Timer();
     // Resolves the selected row's work to its recording page and looks it up.
     void ListView1_DblClick();
+    // The same, telling `ended` how it went.
+    void lookUpSelectedRow(RowLookedUp ended);
     // Empties the table.
     void Command12_Click();
     // Replaces Text2 with the clipboard's text.
@@ -101,8 +108,18 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // A double-click's work, from the click to the end of its lookup.
+    struct RowLookup {
+        std::optional<QString> workId;
+        RowLookedUp ended;
+        FetchHandle service; // the play-address service's answer
+    };
+
+    void singerPageArrived(std::optional<QString> page);
     // After a fetch that brought no page: the window goes back to idle.
     void fetchFailed();
+    void startRowLookup(const std::shared_ptr<RowLookup> &row);
+    void rowLookedUp(LookupOutcome outcome);
     static WorkRow rowOf(const QTreeWidgetItem &item);
     void downloadThis();
     void downloadAll();
@@ -121,6 +138,8 @@ private:
     DialogService &m_dialogs;
     const PageFetch m_fetch;
     WorksCrawlState m_crawl;
+    FetchHandle m_singerPage;                // the crawl's page, while it comes
+    std::shared_ptr<RowLookup> m_rowLookup; // the double-click in progress
     DownloadWorks m_downloadWorks;
     QMenu *m_menu = nullptr;
     QAction *m_downloadThis = nullptr;

@@ -7,6 +7,7 @@
 #include "common/TestEnvironment.h"
 #include "core/lookup/SongExtraction.h"
 
+#include <QPointer>
 #include <QtTest>
 #include <map>
 
@@ -18,30 +19,47 @@ QString address(const QString &name)
 }
 
 // One window's lookups against pages by address; an address without a page
-// fails to fetch. What `whileFetching` holds for an address runs while that
-// page is on its way.
+// fails to fetch. The pages of the addresses in `held` come only when
+// release() hands them over.
 struct Lookup {
     SongState state;
-    ExtractionPieces pieces;
     RecordingSongPanel panel;
     std::map<QString, QString> pages;
-    std::map<QString, std::function<void()>> whileFetching;
+    QStringList held;
+    QList<QPointer<HeldDelivery>> heldPages;
     QStringList fetched;
+    SongLookups lookups{state, panel, [this](const QString &wanted, PageDone done) {
+        fetched << wanted;
+        const auto found = pages.find(wanted);
+        const std::optional<QString> page = found == pages.end() ? std::nullopt : std::optional<QString>(found->second);
+        const auto deliver = [done = std::move(done), page] { done(page); };
+        if (!held.contains(wanted))
+            return FetchHandle(new LaterDelivery({}, deliver));
+        auto *waiting = new HeldDelivery(deliver);
+        heldPages.append(waiting);
+        return FetchHandle(waiting);
+    }};
 
-    void run(const QString &url)
+    // Starts the lookup of `url`; `ended` comes true once it has ended.
+    // False when it was refused at once.
+    bool start(const QString &url, bool *ended = nullptr)
     {
-        runParseAction(url, state, pieces, panel, [this](const QString &wanted) -> std::optional<QString> {
-            fetched << wanted;
-            if (const auto during = whileFetching.find(wanted); during != whileFetching.end())
-                during->second();
-            const auto found = pages.find(wanted);
-            return found == pages.end() ? std::nullopt : std::optional<QString>(found->second);
+        return lookups.start(url, [ended](LookupOutcome) {
+            if (ended)
+                *ended = true;
         });
     }
+    // Looks `url` up and waits until no lookup is in flight any more.
+    void run(const QString &url) { lookUpAndWait(lookups, url); }
     void run(const QString &name, const QString &html)
     {
         pages[address(name)] = html;
         run(address(name));
+    }
+    void release()
+    {
+        for (const QPointer<HeldDelivery> &page : std::exchange(heldPages, {}))
+            HeldDelivery::deliver(page);
     }
 };
 
@@ -272,13 +290,14 @@ private slots:
         QCOMPARE(lookup.panel.status, QStringLiteral("歌曲信息获取完毕.."));
     }
 
-    // A lookup clicked while another one waits wins: whatever the older one
-    // would write after its wait is dropped. One that gets no page
-    // supersedes nothing: the older one finishes as if alone.
+    // A lookup clicked while another one waits, and ended before the older
+    // one's page or picture comes, wins: whatever the older one would write
+    // after its wait is dropped. One that gets no page supersedes nothing:
+    // the older one finishes as if alone, and so does one that is refused.
     void newerLookupWins_data()
     {
         QTest::addColumn<QString>("olderWaitsFor"); // "page" or "picture"
-        QTest::addColumn<QString>("newer");         // "ordinary" or "failing"
+        QTest::addColumn<QString>("newer");         // "ordinary", "failing" or "refused"
         QTest::addColumn<QStringList>("olderCallsAfterWait");
         QTest::addColumn<QString>("songShown");
         QTest::addColumn<QString>("mvUrl");
@@ -293,6 +312,12 @@ private slots:
                                                  << "Newer" << "";
         QTest::newRow("picture, newer fails") << "picture" << "failing" << QStringList{"place badge", "show badge"}
                                               << "Older" << video;
+        QTest::newRow("page, newer refused") << "page" << "refused"
+                                             << QStringList{"details Older", "status 歌曲信息获取完毕..", head,
+                                                            "place badge", "show badge"}
+                                             << "Older" << video;
+        QTest::newRow("picture, newer refused") << "picture" << "refused" << QStringList{"place badge", "show badge"}
+                                                << "Older" << video;
     }
     void newerLookupWins()
     {
@@ -313,19 +338,29 @@ private slots:
         lookup.pages[address("older")] = songPage(older);
         if (newer == "ordinary")
             lookup.pages[address("newer")] = songPage(newerPage);
-        QStringList callsBefore;
-        const auto clickNewer = [&] {
-            lookup.run(address("newer"));
-            callsBefore = lookup.panel.calls;
-        };
         if (olderWaitsFor == "page")
-            lookup.whileFetching[address("older")] = clickNewer;
+            lookup.held << address("older");
+        lookup.start(address("older"));
+        if (olderWaitsFor == "page") {
+            QTRY_COMPARE(lookup.heldPages.size(), 1);
+        } else {
+            lookup.panel.holdPictures = true; // only the older lookup's load is held
+            QTRY_COMPARE(lookup.panel.heldPictures.size(), 1);
+            lookup.panel.holdPictures = false;
+        }
+        bool newerEnded = false;
+        if (newer == "refused")
+            QVERIFY(!lookup.start(QStringLiteral("http://www.kelvaro.com/u/newer"), &newerEnded));
         else
-            lookup.panel.whilePictureLoads = [&](PictureSource, const QString &) {
-                lookup.panel.whilePictureLoads = nullptr; // only the older lookup's load
-                clickNewer();
-            };
-        lookup.run(address("older"));
+            QVERIFY(lookup.start(address("newer"), &newerEnded));
+        QTRY_VERIFY(newerEnded || newer == "refused");
+        QCOMPARE(lookup.panel.status, newer == "ordinary"  ? QStringLiteral("歌曲信息获取完毕..")
+                                      : newer == "failing" ? QStringLiteral("抱歉!页面获取失败,请检查地址或稍后再试..")
+                                                           : QStringLiteral("地址错误,请您检查 .."));
+        const QStringList callsBefore = lookup.panel.calls;
+        lookup.release();
+        lookup.panel.releasePictures();
+        QTRY_VERIFY(!lookup.lookups.busy());
 
         QCOMPARE(lookup.panel.calls.mid(callsBefore.size()), olderCallsAfterWait);
         QCOMPARE(lookup.panel.shown.songName, songShown);

@@ -113,8 +113,11 @@ private slots:
         int lookups = 0;
         for (int sequence = 0; sequence < 2500; ++sequence) {
             SongState state;
-            ExtractionPieces pieces;
             RecordingSongPanel panel;
+            std::optional<QString> fetched;
+            SongLookups window(state, panel, [&fetched](const QString &, PageDone done) {
+                return FetchHandle(new LaterDelivery({}, [done = std::move(done), page = fetched] { done(page); }));
+            });
             literal::Window expected;
             for (int step = 0, length = 1 + maker.below(5); step < length; ++step) {
                 if (maker.chance(10)) { // the works table set the id meanwhile
@@ -123,14 +126,13 @@ private slots:
                 QString address = recordingPagePrefix() + QString::number(step);
                 if (maker.chance(5))
                     address = maker.chance(50) ? QString() : maker.word();
-                const std::optional<QString> fetched =
-                    maker.chance(8) ? std::nullopt : std::optional<QString>(maker.page());
+                fetched = maker.chance(8) ? std::nullopt : std::optional<QString>(maker.page());
 
-                runParseAction(address, state, pieces, panel, [&fetched](const QString &) { return fetched; });
+                lookUpAndWait(window, address);
                 literal::lookUp(expected, address, fetched);
                 ++lookups;
 
-                const ExtractionPieces &p = pieces;
+                const ExtractionPieces &p = window.pieces();
                 QStringList produced;
                 for (const TextSlice *slice :
                      {&p.titlePiece, &p.dashPiece, &p.fansPiece, &p.fansCut, &p.otherPiece, &p.otherCut,

@@ -1,10 +1,11 @@
 // GetBody and LoadPicture against the local test server: what is sent, what
-// comes back for every kind of answer, the time limits, and that the window
-// keeps running while a fetch waits. (A fetch nested in another's wait is
-// proved by the song lookup test, through the window.)
+// comes back for every kind of answer, the time limits, that the window
+// keeps running while a fetch is under way, and that a dropped fetch never
+// answers.
 #include "common/TestPictures.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
+#include "common/Waiting.h"
 #include "core/lookup/PageFetcher.h"
 #include "core/lookup/PictureLoader.h"
 
@@ -80,7 +81,7 @@ class PageFetcherTest : public QObject {
 
     std::optional<QString> get(const QString &route, const FetchLimits &limits = ShortLimits)
     {
-        return GetBody(route.startsWith('/') ? m_server->url(route) : route, limits);
+        return bodyOf(route.startsWith('/') ? m_server->url(route) : route, limits);
     }
 
 private slots:
@@ -157,7 +158,7 @@ private slots:
         address.replace(route, m_server->url(route));
         const std::optional<QString> expected(QString::fromUtf8(body));
         QCOMPARE(get(address), expected);
-        QCOMPARE(GetPage(address, ShortLimits), recordingPage ? expected : std::nullopt);
+        QCOMPARE(pageOf(address, ShortLimits), recordingPage ? expected : std::nullopt);
     }
 
     void decodesByCharset_data()
@@ -270,12 +271,60 @@ private slots:
         limits.totalMs = 1500;
         QElapsedTimer clock;
         clock.start();
-        const std::optional<QImage> result = LoadPicture(path, limits);
+        const std::optional<QImage> result = pictureOf(path, limits);
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         const QString outcome = !result ? "nothing" : result->isNull() ? "empty" : "picture";
         QCOMPARE(outcome, expected);
         if (result && !result->isNull())
             QCOMPARE(result->pixelColor(0, 0), QColor(Qt::red));
+    }
+
+    // Every fetch answers later, never from inside the call that starts it;
+    // one whose handle is dropped while its answer is on the way never
+    // answers, though the same fetch kept alive beside it does (here when it
+    // runs into its overall limit).
+    void droppedFetchNeverAnswers_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("route");
+        QTest::newRow("page") << "page" << "/dribble";
+        QTest::newRow("http picture") << "picture" << "/dribble.png";
+        QTest::newRow("local picture file") << "picture" << "file";
+        QTest::newRow("address that cannot be fetched") << "picture" << "http://";
+    }
+    void droppedFetchNeverAnswers()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, route);
+        m_server->start();
+        QTemporaryDir folder;
+        QString address = route.startsWith('/') ? m_server->url(route) : route;
+        if (route == "file") {
+            address = folder.filePath("pic.png");
+            QFile file(address);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(m_png) == m_png.size());
+        }
+        int keptAnswers = 0;
+        int droppedAnswers = 0;
+        const FetchLimits limits{3000, 3000, 1024 * 1024, 1500};
+        const auto start = [&](int &answers) {
+            if (kind == "page")
+                return GetBody(address, [&answers](std::optional<QString>) { ++answers; }, limits);
+            return LoadPicture(address, [&answers](std::optional<QImage>) { ++answers; }, limits);
+        };
+        const FetchHandle kept = start(keptAnswers);
+        FetchHandle dropped = start(droppedAnswers);
+        QVERIFY(kept.pending() && dropped.pending());
+        QCOMPARE(keptAnswers + droppedAnswers, 0);
+        if (route.startsWith('/'))
+            QTRY_COMPARE(m_server->requestCount(route), 2); // both under way
+        dropped = FetchHandle();
+        QVERIFY(!dropped.pending());
+        QTRY_COMPARE_WITH_TIMEOUT(keptAnswers, 1, 5000);
+        QVERIFY(!kept.pending());
+        QTest::qWait(50);
+        QCOMPARE(droppedAnswers, 0);
+        QCOMPARE(keptAnswers, 1);
     }
 };
 

@@ -6,6 +6,7 @@
 #include "common/WorksWindow.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
+#include "common/Waiting.h"
 #include "core/download/Cls_DownLoad.h"
 #include "gui/download/DownloadPanel.h"
 #include "common/TransferBytes.h"
@@ -116,17 +117,18 @@ private slots:
 
         const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
         Cls_DownLoad engine;
-        WorkBatch batch(engine, [this](const QString &url) -> std::optional<QString> {
+        WorkBatch batch(engine, laterPages([this](const QString &url) -> std::optional<QString> {
             if (!m_pages.contains(url))
                 return std::nullopt;
             return m_pages.value(url);
-        });
-        batch.setPageFetch([this](const QString &url) -> std::optional<HttpAnswer> {
+        }));
+        batch.setPageFetch([this](const QString &url, AnswerDone done) {
+            std::optional<HttpAnswer> answer;
             if (m_missing.contains(url))
-                return HttpAnswer{404, "text/html", "<html><body>404 not found</body></html>"};
-            if (!m_pages.contains(url))
-                return std::nullopt;
-            return HttpAnswer{200, "text/html; charset=utf-8", m_pages.value(url).toUtf8()};
+                answer = HttpAnswer{404, "text/html", "<html><body>404 not found</body></html>"};
+            else if (m_pages.contains(url))
+                answer = HttpAnswer{200, "text/html; charset=utf-8", m_pages.value(url).toUtf8()};
+            return answerLater([done = std::move(done), answer] { done(answer); });
         });
         QList<BatchWork> works;
         for (const QString &id : ids)
@@ -151,17 +153,20 @@ private slots:
     }
 
     // run() only starts; a stop ends the step under way as soon as it can:
-    // a size probe at once, a transfer after its next chunk. The rest of the
+    // a page fetch or a size probe at once, a transfer after its next chunk. The rest of the
     // queue is dropped and an earlier file stays as it was.
     void stopEndsTheStepUnderWay_data()
     {
         QTest::addColumn<bool>("probing"); // an earlier file is there, so its size is asked first
-        QTest::newRow("during the size probe") << true;
-        QTest::newRow("during the transfer") << false;
+        QTest::addColumn<bool>("asking");  // the play-address service keeps its answer
+        QTest::newRow("during the size probe") << true << false;
+        QTest::newRow("during the transfer") << false << false;
+        QTest::newRow("while the service is asked") << true << true;
     }
     void stopEndsTheStepUnderWay()
     {
         QFETCH(bool, probing);
+        QFETCH(bool, asking);
         const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
         QVERIFY(QDir().mkpath(folder));
         const QByteArray earlier = patterned(700, 9);
@@ -178,10 +183,17 @@ private slots:
         pages[recordingPagePrefix() + QStringLiteral("8")] = songPage(fields);
 
         Cls_DownLoad engine;
-        WorkBatch batch(engine, [&pages](const QString &url) -> std::optional<QString> {
+        const PageFetch served = laterPages([&pages](const QString &url) -> std::optional<QString> {
             if (!pages.contains(url))
                 return std::nullopt;
             return pages.value(url);
+        });
+        QPointer<HeldDelivery> held;
+        WorkBatch batch(engine, [&](const QString &url, PageDone done) {
+            if (!asking || url != service(QStringLiteral("8")))
+                return served(url, std::move(done));
+            held = new HeldDelivery([done = std::move(done)] { done(std::nullopt); });
+            return FetchHandle(held.data());
         });
         int asked = 0;
         int ended = 0;
@@ -204,12 +216,16 @@ private slots:
         const int requests = m_server.requestCount(QStringLiteral("/a/b/c/slow.mp3"));
         QVERIFY(batch.run(folder));
         QCOMPARE(batch.position(), 0); // nothing done inside run()
-        if (probing)
+        if (asking)
+            QTRY_VERIFY_WITH_TIMEOUT(held, 10000);
+        else if (probing)
             QTRY_COMPARE_WITH_TIMEOUT(asked, 1, 10000);
         else
             QTRY_VERIFY_WITH_TIMEOUT(chunks > 0, 10000);
         batch.stop();
-        if (probing) { // the probe has ended at once, and the work with it
+        if (asking) // the fetch has ended at once: its answer is dropped
+            QVERIFY(!HeldDelivery::deliver(held));
+        else if (probing) { // the probe has ended at once, and the work with it
             QCOMPARE(ended, 1);
             QVERIFY(!pending);
         }
@@ -217,7 +233,8 @@ private slots:
         QStringList got;
         for (const BatchOutcome &outcome : *outcomes)
             got.append(outcomeText(outcome));
-        QCOMPARE(got, QStringList{"stopped Slow - Alice.mp3"});
+        QCOMPARE(got, QStringList{asking ? "stopped" : "stopped Slow - Alice.mp3"});
+        QCOMPARE(asked, probing && !asking ? 1 : 0);
         QVERIFY(!engine.isRunning() && !engine.stopPending());
         QCOMPARE(m_server.requestCount(QStringLiteral("/a/b/c/slow.mp3")), requests + (probing ? 0 : 1));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), probing ? QStringList{"Slow - Alice.mp3"} : QStringList());

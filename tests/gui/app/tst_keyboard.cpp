@@ -5,6 +5,7 @@
 #include "gui/app/WindowKeys.h"
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
+#include "common/Waiting.h"
 #include "core/lookup/SongExtraction.h"
 #include "core/works/WorksCrawl.h"
 
@@ -132,10 +133,11 @@ private slots:
     void focusShows()
     {
         Program program(*qApp, ProgramServices{m_dialogs, m_desktop, m_media, [] {},
-                                               [](const QString &) { return std::optional<QString>("kv:V3.0.83|"); },
+                                               laterPages([](const QString &) { return std::optional<QString>("kv:V3.0.83|"); }),
                                                QStringLiteral(KELVARO_SOURCE_DIR "/assets")});
         program.Form_Load(); // with the skin
         Form1 &f = program.form();
+        QTRY_VERIFY(f.Text1->isEnabled()); // the version check let the user in
         f.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f));
         f.Command5->setFocus(); // the focus parks where no candidate is
@@ -174,7 +176,7 @@ private slots:
         QFETCH(QString, statusAfter);
         QStringList seen; // cursor shape and status at each wait
         Program program(*qApp, ProgramServices{m_dialogs, m_desktop, m_media, [] {},
-                                               [&](const QString &url) -> std::optional<QString> {
+                                               laterPages([&](const QString &url) -> std::optional<QString> {
                                                    if (url.endsWith("main.txt"))
                                                        return QStringLiteral("kv:V3.0.83|");
                                                    const QCursor *cursor = QGuiApplication::overrideCursor();
@@ -184,10 +186,12 @@ private slots:
                                                    if (url.contains("/s/"))
                                                        return QStringLiteral("<title>Song - A Kelvaro - x</title>mp3:\"http://a1.m.net/u/w/1/2/123.mp3\"");
                                                    return std::nullopt;
-                                               },
+                                               }),
                                                QString()});
         program.Form_Load();
         Form1 &f = program.form();
+        QTRY_VERIFY(f.Text1->isEnabled());
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
         f.Text1->setText(recordingPagePrefix() + "abc");
         f.Text2->setText(singerAddressMarker() + "1");
         f.ListView1->addTopLevelItem(new QTreeWidgetItem(QStringList{"1", "11", "Song", playServiceAddress("11")}));
@@ -199,41 +203,50 @@ private slots:
         else
             QTest::keyClick(f.ListView1, Qt::Key_Return);
         QCOMPARE(seen.mid(0, 2), (QStringList{QString::number(Qt::WaitCursor), waitingStatus}));
-        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-        QCOMPARE(f.status(), statusAfter);
+        QTRY_COMPARE(QGuiApplication::overrideCursor(), nullptr);
+        QTRY_COMPARE(f.status(), statusAfter);
     }
 
-    // A lookup run inside another's wait: the cursors nest, and a refusal the
-    // inner one writes outlives the outer wait.
-    void nestedWaits()
+    // A lookup clicked while another waits, and a refusal clicked after it:
+    // the busy cursor stays while either waits, the refusal shows at once
+    // and is not replaced by the text that stood before the wait. When the
+    // newer lookup takes its page the older one goes with its wait: its page
+    // never shows.
+    void newerLookupWhileWaiting()
     {
-        int depth = 0;
-        std::function<void()> inner;
+        QList<QPointer<HeldDelivery>> held;
         Program program(*qApp, ProgramServices{m_dialogs, m_desktop, m_media, [] {},
-                                               [&](const QString &url) -> std::optional<QString> {
+                                               [&](const QString &url, PageDone done) {
                                                    if (url.endsWith("main.txt"))
-                                                       return QStringLiteral("kv:V3.0.83|");
-                                                   if (++depth == 1 && inner)
-                                                       inner();
-                                                   return QStringLiteral("<title>Song - A Kelvaro - x</title>mp3:\"http://a1.m.net/u/w/1/2/123.mp3\"");
+                                                       return answerLater([done] { done(QStringLiteral("kv:V3.0.83|")); });
+                                                   const QString song = held.isEmpty() ? "Older" : "Newer";
+                                                   auto *answer = new HeldDelivery([done, song] {
+                                                       done("<title>" + song + " - A Kelvaro - x</title>mp3:\"http://a1.m.net/u/w/1/2/123.mp3\"");
+                                                   });
+                                                   held << answer;
+                                                   return FetchHandle(answer);
                                                },
                                                QString()});
         program.Form_Load();
         Form1 &f = program.form();
+        QTRY_VERIFY(f.Text1->isEnabled());
         f.Text1->setText(recordingPagePrefix() + "abc");
-        QString innerStatus;
-        inner = [&] {
-            program.form().aicAlphaImage3->click(); // a second lookup of the same address
-            innerStatus = f.status();
-            QVERIFY(QGuiApplication::overrideCursor());
-            f.Text1->setText("https://elsewhere");
-            f.aicAlphaImage3->click(); // refused at once
-        };
         f.aicAlphaImage3->click();
-        QCOMPARE(depth, 2);
-        QCOMPARE(innerStatus, QStringLiteral("歌曲信息获取完毕..")); // the inner lookup's own verdict
+        f.aicAlphaImage3->click(); // a second lookup of the same address
+        QCOMPARE(held.size(), 2);
+        QCOMPARE(f.status(), QStringLiteral("正在获取歌曲信息.."));
+        f.Text1->setText("https://elsewhere");
+        f.aicAlphaImage3->click(); // refused at once
+        QCOMPARE(held.size(), 2);
         QCOMPARE(f.status(), QStringLiteral("地址错误,请您检查 .."));
+        QVERIFY(QGuiApplication::overrideCursor());
+
+        QVERIFY(HeldDelivery::deliver(held[1])); // the newer page comes first
+        QCOMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：Newer"));
+        QCOMPARE(f.status(), QStringLiteral("歌曲信息获取完毕..")); // the newer lookup's own verdict
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        QVERIFY(!HeldDelivery::deliver(held[0])); // the older fetch was cancelled
+        QCOMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：Newer"));
     }
 
 private:

@@ -6,6 +6,7 @@
 #include "common/Fakes.h"
 #include "common/TestEnvironment.h"
 #include "common/TestServer.h"
+#include "common/Waiting.h"
 #include "common/TransferBytes.h"
 
 #include <QHeaderView>
@@ -22,6 +23,7 @@ struct Harness {
     RecordingMediaControl media;
     int ended = 0;
     QStringList fetched;
+    int answered = 0;
     std::optional<QString> answer = QStringLiteral("kv:%1|").arg(QLatin1String(Endpoints::BuildVersion));
     std::function<void()> whileFetching;
     QString folder = QStringLiteral(KELVARO_SOURCE_DIR "/assets");
@@ -29,11 +31,14 @@ struct Harness {
 
     Program &make()
     {
-        const auto fetch = [this](const QString &url) {
+        const auto fetch = [this](const QString &url, PageDone done) {
             fetched << url;
             if (whileFetching)
                 whileFetching();
-            return answer;
+            return answerLater([this, done = std::move(done), page = answer] {
+                ++answered;
+                done(page);
+            });
         };
         program = std::make_unique<Program>(
             *qApp, ProgramServices{dialogs, desktop, media, [this] { ++ended; }, fetch, folder});
@@ -42,7 +47,13 @@ struct Harness {
     Program &load()
     {
         make().Form_Load();
+        settle();
         return *program;
+    }
+    // Until every page asked for has been answered and acted on.
+    void settle()
+    {
+        QVERIFY(QTest::qWaitFor([this] { return answered == fetched.size(); }, 5000));
     }
 };
 
@@ -91,6 +102,7 @@ private slots:
                 && program.downloadEngine() != nullptr;
         };
         program.Form_Load();
+        h.settle();
         QVERIFY(readyWhileChecking);
         QCOMPARE(h.fetched, QStringList{QStringLiteral("http://update.ulvaren.com/version/main.txt")});
         QVERIFY(!f.windowIcon().isNull()); // the theme's icon or the built-in one
@@ -237,6 +249,7 @@ private slots:
         Program &program = h.make();
         const QString sheetBefore = qApp->styleSheet();
         program.Form_Load();
+        h.settle();
         QCOMPARE(qApp->styleSheet(), sheetBefore);
         QVERIFY(h.program->form().isVisible());
         QCOMPARE(lockState(h.program->form()), QStringLiteral("1111"));
@@ -389,6 +402,7 @@ private slots:
         h.answer = "<title>夏夜的风 - 林晓雨 Kelvaro - 歌</title><script>var s={mp3:\"" + audio + "\"};</script>";
         f.Text1->setText(QStringLiteral("http://www.kelvaro.com/s/kQ7mX2pA"));
         QTest::mouseClick(f.aicAlphaImage3, Qt::LeftButton);
+        h.settle();
         QCOMPARE(h.fetched.last(), QStringLiteral("http://www.kelvaro.com/s/kQ7mX2pA"));
         QCOMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：夏夜的风"));
         QCOMPARE(program.song().WorkId, QStringLiteral("3108115"));

@@ -1,7 +1,7 @@
 // The lookup in the main window, through the network stack and a local proxy
 // standing in for the community: the captions, the singer picture and the
 // badge as the user sees them, the copy and paste buttons, and a second
-// lookup clicked while the first one waits for its page.
+// lookup clicked while the first one waits for its page or picture.
 #include "common/FakeCommunity.h"
 #include "common/SongPages.h"
 #include "common/TestPictures.h"
@@ -40,10 +40,16 @@ class SongLookupTest : public QObject {
     SongState m_state;
     std::unique_ptr<SongLookup> m_lookup;
 
-    void lookUp(const QString &url)
+    void click(const QString &url)
     {
         m_form->Text1->setText(url);
         QTest::mouseClick(m_form->aicAlphaImage3, Qt::LeftButton);
+    }
+    // Clicks and waits for the lookup's end.
+    void lookUp(const QString &url)
+    {
+        click(url);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_lookup->busy(), 10000);
     }
     QStringList shownCaptions() const
     {
@@ -190,9 +196,9 @@ private slots:
     }
 
     // A second click while the first lookup waits, for its page or for its
-    // picture: the inner lookup runs to its end and wins; nothing of the
-    // outer one's page, picture (even a failing one), badge or MvUrl shows
-    // afterwards.
+    // picture: the newer lookup runs to its end and wins; nothing of the
+    // older one's page, picture (even a failing one), badge or MvUrl shows
+    // afterwards, though its answer comes after all.
     void newerLookupWins_data()
     {
         QTest::addColumn<QString>("gated"); // what the outer lookup waits for
@@ -220,19 +226,16 @@ private slots:
         m_site->gate(waitedFor);
 
         // The inner click comes once the outer lookup's request is held.
-        QStringList captionsAfterInner;
-        QTimer click;
-        click.setInterval(5);
-        connect(&click, &QTimer::timeout, this, [&] {
-            if (m_site->requestCount(waitedFor) == 0)
-                return;
-            click.stop();
-            lookUp(address("inner"));
-            captionsAfterInner = shownCaptions();
-            m_site->release();
-        });
-        click.start();
-        lookUp(address("outer"));
+        QSignalSpy ended(m_lookup.get(), &SongLookup::lookupEnded);
+        click(address("outer"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_site->requestCount(waitedFor) > 0, 10000);
+        click(address("inner"));
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
+        const QStringList captionsAfterInner = shownCaptions();
+        m_site->release();
+        QTRY_VERIFY(!m_lookup->busy());
+        QTest::qWait(200); // time for a late answer to show, were it taken
+        QCOMPARE(ended.size(), 1);
 
         QCOMPARE(captionsAfterInner.value(3), QStringLiteral("演唱歌曲：Inner"));
         QCOMPARE(shownCaptions(), captionsAfterInner);

@@ -1,7 +1,7 @@
 // The works listing in the main window with pages served from a table: the
 // address checks, the crawl's three stages with their timers, the mended
-// fetch failure, the double-click through the real parse action (nested ones
-// included), clearing and pasting. Last, one crawl and double-click through
+// fetch failure, the double-click through the real parse action (a newer one
+// replacing an older one included), clearing and pasting. Last, one crawl and double-click through
 // the real page fetch against the local community.
 #include "Catalogue.h"
 #include "DemoSite.h"
@@ -9,6 +9,8 @@
 #include "common/WorksWindow.h"
 #include "common/TestEnvironment.h"
 #include "common/SongPages.h"
+#include "common/Waiting.h"
+#include "gui/works/WorksRun.h"
 #include "core/platform/Network.h"
 
 #include <QClipboard>
@@ -31,19 +33,22 @@ void useProxy(quint16 port)
 
 const QString SingerAddress = QStringLiteral("http://www.kelvaro.com/u/80231547");
 
-// Pages by address, answered at once; an action may run while one address
-// "is being fetched", as a handler delivered during the real wait would.
+// Pages by address, answered on the next turn of the event loop; an action
+// may run while one address "is being fetched", as the user may click while
+// the real fetch is under way. The answer is read once that action is done.
 struct ServedPages {
     QHash<QString, std::optional<QString>> answers; // absent: the fetch fails
     QHash<QString, std::function<void()>> whileFetching;
     QStringList asked;
+    int delivered = 0;
 
-    std::optional<QString> fetch(const QString &url)
+    FetchHandle fetch(const QString &url, PageDone done)
     {
         asked.append(url);
-        if (const std::function<void()> action = whileFetching.take(url))
-            action();
-        return answers.value(url);
+        return FetchHandle(new LaterDelivery(whileFetching.take(url), [this, url, done = std::move(done)] {
+            ++delivered;
+            done(answers.value(url));
+        }));
     }
 };
 
@@ -92,7 +97,8 @@ private slots:
     void init()
     {
         m_pages = ServedPages{};
-        m_window = std::make_unique<WorksWindow>([this](const QString &url) { return m_pages.fetch(url); });
+        m_window = std::make_unique<WorksWindow>(
+            [this](const QString &url, PageDone done) { return m_pages.fetch(url, std::move(done)); });
         QVERIFY(QTest::qWaitForWindowExposed(&m_window->form));
     }
 
@@ -122,7 +128,9 @@ private slots:
             whileFetching.append(QString::number(m_window->rowCount()));
             f.ListView1->addTopLevelItem(new QTreeWidgetItem(QStringList{QStringLiteral("x")}));
         };
+        const int deliveredBefore = m_pages.delivered;
         QTest::mouseClick(f.Command10, Qt::LeftButton);
+        QTRY_COMPARE(m_pages.delivered, deliveredBefore + 1);
         QCOMPARE(whileFetching, (QStringList{WorksCrawlTexts::Fetching, "1", "0", "0"}));
         // Scanned: the table is empty until the rows' tick, both timers run.
         QCOMPARE(m_window->rowCount(), 0);
@@ -158,6 +166,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(f.Command10, Qt::LeftButton);
+        QTRY_COMPARE(m_pages.delivered, 1);
         QVERIFY(!f.Timer3->isActive() && f.Timer4->isActive());
         QTRY_COMPARE_WITH_TIMEOUT(m_window->dialogs.shown.size(), 1, 10000);
         QVERIFY(clock.elapsed() >= 1800);
@@ -193,7 +202,7 @@ private slots:
         m_pages.answers[SingerAddress] = QString();
         m_window->form.Text2->setText(address);
         QTest::mouseClick(m_window->form.Command10, Qt::LeftButton);
-        QCOMPARE(m_window->form.status(), status);
+        QTRY_COMPARE(m_window->form.status(), status);
         QCOMPARE(m_pages.asked.size(), status == WorksCrawlTexts::FetchFailed ? 2 : 1);
         QVERIFY(m_window->idle());
         QCOMPARE(m_window->rowCount(), rowsAfter);
@@ -228,6 +237,7 @@ private slots:
         m_window->playSomething();
 
         m_window->doubleClickRow(1);
+        QTRY_COMPARE(m_window->media.commands, QStringList{QStringLiteral("close all")});
         QCOMPARE(m_pages.asked.mid(1, 1), QStringList{service});
         QCOMPARE(f.Text1->text(), text1);
         QCOMPARE(f.Label2->text(), songCaption);
@@ -250,16 +260,17 @@ private slots:
         QCOMPARE(m_window->media.commands, QStringList{QStringLiteral("close all")});
     }
 
-    // A second double-click while the first one waits for the service: the
-    // inner one runs to its end, then the outer one finishes with its own
-    // row, also when the rows are gone by then.
-    void nestedDoubleClick_data()
+    // A second double-click while the first one waits for the service
+    // replaces it: the newer one runs to its end, and nothing of the older
+    // one follows (no lookup, no row id, no second stop), also when the rows
+    // are gone by then.
+    void newerDoubleClickWins_data()
     {
         QTest::addColumn<bool>("clearBeforeInner");
         QTest::newRow("rows kept") << false;
         QTest::newRow("rows cleared meanwhile") << true;
     }
-    void nestedDoubleClick()
+    void newerDoubleClickWins()
     {
         QFETCH(bool, clearBeforeInner);
         Form1 &f = m_window->form;
@@ -270,7 +281,6 @@ private slots:
         m_pages.answers[recordingAddress("outer")] = recordingPage(QStringLiteral("Outer"), QStringLiteral("111"));
         m_pages.answers[recordingAddress("inner")] = recordingPage(QStringLiteral("Inner"), QStringLiteral("333"));
 
-        QStringList afterInner;
         m_pages.whileFetching[outerService] = [&] {
             if (clearBeforeInner) {
                 QTest::mouseClick(f.Command12, Qt::LeftButton);
@@ -279,19 +289,51 @@ private slots:
             } else {
                 m_window->doubleClickRow(2);
             }
-            afterInner = {f.Text1->text(), f.Label2->text(), m_window->song.WorkId};
         };
         m_window->doubleClickRow(0);
+        QTRY_COMPARE(m_window->media.commands, QStringList{QStringLiteral("close all")});
+        QTRY_VERIFY(!m_window->lookup.busy());
+        QTest::qWait(20);
 
+        const QStringList after{f.Text1->text(), f.Label2->text(), m_window->song.WorkId};
         if (clearBeforeInner)
-            QCOMPARE(afterInner, (QStringList{"Song 3", "演唱歌曲：未查询", ""}));
+            QCOMPARE(after, (QStringList{"Song 3", "演唱歌曲：未查询", ""}));
         else
-            QCOMPARE(afterInner, (QStringList{recordingAddress("inner"), "演唱歌曲：Inner", "1000003"}));
-        QCOMPARE(f.Text1->text(), recordingAddress("outer"));
-        QCOMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：Outer"));
-        QCOMPARE(m_window->song.WorkId, QStringLiteral("1000001"));
-        QCOMPARE(m_window->media.commands, QStringList(2, QStringLiteral("close all")));
+            QCOMPARE(after, (QStringList{recordingAddress("inner"), "演唱歌曲：Inner", "1000003"}));
+        QVERIFY(!m_pages.asked.contains(recordingAddress("outer")));
+        QCOMPARE(m_window->media.commands, QStringList{QStringLiteral("close all")});
         QCOMPARE(m_window->rowCount(), clearBeforeInner ? 0 : 3);
+    }
+
+    // Works played in a row go on from row to row as each lookup ends; a
+    // double-click of the user's while the run looks a row up takes over:
+    // the run ends and the user's row is looked up, nothing is played.
+    void worksInARowYieldToADoubleClick()
+    {
+        Form1 &f = m_window->form;
+        crawl(singerPage(ordinaryRows(4)));
+        for (int row = 0; row < 3; ++row) {
+            const QString token = QStringLiteral("w%1").arg(row);
+            m_pages.answers[m_window->rowTexts(row)[3]] = recordingAddress(token);
+            m_pages.answers[recordingAddress(token)] =
+                recordingPage(QStringLiteral("Song%1").arg(row), QStringLiteral("9%1").arg(row));
+        }
+        WorksRun run(m_window->works, f.ListView1, m_window->play, m_window->song, [&f](const QString &text) {
+            f.setStatus(text);
+        });
+        run.start(0);
+        QTRY_COMPARE(run.currentRow(), 0);
+        QVERIFY(m_window->play.playing());
+        QCOMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：Song0"));
+
+        m_pages.whileFetching[m_window->rowTexts(1)[3]] = [&] { m_window->doubleClickRow(2); };
+        m_window->media.end(PlaybackEnd::Finished); // the run moves on to row 1
+        QTRY_VERIFY(!run.active());
+        QTRY_COMPARE(f.Label2->text(), QStringLiteral("演唱歌曲：Song2"));
+        QTRY_VERIFY(!m_window->lookup.busy());
+        QCOMPARE(m_window->song.WorkId, QStringLiteral("1000003"));
+        QVERIFY(!m_window->play.playing());
+        QVERIFY(!m_pages.asked.contains(recordingAddress("w1")));
     }
 
     // The paste button fills the field even while a crawl has it disabled.
@@ -336,6 +378,7 @@ private slots:
         window.playSomething();
 
         window.doubleClickRow(videoRow);
+        QTRY_COMPARE_WITH_TIMEOUT(window.media.commands, QStringList{QStringLiteral("close all")}, 10000);
         QCOMPARE(window.form.Text1->text(), qs(demo::pageAddress(video)));
         QCOMPARE(window.form.Label2->text(), QStringLiteral("演唱歌曲：") + qs(video.title));
         QCOMPARE(window.song.MusicUrl, qs(demo::audioAddress(video)));
