@@ -189,14 +189,7 @@ void startDownload(const QStringList &args, CommandDone done)
     QObject::connect(&run->engine, &Cls_DownLoad::DLFileFinished, [run, done](const DownloadResult &result) {
         run->progress.finish();
         const int status = run->report(result);
-        // The engine is let go of after its signal, then the command ends.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [run, done, status] {
-                delete run;
-                done(status);
-            },
-            Qt::QueuedConnection);
+        endCommandLater(run, done, status);
     });
     run->engine.DLFile(run->url, run->target);
 }

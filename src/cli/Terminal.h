@@ -1,6 +1,7 @@
 #pragma once
 // What the companion's commands share on a terminal: messages, a progress
 // line, and Ctrl-C turned into an ordinary event.
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
 
@@ -79,3 +80,18 @@ private:
     struct sigaction m_previous[3]{};
     int m_signal = 0;
 };
+
+// Ends a command whose state is `run`: lets go of it in the event loop's
+// next round, once the signal of its own that ended it has returned, then
+// reports the exit status.
+template <typename Run>
+void endCommandLater(Run *run, std::function<void(int status)> done, int status)
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [run, done = std::move(done), status] {
+            delete run;
+            done(status);
+        },
+        Qt::QueuedConnection);
+}

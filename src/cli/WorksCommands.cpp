@@ -330,13 +330,7 @@ void saveQueued(GetRun *run, const QString &folder, const CommandDone &done)
     });
     const auto end = [run, done](const QList<BatchOutcome> &outcomes) {
         const int status = run->report(outcomes);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [run, done, status] {
-                delete run;
-                done(status);
-            },
-            Qt::QueuedConnection);
+        endCommandLater(run, done, status);
     };
     QObject::connect(&run->batch, &WorkBatch::finished, end);
     if (run->interrupted) // stopped while the singer pages were read: nothing to save
