@@ -720,12 +720,13 @@ qint64 Cls_DownLoad::announcedSize(const QByteArray &contentLength)
 }
 
 
-bool Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sLocalFilePath)
+bool Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sLocalFilePath, const TransferOptions &options)
 {
     // One transfer per engine: a second one would share its events and its
     // stop request. The caller waits for DLFileFinished, or uses another engine.
     if (m_running)
         return false;
+    Q_UNUSED(options);
     m_running = true;
     m_stopWhileRunning = false;
     m_answer = {};

@@ -43,7 +43,34 @@ struct DownloadResult {
     // A successful answer (2xx) with a body, every byte of it received: the
     // only ending that replaces the target file. Any other one leaves
     // whatever file was there as it was.
+    // Bytes that were already in a kept temporary file when this transfer
+    // continued it; 0 when it started from the beginning. `bytes` counts them.
+    qint64 resumedFrom = 0;
+    // Attempts made after the first (TransferOptions::retries).
+    int retried = 0;
+
     bool complete() const;
+};
+
+// What one DLFile call does beyond copying the bytes once. The defaults are
+// a single attempt that keeps nothing and adds nothing.
+struct TransferOptions {
+    // Continue from the temporary file an earlier transfer into the same
+    // target kept, when it is one this engine created and recorded and the
+    // server agrees to continue it (Range with If-Range: 206 continues, 200
+    // or 416 start over); and keep this transfer's temporary file, with what
+    // is needed to continue it, when it is cut short, stopped or abandoned.
+    bool resume = false;
+    // A transient failure (refused or reset connection, cut short, stalled,
+    // 5xx, 429) is tried again up to this many times, after 1, 2 and 4 s or
+    // the server's Retry-After, continuing from the bytes already received
+    // where the server allows. Other 4xx answers are never tried again.
+    int retries = 0;
+    // Runs on the complete temporary file just before it takes the target's
+    // name (tags are written here). Returns an empty string, or what went
+    // wrong: the transfer then ends as a FileError with that text, the
+    // temporary file goes and the target stays as it was.
+    std::function<QString(const QString &tempPath)> beforeCommit;
 };
 
 // What a finished transfer means to whoever started it. Every user of the
@@ -127,7 +154,7 @@ public:
     // Starts transferring `sRemoteURL` into `sLocalFilePath` and returns at
     // once: true when it started, false (and nothing is emitted) when this
     // engine is running a transfer already.
-    bool DLFile(const QString &sRemoteURL, const QString &sLocalFilePath);
+    bool DLFile(const QString &sRemoteURL, const QString &sLocalFilePath, const TransferOptions &options = {});
 
     // Asks the running (or the next) transfer to stop after its next chunk;
     // a running transfer that waits for the server stops at once (in the
@@ -164,6 +191,15 @@ signals:
     void DLFileStatus(int TmpState);
     // Once per started transfer, after its last status.
     void DLFileFinished(const DownloadResult &result);
+    // The server agreed to continue a kept temporary file: `lFrom` bytes are
+    // in it already, of `lFilesize` in all (0: not announced). Comes after
+    // the attempt's status 3, before its status 4; progress then counts from
+    // lFrom.
+    void DLFileResuming(qint64 lFrom, qint64 lFilesize);
+    // A transient failure is tried again: `attempt` of `retries` starts after
+    // `delayMs`. `reason` says what failed, in words. Only the last attempt's
+    // ending statuses (5 to 9, then 6) are raised.
+    void DLFileRetrying(int attempt, int retries, int delayMs, const QString &reason);
 
 private:
     struct Run;
