@@ -7,6 +7,7 @@ namespace {
 constexpr int FullVolume = 1000;
 const QString VolumeKey = QStringLiteral("playback/volume");
 const QString DownloadFolderKey = QStringLiteral("download/lastFolder");
+const QString SongTagsKey = QStringLiteral("download/writeSongTags");
 
 } // namespace
 
@@ -37,4 +38,20 @@ QString UserSettings::lastDownloadFolder() const
 void UserSettings::setLastDownloadFolder(const QString &folder)
 {
     m_settings.setValue(DownloadFolderKey, folder);
+}
+
+bool UserSettings::writeSongTags() const
+{
+    // A hand-edited value that is no truth value leaves the tags on.
+    const QVariant stored = m_settings.value(SongTagsKey, true);
+    const QString text = stored.toString().trimmed().toLower();
+    if (text == QLatin1String("false") || text == QLatin1String("0") || text == QLatin1String("no")
+        || text == QLatin1String("off"))
+        return false;
+    return true;
+}
+
+void UserSettings::setWriteSongTags(bool write)
+{
+    m_settings.setValue(SongTagsKey, write);
 }
