@@ -2,6 +2,7 @@
 
 #include "core/download/Cls_DownLoad.h"
 #include "core/download/DownloadPanelLogic.h"
+#include "core/download/SongTags.h"
 #include "core/lookup/SongState.h"
 #include "core/lookup/StatusLine.h"
 #include "gui/widgets/AlphaImageButton.h"
@@ -67,6 +68,9 @@ DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &C
     connect(&m_engine, &Cls_DownLoad::DLFileDowning, this, &DownloadPanel::Cdf_entDLFileDowning);
     connect(&m_engine, &Cls_DownLoad::DLFileStatus, this, &DownloadPanel::Cdf_entDLFileStatus);
     connect(&m_engine, &Cls_DownLoad::DLFileFinished, this, &DownloadPanel::Cdf_entDLFileFinished);
+    connect(&m_engine, &Cls_DownLoad::DLFileResuming, this, &DownloadPanel::Cdf_entDLFileResuming);
+    connect(&m_engine, &Cls_DownLoad::DLFileRetrying, this, &DownloadPanel::Cdf_entDLFileRetrying);
+    m_clock.start();
     m_c.Picture3->installEventFilter(this);
 
     m_batch = std::make_unique<WorkBatch>(m_engine);
@@ -189,7 +193,18 @@ void DownloadPanel::startTransfer()
     // never this transfer: it goes on saving the song it started with, under
     // the name it was given. Once it has ended, "下载音乐" opens the panel for
     // the new song.
-    if (!m_engine.DLFile(m_song.MusicUrl, target))
+    // A cut or stopped transfer keeps what it received, and the next one
+    // into the same file continues it; short failures are tried again. The
+    // tags go into the temporary file before it takes the target's name, so
+    // a file under that name is always a whole tagged song.
+    TransferOptions options;
+    options.resume = true;
+    options.retries = m_retries;
+    if (m_writeTags) {
+        const SongTags tags{songTitle(), m_song.UserName, m_song.PictureBytes, m_song.PageUrl, m_song.WorkId};
+        options.beforeCommit = [tags](const QString &tempPath) { return writeSongTags(tempPath, tags); };
+    }
+    if (!m_engine.DLFile(m_song.MusicUrl, target, options))
         return; // someone else's transfer holds the engine; this click started nothing
     // The transfer runs from the event loop; it goes on in
     // Cdf_entDLFileFinished. Meanwhile every control stays usable except
@@ -213,6 +228,7 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
     // the panel can be opened for the next song.
     showButton(Command6Offers::Start);
     m_c.Command2->setEnabled(true);
+    showProgressText({});
 
     // Only a complete answer replaced the target; whatever was there before
     // is still there otherwise, and the status line says why.
@@ -311,12 +327,43 @@ void DownloadPanel::askToStop()
 void DownloadPanel::Cdf_entDLFileDowning(const QString &, qint64 lDownLoaded, qint64 lFilesize)
 {
     m_c.ProgressBar1->setValue(progressPercentage(lDownLoaded, lFilesize));
+    if (!m_transferRunning)
+        return; // a batch's work: the batch shows its own progress
+    m_rate.sample(lDownLoaded, m_clock.elapsed());
+    showProgressText(progressText(lDownLoaded, lFilesize, m_rate.bytesPerSecond()));
+}
+
+void DownloadPanel::showProgressText(const QString &text)
+{
+    // The bar's own text, drawn inside it: the panel keeps its layout.
+    if (m_c.ProgressBar1->format() != text)
+        m_c.ProgressBar1->setFormat(text);
+    m_c.ProgressBar1->setTextVisible(!text.isEmpty());
+}
+
+void DownloadPanel::Cdf_entDLFileResuming(qint64 lFrom, qint64)
+{
+    m_resumedFrom = lFrom;
+    m_c.setStatus(m_batchPrefix + QStringLiteral("正在继续下载.."));
+}
+
+void DownloadPanel::Cdf_entDLFileRetrying(int attempt, int, int, const QString &)
+{
+    m_c.setStatus(m_batchPrefix + QStringLiteral("第 %1 次重试..").arg(attempt));
 }
 
 void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
 {
+    // Each attempt of a transfer measures its own speed, from the bytes it
+    // found in a continued file on.
+    if (TmpState == DownloadStatus::Connecting)
+        m_resumedFrom = 0;
+    else if (TmpState == DownloadStatus::Receiving)
+        m_rate.start(m_resumedFrom, m_clock.elapsed());
     const QString text = downloadStatusText(TmpState);
-    if (!text.isEmpty())
+    // "正在继续下载.." stands until the data comes: the attempt's
+    // "正在下载音乐数据..." would hide it at once.
+    if (!text.isEmpty() && !(TmpState == DownloadStatus::Receiving && m_resumedFrom > 0))
         m_c.setStatus(m_batchPrefix + text);
     // One work of a batch has ended, not the batch: the button still stops it.
     if (TmpState == DownloadStatus::HandlesClosed && !m_batch->isRunning())
