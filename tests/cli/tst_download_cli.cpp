@@ -98,6 +98,23 @@ private slots:
                                       << "sent no data" << earlier << false;
         QTest::newRow("no address") << QString() << QStringList() << 2 << "" << QByteArray() << "Usage:"
                                     << QByteArray() << false;
+        // The transfer's options: what they take and refuse.
+        QTest::newRow("--no-continue, --retries 0, --no-tags")
+            << m_server.url("/media/b.mp3") << QStringList{"--no-continue", "--retries", "0", "--no-tags"} << 0
+            << "b.mp3" << m_song << "Saved {here}/b.mp3 (70000 bytes)" << QByteArray() << true;
+        QTest::newRow("retries off: refused once") << QStringLiteral("http://127.0.0.1:%1/a.mp3").arg(TestServer::refusingPort())
+                                                   << QStringList{"--retries", "0"} << 1 << "" << QByteArray()
+                                                   << "could not reach" << QByteArray() << false;
+        QTest::newRow("--retries without a number") << m_server.url("/media/c.mp3") << QStringList{"--retries", "x"} << 2
+                                                    << "" << QByteArray() << "--retries needs a number from 0 to 10"
+                                                    << QByteArray() << false;
+        QTest::newRow("--retries too many") << m_server.url("/media/c.mp3") << QStringList{"--retries", "11"} << 2 << ""
+                                            << QByteArray() << "--retries needs a number from 0 to 10" << QByteArray()
+                                            << false;
+        QTest::newRow("--retries last") << m_server.url("/media/c.mp3") << QStringList{"--retries"} << 2 << ""
+                                        << QByteArray() << "--retries needs a number" << QByteArray() << false;
+        QTest::newRow("help tells the options") << QString() << QStringList{"--help"} << 0 << "" << QByteArray()
+                                                << "--retries N" << QByteArray() << false;
     }
 
     void runs()
@@ -148,6 +165,36 @@ private slots:
             QCOMPARE(readFile(QDir(here).filePath(where)), content);
         // Nothing lands beside the folder either.
         QCOMPARE(QDir(here + QStringLiteral("/..")).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    // On a terminal the line is redrawn in place: the size from the first
+    // frame on, the speed and time left only once the speed has been
+    // measured, and the last frame with the average speed and no time left.
+    void terminalFrames()
+    {
+        const QString here = rowFolder();
+        const QString command = QStringLiteral("'%1' download '%2' -o '%3/t.mp3'")
+                                    .arg(QStringLiteral(KELVARO_CLI), m_server.url("/slow.mp3"), here);
+        QProcess terminal; // `script` gives the command a terminal, and copies what it draws
+        terminal.start(QStringLiteral("script"), {"-qfec", command, "/dev/null"});
+        QVERIFY(terminal.waitForFinished(60000));
+        QCOMPARE(terminal.exitCode(), 0);
+        QCOMPARE(readFile(here + "/t.mp3"), m_slow);
+        const QString drawn = QString::fromUtf8(terminal.readAllStandardOutput());
+        QStringList frames;
+        for (const QString &frame : drawn.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts))
+            if (frame.startsWith(QLatin1Char('[')))
+                frames << frame.trimmed();
+        QVERIFY2(frames.size() >= 5, qPrintable(drawn));
+        const QRegularExpression sizeOnly(QStringLiteral("^\\[[#-]{30}\\] +\\d+%  [\\d.]+ (B|KiB) of 400.0 KiB$"));
+        const QRegularExpression measured(
+            QStringLiteral("^\\[[#-]{30}\\] +\\d+%  [\\d.]+ (B|KiB) of 400.0 KiB  [\\d.]+ (B|KiB|MiB)/s  0:\\d\\d left$"));
+        QVERIFY2(sizeOnly.match(frames.first()).hasMatch(), qPrintable(frames.first()));
+        QVERIFY2(frames.indexOf(measured) > 0, qPrintable(frames.join('\n')));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\[#{30}\\] 100%  400.0 KiB of 400.0 KiB  [\\d.]+ KiB/s$"))
+                     .match(frames.last())
+                     .hasMatch(),
+                 qPrintable(frames.last()));
     }
 
     // Hostile folders and answers for the file layer. `plant` is put at
