@@ -111,8 +111,6 @@ private slots:
         QTest::newRow("--retries too many") << m_server.url("/media/c.mp3") << QStringList{"--retries", "11"} << 2 << ""
                                             << QByteArray() << "--retries needs a number from 0 to 10" << QByteArray()
                                             << false;
-        QTest::newRow("--retries last") << m_server.url("/media/c.mp3") << QStringList{"--retries"} << 2 << ""
-                                        << QByteArray() << "--retries needs a number" << QByteArray() << false;
         QTest::newRow("help tells the options") << QString() << QStringList{"--help"} << 0 << "" << QByteArray()
                                                 << "--retries N" << QByteArray() << false;
     }

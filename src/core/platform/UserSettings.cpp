@@ -42,13 +42,7 @@ void UserSettings::setLastDownloadFolder(const QString &folder)
 
 bool UserSettings::writeSongTags() const
 {
-    // A hand-edited value that is no truth value leaves the tags on.
-    const QVariant stored = m_settings.value(SongTagsKey, true);
-    const QString text = stored.toString().trimmed().toLower();
-    if (text == QLatin1String("false") || text == QLatin1String("0") || text == QLatin1String("no")
-        || text == QLatin1String("off"))
-        return false;
-    return true;
+    return m_settings.value(SongTagsKey, true).toBool();
 }
 
 void UserSettings::setWriteSongTags(bool write)

@@ -109,34 +109,6 @@ private slots:
         QCOMPARE(UserSettings().volume(), volume);
     }
 
-    // Saved songs get their tags until the user turns them off; the choice
-    // is kept, and a value edited into something else leaves them on.
-    void songTagsChoiceIsKept_data()
-    {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<bool>("write");
-        QTest::newRow("never chosen") << QVariant() << true;
-        QTest::newRow("turned off") << QVariant(false) << false;
-        QTest::newRow("turned on again") << QVariant(true) << true;
-        QTest::newRow("edited: off") << QVariant("off") << false;
-        QTest::newRow("edited: nonsense") << QVariant("vielleicht") << true;
-    }
-    void songTagsChoiceIsKept()
-    {
-        QFETCH(QVariant, stored);
-        QFETCH(bool, write);
-        {
-            QSettings file(QSettings::NativeFormat, QSettings::UserScope, "kelvaro-helper", "kelvaro-helper");
-            file.clear();
-        }
-        if (stored.typeId() == QMetaType::Bool) {
-            UserSettings().setWriteSongTags(stored.toBool());
-        } else if (stored.isValid()) {
-            QSettings file(QSettings::NativeFormat, QSettings::UserScope, "kelvaro-helper", "kelvaro-helper");
-            file.setValue("download/writeSongTags", stored);
-        }
-        QCOMPARE(UserSettings().writeSongTags(), write); // read back by a new object, as on the next run
-    }
 };
 
 KELVARO_TEST_MAIN(FileLocationsTest)
