@@ -156,9 +156,22 @@ struct DownloadRun {
     // answer's headers show it, so its ".part" never replaces anything.
     bool webPage = false;
 
+    bool resume = true;
+
     // The message for the ending and the exit status.
     int report(const DownloadResult &result) const;
+    // "; N bytes kept in NAME.part for the next download", when the engine
+    // kept them there; empty otherwise.
+    QString keptNote(const DownloadResult &result) const;
 };
+
+QString DownloadRun::keptNote(const DownloadResult &result) const
+{
+    const QFileInfo part(Cls_DownLoad::partPath(target));
+    if (!resume || result.bytes <= 0 || !part.isFile() || part.isSymLink() || part.size() != result.bytes)
+        return {};
+    return QStringLiteral("; %1 bytes kept in %2 for the next download").arg(result.bytes).arg(part.fileName());
+}
 
 int DownloadRun::report(const DownloadResult &result) const
 {
@@ -180,16 +193,16 @@ int DownloadRun::report(const DownloadResult &result) const
         say(result.error);
         return ExitFailed;
     case DownloadClass::Stopped:
-        say(QStringLiteral("stopped after %1 bytes; %2").arg(result.bytes).arg(leftAlone));
+        say(QStringLiteral("stopped after %1 bytes; %2%3").arg(result.bytes).arg(leftAlone, keptNote(result)));
         return interrupted ? watch->exitStatus() : ExitFailed;
     case DownloadClass::HttpError:
         say(QStringLiteral("the server answered with status %1; %2").arg(result.httpStatus).arg(leftAlone));
         return ExitFailed;
     case DownloadClass::CutShort:
-        say(QStringLiteral("the transfer ended short (%1) after %2 bytes; %3")
+        say(QStringLiteral("the transfer ended short (%1) after %2 bytes; %3%4")
                 .arg(result.error)
                 .arg(result.bytes)
-                .arg(leftAlone));
+                .arg(leftAlone, keptNote(result)));
         return ExitFailed;
     case DownloadClass::Empty:
         say(QStringLiteral("the server sent no data; %1").arg(leftAlone));
@@ -213,6 +226,7 @@ void startDownload(const QStringList &args, CommandDone done)
     auto *run = new DownloadRun;
     run->url = parsed.url;
     run->target = parsed.target;
+    run->resume = parsed.resume;
     run->leftAlone = QFileInfo::exists(run->target) ? QStringLiteral("%1 was left as it was").arg(run->target)
                                                     : QStringLiteral("nothing saved");
     run->progress.follow(run->engine);

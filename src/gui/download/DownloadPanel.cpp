@@ -293,8 +293,9 @@ bool DownloadPanel::mayQuit()
         return false;
     // Yes stops what still runs and lets the program go: the transfer ends
     // through its stop request (or with the engine, when the program ends
-    // first); what it received goes with its ".part", and an earlier file at
-    // the target stays. A batch starts no further work: the current work
+    // first); what it received stays in its temporary file for the next
+    // download of the same file to continue, and an earlier file at the
+    // target stays. A batch starts no further work: the current work
     // ends as stopped, the rest of the queue is dropped.
     if (m_batch->isRunning())
         m_batch->stop();
