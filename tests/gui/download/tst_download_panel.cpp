@@ -669,7 +669,12 @@ private slots:
         r.lookUp(m_server.url("/slower.mp3"));
         r.form.Command2->click();
         QStringList shown;
-        r.onProgress = [&](int) { shown << (r.form.ProgressBar1->isTextVisible() ? r.form.ProgressBar1->format() : "-"); };
+        const QByteArray shots = qgetenv("KELVARO_SCREENSHOT_DIR");
+        r.onProgress = [&](int event) {
+            shown << (r.form.ProgressBar1->isTextVisible() ? r.form.ProgressBar1->format() : "-");
+            if (event == 300 && !shots.isEmpty())
+                r.form.Picture3->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/download-progress.png"));
+        };
         const QRect barPlace = r.form.ProgressBar1->geometry();
 
         QVERIFY(r.startAndWait());
