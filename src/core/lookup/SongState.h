@@ -5,9 +5,10 @@
 // The current song: what the last lookup found, read by playback, download and
 // the music video page. Owned by the main window and handed by reference to the
 // parts that may read or change it; every value but the song name starts empty.
+// Later members have initializers, so that a brace list of the first ones
+// leaves them empty.
 struct SongState {
     QString PageHtml;   // full text of the last fetched recording page
-    QString PageUrl;    // the address that page was fetched from, as the lookup was given it
     QString MusicUrl;   // address of the recording's audio file
     QString UserName;   // the singer's user name
     QString WorkId;     // the recording's id; the works table sets it too
@@ -20,5 +21,7 @@ struct SongState {
     // The bytes of the singer picture the song panel shows for this song, as
     // they were served (the photo, or the header picture for a music video);
     // empty while it loads, and when it shows the default picture or none.
-    QByteArray PictureBytes;
+    QByteArray PictureBytes{};
+    // The address the recording page was fetched from, as the lookup was given it.
+    QString PageUrl{};
 };
