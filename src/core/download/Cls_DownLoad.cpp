@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QLocale>
 #include <QPointer>
 #include <QFile>
 #include <QFileInfo>
@@ -770,9 +771,11 @@ qint64 retryAfterMs(const QByteArray &value)
     const qint64 seconds = text.toLongLong(&ok);
     if (ok)
         return seconds >= 0 ? seconds * 1000 : -1;
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
+    // An HTTP date: "Wed, 09 Dec 2026 10:00:00 GMT", always in GMT.
+    QDateTime when = QLocale::c().toDateTime(QString::fromLatin1(text), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
     if (!when.isValid())
         return -1;
+    when.setTimeSpec(Qt::UTC);
     return std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when));
 }
 
