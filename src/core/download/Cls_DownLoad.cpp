@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <map>
@@ -94,6 +95,8 @@ public:
             // symbolic or hard link) is never opened; O_NOFOLLOW as well.
             const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
             if (fd >= 0) {
+                // Held while it is written: another engine never continues it meanwhile.
+                ::flock(fd, LOCK_EX | LOCK_NB);
                 m_fd = fd;
                 m_part = encoded;
                 m_size = 0;
@@ -117,7 +120,9 @@ public:
         struct stat info {};
         const bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::getuid()
                        && quint64(info.st_dev) == device && quint64(info.st_ino) == inode && info.st_nlink == 1;
-        if (!same || ::lseek(fd, 0, SEEK_END) != info.st_size) {
+        // Another transfer into the same target may be writing on it already.
+        const bool free = same && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (!free || ::lseek(fd, 0, SEEK_END) != info.st_size) {
             ::close(fd);
             return failWith(EEXIST);
         }

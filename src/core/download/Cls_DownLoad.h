@@ -44,7 +44,9 @@ struct DownloadResult {
     // only ending that replaces the target file. Any other one leaves
     // whatever file was there as it was.
     // Bytes that were already in a kept temporary file when this transfer
-    // continued it; 0 when it started from the beginning. `bytes` counts them.
+    // continued it (or, after a retry, when its last attempt continued the
+    // bytes an earlier attempt received); 0 when it started from the
+    // beginning. `bytes` counts them.
     qint64 resumedFrom = 0;
     // Attempts made after the first (TransferOptions::retries).
     int retried = 0;
@@ -132,7 +134,10 @@ DownloadClass classifyDownload(const DownloadResult &result);
 // ended or a read failed, or 5 a stop was acted on; 6 all closed. 7 (no
 // session) ends a transfer at once; 8 (no answer) is followed by 6. A file
 // that fails ends it without a further status. DLFileFinished follows the
-// last status.
+// last status. With retries, 1 and 2 come once, 3 and 4 for every attempt
+// the server answered, DLFileRetrying between attempts, and the ending
+// statuses for the last attempt only; a stop while waiting to try again
+// ends the transfer at once with 5 and 6.
 //
 // The stop request is a latch: set by DLFileStop at any time, cleared when
 // a transfer acts on it after writing and reporting a chunk, or at once

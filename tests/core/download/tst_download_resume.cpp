@@ -378,6 +378,30 @@ private slots:
         QCOMPARE(filesIn(at.folder), QStringList{"song.mp3"});
     }
 
+    // Two transfers into one target at once: only one of them continues the
+    // kept file, the other writes a file of its own; both end whole.
+    void twoTransfersIntoOneTarget()
+    {
+        const Case at = freshCase();
+        const QString path = QStringLiteral("/twice%1").arg(m_number);
+        route(path, "\"v1\"", {}, 3000, 1);
+        keepPart(at, m_server.url(path), 3000);
+        auto first = engineFor(at);
+        auto second = engineFor(at);
+        Trail one(*first);
+        Trail two(*second);
+        QSignalSpy firstEnded(first.get(), &Cls_DownLoad::DLFileFinished);
+        QSignalSpy secondEnded(second.get(), &Cls_DownLoad::DLFileFinished);
+        QVERIFY(first->DLFile(m_server.url(path), at.target, resuming()));
+        QVERIFY(second->DLFile(m_server.url(path), at.target, resuming()));
+        QTRY_VERIFY_WITH_TIMEOUT(firstEnded.size() == 1 && secondEnded.size() == 1, 10000);
+        QVERIFY(firstEnded.first().first().value<DownloadResult>().complete());
+        QVERIFY(secondEnded.first().first().value<DownloadResult>().complete());
+        QCOMPARE(int(one.joined().contains('R')) + int(two.joined().contains('R')), 1);
+        QCOMPARE(readFile(at.target), m_body);
+        QCOMPARE(filesIn(at.folder), QStringList{"song.mp3"});
+    }
+
     // Transient failures are tried again after 1, 2, 4 delay units (10 ms
     // here) or what Retry-After asks; ending statuses come for the last
     // attempt only, and a retry continues from the bytes received.
