@@ -356,8 +356,9 @@ void DownloadPanel::Cdf_entDLFileRetrying(int attempt, int, int, const QString &
 void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
 {
     // Each attempt of a transfer measures its own speed, from the bytes it
-    // found in a continued file on.
-    if (TmpState == DownloadStatus::Connecting)
+    // found in a continued file on. An attempt that continues one says so
+    // between its answer and its data.
+    if (TmpState == DownloadStatus::Connecting || TmpState == DownloadStatus::Answered)
         m_resumedFrom = 0;
     else if (TmpState == DownloadStatus::Receiving)
         m_rate.start(m_resumedFrom, m_clock.elapsed());
