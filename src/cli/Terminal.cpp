@@ -129,8 +129,11 @@ void ProgressLine::follow(Cls_DownLoad &engine)
         if (state == DownloadStatus::Connecting) {
             m_hidden = false;
             m_resumingAt = 0;
-        } else if (state == DownloadStatus::Answered && engine.answer().httpStatus >= 400) {
-            m_hidden = true;
+        } else if (state == DownloadStatus::Answered) {
+            // Every attempt is answered anew; DLFileResuming follows for one
+            // that continues a kept file. An error answer shows nothing.
+            m_resumingAt = 0;
+            m_hidden = engine.answer().httpStatus >= 400;
         } else if (state == DownloadStatus::Receiving) {
             m_lastDone = m_lastTotal = 0;
             start(m_resumingAt);
