@@ -1356,6 +1356,31 @@ void Cls_DownLoad::keepOrDrop(bool resumable)
     KeptPartial::remove(run.resumeFolder, run.path);
 }
 
+// A transfer that started over (resume off) and completed has made an
+// older kept file of ours for the same target worthless: it goes with its
+// record, unless a transfer is writing on it right now. A file that is not
+// the one recorded is left alone, as always.
+static void dropOlderKeptFile(const QString &folder, const QString &target)
+{
+    const std::optional<KeptPartial> kept = KeptPartial::load(folder, target);
+    if (!kept)
+        return;
+    qint64 size = 0;
+    if (kept->check(kept->url, &size) != KeptPartial::Check::NotOurs) {
+        const QByteArray encoded = QFile::encodeName(kept->temp);
+        const int fd = ::open(encoded.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            const bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (!inUse)
+                ::unlink(encoded.constData());
+            ::close(fd);
+            if (inUse)
+                return;
+        }
+    }
+    KeptPartial::remove(folder, target);
+}
+
 void Cls_DownLoad::finish(const DownloadResult &ended, std::initializer_list<int> statuses, bool resumable)
 {
     DownloadResult result = ended;
@@ -1363,6 +1388,8 @@ void Cls_DownLoad::finish(const DownloadResult &ended, std::initializer_list<int
         result.retried = m_run->retried;
         result.resumedFrom = result.ending == DownloadResult::Ending::FileError ? 0 : m_run->resumedFrom;
         keepOrDrop(resumable);
+        if (!m_run->options.resume && result.complete())
+            dropOlderKeptFile(m_run->resumeFolder, m_run->path);
     }
     // The connection and the ".part" are gone before the last status.
     m_run.reset();
