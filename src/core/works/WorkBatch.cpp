@@ -196,6 +196,12 @@ QList<int> WorkBatch::runningPositions() const
     return positions;
 }
 
+int WorkBatch::answerStatus(int position) const
+{
+    const Running *work = find(position);
+    return work && work->engine ? work->engine->answer().httpStatus : 0;
+}
+
 WorkBatch::Running *WorkBatch::find(int position) const
 {
     for (const auto &work : m_runningWorks) {

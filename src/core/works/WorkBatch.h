@@ -135,6 +135,9 @@ public:
     QList<int> runningPositions() const;
     // Works of this run that have ended.
     int endedCount() const { return m_ended; }
+    // The HTTP status the running transfer of the work at `position` was
+    // answered with; 0 before the answer, or when it runs no transfer.
+    int answerStatus(int position) const;
 
 signals:
     void workStarted(int position, int total, const BatchWork &work);

@@ -1,0 +1,135 @@
+// `kelvaro get` as a user runs it, against a local community of many works:
+// its options, how many transfers it runs at once (counted at the server),
+// the order of its summary and the failures it lists.
+#include "common/BatchCommunity.h"
+#include "common/TestEnvironment.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runGet(const QString &proxy, const QStringList &args)
+{
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("http_proxy"), proxy);
+    environment.remove(QStringLiteral("no_proxy"));
+    environment.remove(QStringLiteral("NO_PROXY"));
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(KELVARO_CLI), QStringList{QStringLiteral("get")} + args);
+    Run run;
+    if (!cli.waitForFinished(120000) || cli.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = cli.exitCode();
+    run.out = QString::fromUtf8(cli.readAllStandardOutput());
+    run.err = QString::fromUtf8(cli.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class GetCommandTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString rowFolder() const { return m_dir.filePath(QString::fromLatin1(QTest::currentDataTag())); }
+
+private slots:
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message"); // on stderr; for a run, the summary on stdout
+        const QString singer = BatchCommunity::singerAddress();
+        QTest::newRow("no jobs") << QStringList{singer, "--jobs", "0"} << 2 << "from 1 to 8, not '0'";
+        QTest::newRow("too many jobs") << QStringList{singer, "--jobs", "9"} << 2 << "from 1 to 8, not '9'";
+        QTest::newRow("jobs in words") << QStringList{singer, "--jobs", "four"} << 2 << "not 'four'";
+        QTest::newRow("signed jobs") << QStringList{singer, "--jobs", "+2"} << 2 << "not '+2'";
+        QTest::newRow("jobs without a value") << QStringList{singer, "--jobs"} << 2 << "--jobs needs a value";
+        QTest::newRow("negative retries") << QStringList{singer, "--retries", "-1"} << 2 << "from 0 to 10, not '-1'";
+        QTest::newRow("too many retries") << QStringList{singer, "--retries", "11"} << 2 << "not '11'";
+        QTest::newRow("retries without a value") << QStringList{singer, "--retries"} << 2 << "--retries needs a value";
+        QTest::newRow("unknown option") << QStringList{singer, "--no-tag"} << 2 << "unknown option '--no-tag'";
+        QTest::newRow("every option") << QStringList{singer, "--jobs", "8", "--retries", "0", "--no-continue", "--no-tags"}
+                                      << 0 << "Downloaded 6, skipped 0, failed 0";
+        QTest::newRow("one job") << QStringList{singer, "--jobs", "1", "--retries", "10"} << 0
+                                 << "Downloaded 6, skipped 0, failed 0";
+    }
+    void options()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        BatchCommunity::Options options;
+        options.works = 6;
+        options.audioBytes = 20000;
+        BatchCommunity community(options);
+        const Run run = runGet(community.proxy(), QStringList{"-d", rowFolder()} + args);
+        QCOMPARE(run.exitCode, exitCode);
+        if (exitCode == 2) {
+            QVERIFY2(run.err.contains(message), qPrintable(run.err));
+            QVERIFY2(run.err.contains(QStringLiteral("Usage: kelvaro get")), qPrintable(run.err));
+            QCOMPARE(community.requests(), 0);
+            return;
+        }
+        QVERIFY2(run.out.startsWith(message), qPrintable(run.out + run.err));
+        for (int work = 1; work <= options.works; ++work)
+            QCOMPARE(readFile(QDir(rowFolder()).filePath(BatchCommunity::fileName(work))), community.audio(work));
+    }
+
+    // Never more transfers, nor answers of any kind, at one time than --jobs
+    // (counted at the server), every place used; the works are reported in
+    // the order they were listed, the failed ones with their reason.
+    void jobs_data()
+    {
+        QTest::addColumn<QStringList>("jobs"); // the option, or nothing for the default
+        QTest::addColumn<int>("most");
+        QTest::newRow("one") << QStringList{"--jobs", "1"} << 1;
+        QTest::newRow("default") << QStringList{} << 3;
+        QTest::newRow("four") << QStringList{"--jobs", "4"} << 4;
+    }
+    void jobs()
+    {
+        QFETCH(QStringList, jobs);
+        QFETCH(int, most);
+        BatchCommunity::Options options;
+        options.works = 10;
+        options.audioBytes = 48 * 1024;
+        options.pieceBytes = 4096;
+        options.pauseMs = 15;
+        options.missingAudio = {2, 7};
+        BatchCommunity community(options);
+        const Run run = runGet(community.proxy(), jobs + QStringList{BatchCommunity::singerAddress(), "-d", rowFolder()});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(community.mostAudioAtOnce(), most);
+        QVERIFY2(community.mostAtOnce() <= most, qPrintable(QString::number(community.mostAtOnce())));
+        const QStringList out = run.out.split(QLatin1Char('\n'));
+        QCOMPARE(out.value(0), QStringLiteral("Downloaded 8, skipped 0, failed 2"));
+        QCOMPARE(out.value(1), QStringLiteral("  failed: 5000002 Work 2: the audio could not be downloaded (HTTP 404)"));
+        QCOMPARE(out.value(2), QStringLiteral("  failed: 5000007 Work 7: the audio could not be downloaded (HTTP 404)"));
+        // Not a terminal: plain lines, each naming its work, none redrawn.
+        QVERIFY2(!run.err.contains(QLatin1Char('\r')) && !run.err.contains(QLatin1Char('\x1b')), qPrintable(run.err));
+        for (int work = 1; work <= options.works; ++work) {
+            const QString tag = QStringLiteral("[%1/10] ").arg(work);
+            QVERIFY2(run.err.contains(tag + QStringLiteral("5000%1 Work %2\n").arg(work, 3, 10, QLatin1Char('0')).arg(work)),
+                     qPrintable(run.err));
+            const bool missing = options.missingAudio.count(work) > 0;
+            QCOMPARE(run.err.contains(tag + QStringLiteral("receiving (")), !missing);
+            QCOMPARE(run.err.contains(tag + QStringLiteral("failed: ")), missing);
+            if (!missing)
+                QCOMPARE(readFile(QDir(rowFolder()).filePath(BatchCommunity::fileName(work))), community.audio(work));
+        }
+    }
+};
+
+KELVARO_TEST_MAIN(GetCommandTest)
+#include "tst_get_cli.moc"
