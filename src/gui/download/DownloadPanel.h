@@ -1,6 +1,7 @@
 #pragma once
 #include "core/lookup/StatusLine.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPoint>
 #include <QString>
@@ -75,6 +76,12 @@ public:
     // once; the batch's end shows in the status line and workEnded.
     void downloadWorks(const QList<WorkRow> &rows);
     const WorkBatch &workBatch() const { return *m_batch; }
+    // How many works a batch saves at once (1 to 8; 3 unless told), and
+    // whether it tags the files it saves (on unless told). Taken by the
+    // works that start afterwards.
+    void setBatchJobs(int jobs);
+    void setBatchTags(bool on);
+    static constexpr int DefaultBatchJobs = 3;
 
     // Quitting while a transfer or a batch runs: asks whether to stop it and
     // quit. True when nothing runs, or on Yes (it is then asked to stop).
@@ -108,8 +115,13 @@ private:
     void followMouse(QPointF inPanel);
     void showPanel();
     void batchWorkStarted(int position, int total);
-    void batchWorkEnded(const BatchOutcome &outcome);
+    void batchWorkEnded(int position, const BatchOutcome &outcome);
     void batchEnded(const QList<BatchOutcome> &outcomes);
+    // "第 3-5/40 首：" for the works under way, "第 N/M 首：" for one.
+    QString batchPrefix(const QList<int> &positions) const;
+    void batchWorkStatus(const QString &text);
+    void batchWorkProgress(int position, qint64 received, qint64 size);
+    void showBatchProgress();
 
     Controls m_c;
     SongState &m_song;
@@ -126,6 +138,7 @@ private:
     Command6Offers m_command6 = Command6Offers::Start; // the design caption is "开始下载"
     std::unique_ptr<WorkBatch> m_batch;
     QString m_batchPrefix; // "第 N/M 首：" while a batch runs
+    QHash<int, double> m_batchShares; // the running works' transfers, each 0 to 1
 
     // Dragging Picture3: where it was pressed inside the panel, the point
     // that stays under the mouse until the button is released.

@@ -446,6 +446,7 @@ private slots:
         RecordingDesktop desktop;
         DownloadPanel panel(controlsOf(form).downloadPanel, window.song, engine, window.dialogs, desktop,
                             musicFolder);
+        panel.setBatchJobs(1); // one work after another: the steps below follow the second work
         window.works.setDownloadWorks([&panel](const QList<WorkRow> &rows) { panel.downloadWorks(rows); });
         // The batch runs inside the queued menu call, so the user's clicks
         // during it come from the engine's progress events, as they would
