@@ -17,7 +17,8 @@ struct SongTags {
 // Writes `tags` into the MP3 file at `path` as an ID3v2.4 tag at its head.
 // A tag the file has already is updated in place of being duplicated: the
 // frames above are replaced, every other frame stays. The audio bytes are
-// not touched. Empty values leave their frames out. Returns an empty string,
+// not touched. Empty values leave their frames out. A file with no MPEG
+// audio frame in it is left as it is. Returns an empty string,
 // or what went wrong in words (the file may then be partly written: callers
 // tag a temporary file, never the one a user has).
 QString writeSongTags(const QString &path, const SongTags &tags);
