@@ -72,21 +72,17 @@ public:
     {
         return QStringLiteral("http://media.kelvaro.test/w/%1.mp3").arg(5000000 + work);
     }
-    static QString photoAddress(int work)
-    {
-        return QStringLiteral("http://img.kelvaro.test/p/%1.jpg").arg(5000000 + work);
-    }
+    // The singer's photo: every recording page shows it.
+    static QString photoAddress() { return QStringLiteral("http://img.kelvaro.test/p/7700.jpg"); }
     // The file name the download panel gives work `work`.
     static QString fileName(int work) { return QStringLiteral("Work %1 - Singer.mp3").arg(work); }
     QByteArray audio(int work) const { return patterned(m_options.audioBytes + work * 101, work); }
-    static QByteArray photo(int work)
-    {
-        return QByteArray("\xFF\xD8\xFF\xE0", 4) + patterned(2000 + work, 100 + work);
-    }
+    static QByteArray photo() { return QByteArray("\xFF\xD8\xFF\xE0", 4) + patterned(2000, 100); }
 
     int mostAtOnce() const { return m_most.load(); }
     int mostAudioAtOnce() const { return m_mostAudio.load(); }
     int requests() const { return m_requests.load(); }
+    int photoRequests() const { return m_photoRequests.load(); }
 
 private:
     static void raise(std::atomic<int> &most, int now)
@@ -119,10 +115,11 @@ private:
             SongPageFields fields;
             fields.title = QStringLiteral("Work %1 - Singer Kelvaro - x").arg(work);
             fields.audio = audioAddress(work);
-            fields.photoElement = photoElement(photoAddress(work));
+            fields.photoElement = photoElement(photoAddress());
             body = songPage(fields).toStdString();
-        } else if (path == photoAddress(work) && work > 0) {
-            const QByteArray bytes = photo(work);
+        } else if (path == photoAddress()) {
+            ++m_photoRequests;
+            const QByteArray bytes = photo();
             body.assign(bytes.constData(), size_t(bytes.size()));
             type = "image/jpeg";
         } else if (path == audioAddress(work) && work > 0 && !m_options.missingAudio.count(work)) {
@@ -172,4 +169,5 @@ private:
     std::atomic<int> m_audioNow{0};
     std::atomic<int> m_mostAudio{0};
     std::atomic<int> m_requests{0};
+    std::atomic<int> m_photoRequests{0};
 };

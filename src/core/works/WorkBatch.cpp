@@ -259,6 +259,7 @@ bool WorkBatch::run(const QString &folder)
     m_ended = 0;
     m_total = int(m_queue.size());
     m_names.clear();
+    m_covers.clear();
     m_outcomes.clear();
     m_folder = folder;
     QDir().mkpath(folder);
@@ -430,6 +431,11 @@ void WorkBatch::fetchCover(Running &work)
     // saved all the same, with no cover.
     if (!m_tags || work.picture.isEmpty())
         return startTransfer(work);
+    // A singer's works mostly show the same picture: it is fetched once a batch.
+    if (const auto known = m_covers.constFind(work.picture); known != m_covers.cend()) {
+        work.tags.cover = *known;
+        return startTransfer(work);
+    }
     const int position = work.position;
     work.coverFetch = m_pageFetch(work.picture, [this, position](std::optional<HttpAnswer> answer) {
         QMetaObject::invokeMethod(
@@ -441,8 +447,10 @@ void WorkBatch::fetchCover(Running &work)
                 found->coverFetch = FetchHandle();
                 if (m_stopRequested)
                     return workDone(*found, BatchOutcome::Kind::Stopped);
-                if (answer && answer->status / 100 == 2)
+                if (answer && answer->status / 100 == 2 && !answer->body.isEmpty()) {
                     found->tags.cover = answer->body;
+                    m_covers.insert(found->picture, answer->body);
+                }
                 startTransfer(*found);
             },
             Qt::QueuedConnection);

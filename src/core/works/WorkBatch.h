@@ -202,6 +202,7 @@ private:
     // second work with the same song name and singer must not overwrite the
     // first one's file.
     QHash<QString, QString> m_names;
+    QHash<QString, QByteArray> m_covers; // pictures fetched in this batch, by address
     // False from the start of the destructor: answers that come later are dropped.
     const std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     bool m_running = false;
