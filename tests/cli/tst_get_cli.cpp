@@ -3,10 +3,17 @@
 // the order of its summary and the failures it lists.
 #include "common/BatchCommunity.h"
 #include "common/TestEnvironment.h"
+#include "ToneMp3.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <attachedpictureframe.h>
+#include <id3v2tag.h>
+#include <mpegfile.h>
+#include <textidentificationframe.h>
+#include <urllinkframe.h>
 
 namespace {
 
@@ -32,6 +39,33 @@ Run runGet(const QString &proxy, const QStringList &args)
     run.out = QString::fromUtf8(cli.readAllStandardOutput());
     run.err = QString::fromUtf8(cli.readAllStandardError());
     return run;
+}
+
+QString qs(const TagLib::String &value)
+{
+    return QString::fromStdString(value.to8Bit(true));
+}
+
+// The tags of a saved file as a music library reads them:
+// title|artist|cover bytes|page|work id; "no tag" when it has none.
+QString tagsOf(const QString &path, QByteArray *cover)
+{
+    TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
+    TagLib::ID3v2::Tag *tag = file.isValid() ? file.ID3v2Tag() : nullptr;
+    if (!tag || tag->isEmpty())
+        return QStringLiteral("no tag");
+    QString page;
+    QString workId;
+    for (TagLib::ID3v2::Frame *frame : tag->frameList("WOAS"))
+        page = qs(static_cast<TagLib::ID3v2::UrlLinkFrame *>(frame)->url());
+    if (auto *text = TagLib::ID3v2::UserTextIdentificationFrame::find(tag, "KELVARO_WORK_ID"))
+        workId = qs(text->fieldList().back());
+    for (TagLib::ID3v2::Frame *frame : tag->frameList("APIC")) {
+        const TagLib::ByteVector bytes = static_cast<TagLib::ID3v2::AttachedPictureFrame *>(frame)->picture();
+        *cover = QByteArray(bytes.data(), qsizetype(bytes.size()));
+    }
+    return QStringList{qs(tag->title()), qs(tag->artist()), QString::number(cover->size()), page, workId}.join(
+        QLatin1Char('|'));
 }
 
 } // namespace
@@ -128,6 +162,51 @@ private slots:
             if (!missing)
                 QCOMPARE(readFile(QDir(rowFolder()).filePath(BatchCommunity::fileName(work))), community.audio(work));
         }
+    }
+
+    // Saved files carry their song's tags, the singer's photo as the cover
+    // (fetched once for the whole batch); --no-tags saves the bare audio.
+    void tags_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<bool>("tagged");
+        QTest::newRow("tagged") << QStringList{} << true;
+        QTest::newRow("bare") << QStringList{"--no-tags"} << false;
+    }
+    void tags()
+    {
+        QFETCH(QStringList, extra);
+        QFETCH(bool, tagged);
+        BatchCommunity::Options options;
+        options.works = 4;
+        options.recording = ToneMp3::encode(440, 0.5);
+        BatchCommunity community(options);
+        const Run run = runGet(community.proxy(),
+                               QStringList{"-d", rowFolder(), BatchCommunity::singerAddress(), "--jobs", "2"} + extra);
+        QCOMPARE(run.exitCode, 0);
+        for (int work = 1; work <= options.works; ++work) {
+            const QString file = QDir(rowFolder()).filePath(BatchCommunity::fileName(work));
+            const QByteArray saved = readFile(file);
+            QByteArray cover;
+            if (!tagged) {
+                QCOMPARE(saved, options.recording);
+                QCOMPARE(tagsOf(file, &cover), QStringLiteral("no tag"));
+                continue;
+            }
+            // The tag goes before the audio, which is left as it came.
+            QVERIFY(saved.startsWith("ID3"));
+            QVERIFY(saved.endsWith(options.recording));
+            const QString page = QStringLiteral("http://www.kelvaro.com/s/%1").arg(5000000 + work);
+            QCOMPARE(tagsOf(file, &cover), QStringLiteral("Work %1|Singer|%2|%3|%4")
+                                               .arg(work)
+                                               .arg(BatchCommunity::photo().size())
+                                               .arg(page)
+                                               .arg(5000000 + work));
+            QCOMPARE(cover, BatchCommunity::photo());
+        }
+        // Fetched once, or once per work that asked before the first came.
+        QVERIFY2(community.photoRequests() >= (tagged ? 1 : 0) && community.photoRequests() <= (tagged ? 2 : 0),
+                 qPrintable(QString::number(community.photoRequests())));
     }
 };
 

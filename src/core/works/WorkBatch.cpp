@@ -1,5 +1,7 @@
 #include "core/works/WorkBatch.h"
 
+#include "core/works/SavedSong.h"
+
 #include "core/download/Cls_DownLoad.h"
 #include "core/download/DownloadPanelLogic.h"
 #include "core/download/SongTags.h"
@@ -387,7 +389,8 @@ void WorkBatch::pageLookedUp(Running &work, const QString &pageAddress, const Pa
     work.tags.title = songTitle;
     work.tags.artist = song.UserName;
     work.tags.sourcePage = pageAddress;
-    work.tags.workId = song.WorkId.isEmpty() ? work.outcome.work.id : song.WorkId;
+    // The work asked for by its row, or the one the page names.
+    work.tags.workId = work.outcome.work.id.isEmpty() ? song.WorkId : work.outcome.work.id;
     const int position = work.position;
     emit targetChosen(work.outcome.file, songTitle, song.UserName);
     emit workTarget(position, work.outcome.file, songTitle, song.UserName);
@@ -397,7 +400,14 @@ void WorkBatch::pageLookedUp(Running &work, const QString &pageAddress, const Pa
     if (m_stopRequested) // asked for by a handler of targetChosen
         return workDone(*found, BatchOutcome::Kind::Stopped);
 
-    // A complete file from an earlier run (or an earlier row of the same work) stays.
+    // A complete file from an earlier run (or an earlier row of the same work)
+    // stays: one this batch tagged as this work's, or one of the size the
+    // server announces.
+    if (const QFileInfo existing(found->outcome.file); existing.isFile() && !found->tags.workId.isEmpty()
+                                                       && savedWorkId(existing.filePath()) == found->tags.workId) {
+        found->outcome.bytes = existing.size();
+        return workDone(*found, BatchOutcome::Kind::Skipped);
+    }
     if (QFileInfo(found->outcome.file).isFile()) {
         // The answer may come while this batch is being destroyed (its
         // destructor ends the probe) or after: then nothing goes on.

@@ -12,7 +12,9 @@
 #include "common/TransferBytes.h"
 #include "common/SongPages.h"
 #include "core/platform/Network.h"
+#include "core/works/SavedSong.h"
 #include "core/works/WorkBatch.h"
+#include "ToneMp3.h"
 
 #include <QMenu>
 #include <QNetworkProxy>
@@ -419,6 +421,39 @@ private slots:
         if (written.contains(QStringLiteral("|904|")))
             QCOMPARE(cover, m_picture);
         QCOMPARE(QFileInfo::exists(ended->first().file), writerFails.isEmpty());
+    }
+
+    // A file saved by a batch names its work in its tag; that is how the
+    // next batch knows it complete though its size is no longer the
+    // server's. Anything else names no work.
+    void savedWorkId_data()
+    {
+        QTest::addColumn<QString>("content"); // "mp3", "tagged mp3", "bytes", "tagged bytes", "none"
+        QTest::addColumn<QString>("workId");
+        QTest::newRow("tagged recording") << "tagged mp3" << "3108115";
+        QTest::newRow("recording without our tag") << "mp3" << "";
+        QTest::newRow("no audio, writer leaves it") << "tagged bytes" << "";
+        QTest::newRow("plain bytes") << "bytes" << "";
+        QTest::newRow("no file") << "none" << "";
+    }
+    void savedWorkId()
+    {
+        QFETCH(QString, content);
+        QFETCH(QString, workId);
+        const QString path = m_dir.filePath(QStringLiteral("saved-%1.mp3").arg(QString::fromLatin1(QTest::currentDataTag())));
+        if (content != QLatin1String("none")) {
+            QFile file(path);
+            const QByteArray bytes = content.endsWith(QLatin1String("mp3")) ? ToneMp3::encode(330, 0.3) : patterned(5000, 4);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        }
+        if (content.startsWith(QLatin1String("tagged"))) {
+            SongTags tags;
+            tags.title = QStringLiteral("夏夜的风");
+            tags.artist = QStringLiteral("林晓雨");
+            tags.workId = QStringLiteral("3108115");
+            QCOMPARE(writeSongTags(path, tags), QString());
+        }
+        QCOMPARE(::savedWorkId(path), workId);
     }
 
     // The table's menu in the window: one work, every work with a stop from
