@@ -13,12 +13,15 @@
 // Call at the top of a test's main (see KELVARO_TEST_MAIN): no display, a
 // private runtime folder, a private configuration folder (what the program
 // remembers of its user starts afresh in every test run and never reaches the
-// real one), no proxy from the caller's environment, so that traffic to the
+// real one), a private cache folder (kept partial downloads and their records
+// stay there), no proxy from the caller's environment, so that traffic to the
 // local test server goes straight to 127.0.0.1.
 inline void prepareTestEnvironment()
 {
     static QTemporaryDir config(QDir::tempPath() + QStringLiteral("/kelvaro-test-config-XXXXXX"));
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    static QTemporaryDir cache(QDir::tempPath() + QStringLiteral("/kelvaro-test-cache-XXXXXX"));
+    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const QString runtime = QDir::tempPath() + QStringLiteral("/kelvaro-test-runtime");

@@ -68,6 +68,16 @@ void TestServer::start()
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+void TestServer::startOn(int port)
+{
+    if (!m_server->bind_to_port("127.0.0.1", port))
+        qFatal("TestServer: cannot bind to 127.0.0.1:%d", port);
+    m_port = port;
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 void TestServer::stop()
 {
     m_stopping = true;
@@ -218,6 +228,101 @@ void TestServer::serveRedirect(const QString &path, const QString &target, int s
         res.status = status;
         res.set_header("Location", url(target).toStdString());
     });
+}
+
+void RangeRoute::change(const std::function<void(RangeAnswers &)> &edit)
+{
+    QMutexLocker lock(&m_mutex);
+    edit(m_answers);
+}
+
+RangeAnswers RangeRoute::answers() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_answers;
+}
+
+QList<QByteArray> RangeRoute::requests() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_requests;
+}
+
+QList<int> RangeRoute::statuses() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_statuses;
+}
+
+std::shared_ptr<RangeRoute> TestServer::serveRanges(const QString &path, const RangeAnswers &answers)
+{
+    auto route = std::make_shared<RangeRoute>();
+    route->m_answers = answers;
+    m_server->Get(path.toStdString(), [route](const httplib::Request &request, httplib::Response &res) {
+        const QByteArray range = QByteArray::fromStdString(request.get_header_value("Range"));
+        const QByteArray ifRange = QByteArray::fromStdString(request.get_header_value("If-Range"));
+        // The range is answered here, with If-Range, not by the server library.
+        const_cast<httplib::Request &>(request).ranges.clear();
+        RangeAnswers now;
+        QPair<int, QByteArray> failure{0, {}};
+        bool cut = false;
+        {
+            QMutexLocker lock(&route->m_mutex);
+            route->m_requests << "Range=" + range + ";If-Range=" + ifRange;
+            now = route->m_answers;
+            if (!route->m_answers.failures.isEmpty())
+                failure = route->m_answers.failures.takeFirst();
+            else if (route->m_answers.cuts > 0) {
+                --route->m_answers.cuts;
+                cut = true;
+            }
+        }
+        const auto answered = [&](int status) {
+            QMutexLocker lock(&route->m_mutex);
+            route->m_statuses << status;
+        };
+        if (failure.first != 0) {
+            res.status = failure.first;
+            if (!failure.second.isEmpty())
+                res.set_header("Retry-After", failure.second.toStdString());
+            res.set_content("busy", "text/plain");
+            answered(failure.first);
+            return;
+        }
+        if (!now.etag.isEmpty())
+            res.set_header("ETag", now.etag.toStdString());
+        if (!now.lastModified.isEmpty())
+            res.set_header("Last-Modified", now.lastModified.toStdString());
+        const qint64 size = now.body.size();
+        qint64 from = 0;
+        const bool validated = ifRange.isEmpty() || ifRange == now.etag || ifRange == now.lastModified;
+        if (now.honourRanges && validated && range.startsWith("bytes=") && range.endsWith('-')) {
+            from = range.mid(6, range.size() - 7).toLongLong();
+            if (from >= size) {
+                res.status = 416;
+                res.set_header("Content-Range", "bytes */" + std::to_string(size));
+                res.set_content("", "text/plain");
+                answered(416);
+                return;
+            }
+            res.status = 206;
+            res.set_header("Content-Range",
+                           "bytes " + std::to_string(from) + '-' + std::to_string(size - 1) + '/' + std::to_string(size));
+        } else {
+            res.status = 200;
+        }
+        answered(res.status);
+        const QByteArray part = now.body.mid(from);
+        const qint64 sending = cut ? std::min<qint64>(now.cutAfter, part.size()) : part.size();
+        res.set_content_provider(size_t(part.size()), "audio/mpeg",
+                                 [part, sending](size_t offset, size_t, httplib::DataSink &sink) {
+                                     if (qint64(offset) >= sending)
+                                         return false; // drops the connection
+                                     sink.write(part.constData() + offset, size_t(sending - qint64(offset)));
+                                     return true;
+                                 });
+    });
+    return route;
 }
 
 int TestServer::refusingPort()

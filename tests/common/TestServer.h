@@ -2,6 +2,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <QList>
+#include <QMutex>
+#include <QPair>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -18,6 +22,39 @@ struct Response;
 // unpacking fails.
 QByteArray brokenGzip(const QByteArray &text);
 
+// How serveRanges answers; may be changed while the server runs.
+struct RangeAnswers {
+    QByteArray body;
+    QByteArray etag;          // sent as ETag when not empty
+    QByteArray lastModified;  // sent as Last-Modified when not empty
+    bool honourRanges = true; // false: every answer is the whole body with 200
+    // The next `cuts` answers send `cutAfter` bytes of what they announce,
+    // then drop the connection.
+    int cutAfter = 0;
+    int cuts = 0;
+    // Answered first, one per request, with a short text body: the status
+    // and a Retry-After value (none when empty).
+    QList<QPair<int, QByteArray>> failures;
+};
+
+// A route of serveRanges: what it answers, and what it was asked.
+class RangeRoute {
+public:
+    void change(const std::function<void(RangeAnswers &)> &edit);
+    RangeAnswers answers() const;
+    // One line per request: "Range=...;If-Range=..." (empty values when absent).
+    QList<QByteArray> requests() const;
+    // The status of each answer, in order.
+    QList<int> statuses() const;
+
+private:
+    friend class TestServer;
+    mutable QMutex m_mutex;
+    RangeAnswers m_answers;
+    QList<QByteArray> m_requests;
+    QList<int> m_statuses;
+};
+
 // A local HTTP server for tests: 127.0.0.1, an ephemeral port, its own thread.
 // Register routes first (the helpers below or http() directly), then start().
 // Besides ordinary answers it can misbehave the ways real servers do.
@@ -30,6 +67,8 @@ public:
 
     httplib::Server &http() { return *m_server; }
     void start();
+    // Starts on `port` of 127.0.0.1 (for instance one refusingPort() gave out).
+    void startOn(int port);
     void stop();
 
     int port() const { return m_port; }
@@ -59,6 +98,11 @@ public:
     void resetMostSlowAtOnce() { m_mostSlow = m_slowNow.load(); }
     // Accepts the request and never answers at all.
     void serveSilence(const QString &path);
+    // A body that can be continued: "Range: bytes=N-" is answered with 206
+    // and Content-Range when If-Range (if sent) names the current ETag or
+    // Last-Modified, with the whole body (200) when it does not, and with
+    // 416 when N is not within the body.
+    std::shared_ptr<RangeRoute> serveRanges(const QString &path, const RangeAnswers &answers);
     // A redirect to another path of this server.
     void serveRedirect(const QString &path, const QString &target, int status = 302);
 

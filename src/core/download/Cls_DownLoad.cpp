@@ -1,10 +1,13 @@
 #include "core/download/Cls_DownLoad.h"
 #include "core/download/DownloadStatus.h"
+#include "core/download/KeptPartial.h"
 #include "core/platform/Network.h"
 
 #include <curl/curl.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QLocale>
 #include <QPointer>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +21,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <map>
 #include <set>
@@ -90,8 +95,11 @@ public:
             // symbolic or hard link) is never opened; O_NOFOLLOW as well.
             const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
             if (fd >= 0) {
+                // Held while it is written: another engine never continues it meanwhile.
+                ::flock(fd, LOCK_EX | LOCK_NB);
                 m_fd = fd;
                 m_part = encoded;
+                m_size = 0;
                 return true;
             }
             if (errno != EEXIST)
@@ -100,12 +108,47 @@ public:
         return failWith(EEXIST);
     }
 
+    // Takes over a temporary file an earlier transfer kept, to write on at
+    // its end: only the very file that was kept (device and inode), a
+    // regular file of this user with no other link, never through a link.
+    bool adopt(const QString &temp, quint64 device, quint64 inode)
+    {
+        const QByteArray encoded = QFile::encodeName(temp);
+        const int fd = ::open(encoded.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            return failWith(errno);
+        struct stat info {};
+        const bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::getuid()
+                       && quint64(info.st_dev) == device && quint64(info.st_ino) == inode && info.st_nlink == 1;
+        // Another transfer into the same target may be writing on it already.
+        const bool free = same && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (!free || ::lseek(fd, 0, SEEK_END) != info.st_size) {
+            ::close(fd);
+            return failWith(EEXIST);
+        }
+        m_fd = fd;
+        m_part = encoded;
+        m_size = qint64(info.st_size);
+        return true;
+    }
+
+    // Empties the file to start over in it.
+    bool truncate()
+    {
+        m_pending = 0;
+        if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
+            return failWith(errno);
+        m_size = 0;
+        return true;
+    }
+
     bool append(const char *data, qint64 size)
     {
         if (m_pending + size > qint64(sizeof m_batch) && !flush())
             return false;
         std::memcpy(m_batch + m_pending, data, size_t(size));
         m_pending += size;
+        m_size += size;
         return true;
     }
 
@@ -126,9 +169,8 @@ public:
         return true;
     }
 
-    // Moves the finished file over the target in one step: whoever looks
-    // sees the old file or the new one, never a part of either.
-    bool commit()
+    // Writes out and closes the finished file, ready for commit().
+    bool close()
     {
         if (!flush())
             return false;
@@ -136,11 +178,44 @@ public:
         const int fd = std::exchange(m_fd, -1);
         if (::close(fd) != 0)
             return failWith(errno);
+        return true;
+    }
+
+    // Moves the closed file over the target in one step: whoever looks
+    // sees the old file or the new one, never a part of either.
+    bool commit()
+    {
         if (std::rename(m_part.constData(), QFile::encodeName(m_target).constData()) != 0)
             return failWith(errno);
         m_committed = true;
         return true;
     }
+
+    // Writes out and closes the file and leaves it in place for a later
+    // transfer to continue; `device` and `inode` say which file it is.
+    bool keep(quint64 *device, quint64 *inode)
+    {
+        struct stat info {};
+        if (m_fd < 0 || !flush() || ::fstat(m_fd, &info) != 0)
+            return false;
+        if (::close(std::exchange(m_fd, -1)) != 0)
+            return false;
+        *device = quint64(info.st_dev);
+        *inode = quint64(info.st_ino);
+        m_committed = true; // not removed when this goes
+        return true;
+    }
+    // A kept file that could not be recorded goes after all.
+    void unkeep()
+    {
+        if (!m_part.isEmpty())
+            ::unlink(m_part.constData());
+        m_part.clear();
+    }
+
+    QString path() const { return QFile::decodeName(m_part); }
+    // Bytes written so far, those still in the batch included.
+    qint64 size() const { return m_size; }
 
     // Closes and removes the temporary file this transfer made; the target
     // and whatever else lies in the folder are not touched.
@@ -170,6 +245,7 @@ private:
     QString m_error;
     int m_errno = 0;
     bool m_committed = false;
+    qint64 m_size = 0;
     char m_batch[16 * 1024];
     qint64 m_pending = 0;
 };
@@ -260,10 +336,12 @@ public:
     // Sets the transfer up and hands it to libcurl. False, with
     // setupError() saying why, when any option could not be set: above all
     // the restriction to http and https, without which nothing is fetched.
-    bool start(const QByteArray &url)
+    bool start(const QByteArray &url, const QList<QByteArray> &extraHeaders = {})
     {
-        for (const char *header : {"Cache-Control: no-cache", "Pragma: no-cache", "Accept-Encoding: identity"}) {
-            curl_slist *const grown = curl_slist_append(m_headers, header);
+        QList<QByteArray> headers{"Cache-Control: no-cache", "Pragma: no-cache", "Accept-Encoding: identity"};
+        headers += extraHeaders;
+        for (const QByteArray &header : std::as_const(headers)) {
+            curl_slist *const grown = curl_slist_append(m_headers, header.constData());
             if (!grown)
                 return setupFailed("HTTPHEADER", "out of memory");
             m_headers = grown;
@@ -367,7 +445,31 @@ public:
     long httpStatus() const { return m_httpStatus; }
     const QByteArray &contentLength() const { return m_contentLength; }
     const QByteArray &contentType() const { return m_contentType; }
+    const QByteArray &etag() const { return m_etag; }
+    const QByteArray &lastModified() const { return m_lastModified; }
+    const QByteArray &contentRange() const { return m_contentRange; }
+    const QByteArray &retryAfter() const { return m_retryAfter; }
     bool done() const { return m_done; }
+    // The transfer failed the way a busy or briefly unreachable server makes
+    // one fail (refused, reset, nothing answered, timed out, cut short): the
+    // same request may well succeed a moment later. A bad address, a
+    // protocol that is not allowed or a failed setup would not.
+    bool failedTransiently() const
+    {
+        switch (m_result) {
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            return m_done;
+        default:
+            return false;
+        }
+    }
     bool failed() const { return m_done && m_result != CURLE_OK; }
     // Nothing has arrived for the stall limit.
     bool stalled() const { return m_stalled; }
@@ -424,6 +526,10 @@ private:
             m_location = false;
             m_contentLength.clear();
             m_contentType.clear();
+            m_etag.clear();
+            m_lastModified.clear();
+            m_contentRange.clear();
+            m_retryAfter.clear();
             return;
         }
         if (line == "\r\n" || line == "\n") {
@@ -452,6 +558,14 @@ private:
             m_contentLength = m_contentLength.isEmpty() ? value : m_contentLength + ", " + value;
         else if (name == "content-type")
             m_contentType = value;
+        else if (name == "etag")
+            m_etag = value;
+        else if (name == "last-modified")
+            m_lastModified = value;
+        else if (name == "content-range")
+            m_contentRange = value;
+        else if (name == "retry-after")
+            m_retryAfter = value;
     }
 
     // Takes all of a piece or, while enough is held already, none: libcurl
@@ -505,6 +619,10 @@ private:
     QByteArray m_locationValue;
     QByteArray m_contentLength;
     QByteArray m_contentType;
+    QByteArray m_etag;
+    QByteArray m_lastModified;
+    QByteArray m_contentRange;
+    QByteArray m_retryAfter;
     bool m_done = false;
     CURLcode m_result = CURLE_OK;
     QString m_setupError;
@@ -621,6 +739,51 @@ void CurlMulti::watch(curl_socket_t socket, int what)
     need(watched.write, QSocketNotifier::Write, what & CURL_POLL_OUT, CURL_CSELECT_OUT);
 }
 
+// Where a "206 Partial Content" answer's bytes start, read from its
+// Content-Range ("bytes 100-199/5000"); -1 when it cannot be read. `total`
+// gets the whole size, 0 when the server gave "*".
+qint64 contentRangeStart(const QByteArray &range, qint64 *total)
+{
+    *total = 0;
+    const QByteArray text = range.trimmed();
+    if (!text.startsWith("bytes "))
+        return -1;
+    const qsizetype dash = text.indexOf('-');
+    const qsizetype slash = text.indexOf('/');
+    if (dash < 0 || slash < dash)
+        return -1;
+    bool ok = false;
+    const qint64 start = text.mid(6, dash - 6).trimmed().toLongLong(&ok);
+    if (!ok || start < 0)
+        return -1;
+    const QByteArray whole = text.mid(slash + 1).trimmed();
+    if (whole != "*") {
+        *total = whole.toLongLong(&ok);
+        if (!ok || *total <= start)
+            return -1;
+    }
+    return start;
+}
+
+// Retry-After, as seconds or as an HTTP date, in milliseconds from now; -1
+// when absent or unreadable.
+qint64 retryAfterMs(const QByteArray &value)
+{
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty())
+        return -1;
+    bool ok = false;
+    const qint64 seconds = text.toLongLong(&ok);
+    if (ok)
+        return seconds >= 0 ? seconds * 1000 : -1;
+    // An HTTP date: "Wed, 09 Dec 2026 10:00:00 GMT", always in GMT.
+    QDateTime when = QLocale::c().toDateTime(QString::fromLatin1(text), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    if (!when.isValid())
+        return -1;
+    when.setTimeSpec(Qt::UTC);
+    return std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when));
+}
+
 } // namespace
 
 bool DownloadResult::complete() const
@@ -651,17 +814,39 @@ DownloadClass classifyDownload(const DownloadResult &result)
     return DownloadClass::Complete;
 }
 
-// One transfer from DLFile to its end.
+// One transfer from DLFile to its end: one attempt, or several when a
+// transient failure is tried again.
 struct Cls_DownLoad::Run {
-    enum class Step { Starting, AwaitingAnswer, Receiving };
+    enum class Step { Starting, AwaitingAnswer, Receiving, Waiting };
     Step step = Step::Starting;
+    TransferOptions options;
     QString url;
     QString path;
     QString stallMessage;
+    QString resumeFolder;
+    int retryUnitMs = 1000;
     std::unique_ptr<CurlTransfer> net;
-    std::unique_ptr<TargetFile> file; // after `net`: the ".part" goes first
+    // After `net`: the ".part" goes first. `file` holds the body of a 2xx
+    // answer and lasts from one attempt to the next; an error page that
+    // comes while it holds bytes worth continuing goes to `errorBody`.
+    std::unique_ptr<TargetFile> file;
+    std::unique_ptr<TargetFile> errorBody;
+    TargetFile *sink = nullptr;
     DownloadResult result;
     qint64 downloaded = 0;
+    // `file` holds the first bytes of the answer described below, which had
+    // a validator: a later attempt may ask for the rest.
+    bool continuable = false;
+    QByteArray etag;
+    QByteArray lastModified;
+    qint64 length = 0;
+    // This attempt asked for the bytes from here on (0: all of them).
+    qint64 rangeFrom = 0;
+    qint64 resumedFrom = 0;
+    // A kept file was looked for: its record is settled when the transfer ends.
+    bool recordLooked = false;
+    int retried = 0;
+    QTimer backoff;
 };
 
 Cls_DownLoad::Cls_DownLoad(QObject *parent) : QObject(parent), m_session(applicationSession)
@@ -670,8 +855,18 @@ Cls_DownLoad::Cls_DownLoad(QObject *parent) : QObject(parent), m_session(applica
 }
 
 // A transfer still running ends here without another event: its ".part"
-// is removed and an earlier target stays.
-Cls_DownLoad::~Cls_DownLoad() = default;
+// is removed and an earlier target stays; with `resume` the ".part" is
+// kept for the next transfer when it can be continued.
+Cls_DownLoad::~Cls_DownLoad()
+{
+    if (m_run)
+        keepOrDrop(true);
+}
+
+QString Cls_DownLoad::resumeFolder() const
+{
+    return m_resumeFolder.isEmpty() ? KeptPartial::defaultFolder() : m_resumeFolder;
+}
 
 void Cls_DownLoad::DLFileStop()
 {
@@ -720,20 +915,26 @@ qint64 Cls_DownLoad::announcedSize(const QByteArray &contentLength)
 }
 
 
+
 bool Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sLocalFilePath, const TransferOptions &options)
 {
     // One transfer per engine: a second one would share its events and its
     // stop request. The caller waits for DLFileFinished, or uses another engine.
     if (m_running)
         return false;
-    Q_UNUSED(options);
     m_running = true;
     m_stopWhileRunning = false;
     m_answer = {};
     m_run = std::make_unique<Run>();
+    m_run->options = options;
+    m_run->options.retries = std::max(0, options.retries);
     m_run->url = sRemoteURL;
     m_run->path = sLocalFilePath;
     m_run->stallMessage = QStringLiteral("nothing received for %1 s").arg(m_stallLimitMs / 1000.0);
+    m_run->resumeFolder = resumeFolder();
+    m_run->retryUnitMs = std::max(0, m_retryUnitMs);
+    m_run->backoff.setSingleShot(true);
+    connect(&m_run->backoff, &QTimer::timeout, this, &Cls_DownLoad::post);
     post();
     return true;
 }
@@ -770,6 +971,20 @@ void Cls_DownLoad::advance()
         case Run::Step::Receiving:
             receive();
             break;
+        case Run::Step::Waiting:
+            if (m_stopWhileRunning) { // a stop during the pause ends the transfer at once
+                m_bStop = false;
+                m_stopWhileRunning = false;
+                DownloadResult result = m_run->result;
+                result.ending = DownloadResult::Ending::Stopped;
+                result.bytes = m_run->file && m_run->continuable ? m_run->file->size() : 0;
+                result.shortTransfer = false;
+                result.error.clear();
+                finish(result, {StoppedOnRequest, HandlesClosed}, true);
+            } else if (!m_run->backoff.isActive()) {
+                startAttempt();
+            }
+            break;
         }
     }
     m_advancing = false;
@@ -802,13 +1017,80 @@ void Cls_DownLoad::begin()
     }
     emit DLFileStatus(SessionOpen);
 
+    if (run.options.resume)
+        pickUpKeptFile();
     const QUrl address(run.url);
     const QString scheme = address.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         return refuse(QStringLiteral("not an http address: %1").arg(run.url));
     if (isReservedInvalidHost(address))
         return refuse(QStringLiteral("Host %1 not found").arg(address.host()));
-    if (!run.net->start(address.toEncoded()))
+    startAttempt();
+}
+
+// Takes over the temporary file an earlier transfer into this target kept,
+// when its record still describes that very file, for this address, with a
+// validator to ask the server with. A file that is not the one recorded is
+// neither opened nor removed; one of ours that cannot be continued goes.
+void Cls_DownLoad::pickUpKeptFile()
+{
+    Run &run = *m_run;
+    run.recordLooked = true;
+    const std::optional<KeptPartial> kept = KeptPartial::load(run.resumeFolder, run.path);
+    if (!kept)
+        return;
+    qint64 size = 0;
+    switch (kept->check(run.url, &size)) {
+    case KeptPartial::Check::Usable: {
+        auto file = std::make_unique<TargetFile>(run.path);
+        if (file->adopt(kept->temp, kept->device, kept->inode)) {
+            run.file = std::move(file);
+            run.continuable = true;
+            run.etag = kept->etag;
+            run.lastModified = kept->lastModified;
+            run.length = kept->length;
+            return; // the record is settled when the transfer ends
+        }
+        break;
+    }
+    case KeptPartial::Check::Stale:
+        ::unlink(QFile::encodeName(kept->temp).constData());
+        break;
+    case KeptPartial::Check::NotOurs:
+        break;
+    }
+    KeptPartial::remove(run.resumeFolder, run.path);
+}
+
+// Asks the server, for all of the file or, when bytes of it are at hand
+// already, for the rest on condition that it is still the same file.
+void Cls_DownLoad::startAttempt()
+{
+    Run &run = *m_run;
+    run.step = Run::Step::Starting;
+    run.sink = nullptr;
+    run.errorBody.reset();
+    CurlMulti *const multi = CurlMulti::instance();
+    if (!multi)
+        return refuse(QStringLiteral("no network session"));
+    run.net = std::make_unique<CurlTransfer>(*multi, m_stallLimitMs, [this] { post(); });
+    if (!run.net->ready())
+        return refuse(QStringLiteral("no network session"));
+
+    run.rangeFrom = 0;
+    QList<QByteArray> headers;
+    if (run.file && run.continuable) {
+        if (!run.file->flush()) {
+            run.sink = run.file.get();
+            return fileFailed();
+        }
+        run.rangeFrom = run.file->size();
+    }
+    if (run.rangeFrom > 0) {
+        headers << "Range: bytes=" + QByteArray::number(run.rangeFrom) + '-'
+                << "If-Range: " + KeptPartial::validator(run.etag, run.lastModified);
+    }
+    if (!run.net->start(QUrl(run.url).toEncoded(), headers))
         return refuse(run.net->setupError());
     run.step = Run::Step::AwaitingAnswer;
     awaitAnswer();
@@ -824,9 +1106,9 @@ void Cls_DownLoad::awaitAnswer()
             m_stopWhileRunning = false;
             DownloadResult result;
             result.ending = DownloadResult::Ending::Stopped;
-            finish(result, {StoppedOnRequest, HandlesClosed});
+            finish(result, {StoppedOnRequest, HandlesClosed}, true);
         } else if (net.stalled()) {
-            refuse(QStringLiteral("no answer: ") + run.stallMessage);
+            refuse(QStringLiteral("no answer: ") + run.stallMessage, true);
         }
         return;
     }
@@ -834,19 +1116,74 @@ void Cls_DownLoad::awaitAnswer()
         return refuse(QStringLiteral("refused a redirect to %1: only http and https are followed")
                           .arg(net.refusedRedirect()));
     if (!net.answered())
-        return refuse(net.errorText());
+        return refuse(net.errorText(), net.failedTransiently());
     if (judgeNetworkEnd(int(net.httpStatus()), false) == NetworkOutcome::Refused)
         return refuse(QStringLiteral("the proxy refused the request (%1)").arg(net.httpStatus()));
-    run.result.httpStatus = int(net.httpStatus());
+    const int status = int(net.httpStatus());
+    qint64 total = 0;
+    if (run.rangeFrom > 0 && (status == 416 || status == 206)) {
+        // The server cannot give the rest (416), or gave something else than
+        // asked for: the kept bytes go, and the whole file is asked for,
+        // before anyone hears of this answer.
+        if (status == 416 || contentRangeStart(net.contentRange(), &total) != run.rangeFrom) {
+            run.file.reset();
+            run.continuable = false;
+            return startAttempt();
+        }
+    }
+    const bool continuing = run.rangeFrom > 0 && status == 206;
+    run.result = {};
+    run.result.httpStatus = status;
     run.result.contentType = net.contentType();
     m_answer = run.result;
     emit DLFileStatus(Answered);
 
-    run.result.announced = announcedSize(net.contentLength());
+    const qint64 announced = announcedSize(net.contentLength());
+    if (continuing)
+        run.result.announced = total > 0 ? total : (announced > 0 ? run.rangeFrom + announced : 0);
+    else
+        run.result.announced = announced;
+    if (continuing)
+        emit DLFileResuming(run.rangeFrom, run.result.announced);
     emit DLFileStatus(Receiving);
-    run.file = std::make_unique<TargetFile>(run.path);
-    if (!run.file->open())
-        return fileFailed();
+
+    if (status / 100 == 2) {
+        if (continuing) {
+            run.downloaded = run.rangeFrom;
+            run.resumedFrom = run.rangeFrom;
+        } else {
+            // All of it: whatever was kept starts over.
+            run.downloaded = 0;
+            run.resumedFrom = 0;
+            if (run.file && !run.file->truncate()) {
+                run.sink = run.file.get();
+                return fileFailed();
+            }
+            if (!run.file) {
+                run.file = std::make_unique<TargetFile>(run.path);
+                if (!run.file->open()) {
+                    run.sink = run.file.get();
+                    return fileFailed();
+                }
+            }
+            run.etag = net.etag();
+            run.lastModified = net.lastModified();
+        }
+        run.length = run.result.announced;
+        run.continuable = !KeptPartial::validator(run.etag, run.lastModified).isEmpty();
+        run.sink = run.file.get();
+    } else {
+        // An error page: bytes kept from an earlier answer stay as they are.
+        run.downloaded = 0;
+        const bool keepFile = run.file && run.continuable && run.file->size() > 0;
+        std::unique_ptr<TargetFile> &holder = keepFile ? run.errorBody : run.file;
+        if (!keepFile)
+            run.continuable = false;
+        holder = std::make_unique<TargetFile>(run.path);
+        run.sink = holder.get();
+        if (!holder->open())
+            return fileFailed();
+    }
     run.step = Run::Step::Receiving;
     receive();
 }
@@ -855,11 +1192,12 @@ void Cls_DownLoad::receive()
 {
     Run &run = *m_run;
     CurlTransfer &net = *run.net;
+    TargetFile &file = *run.sink;
     char chunk[ChunkSize];
     qint64 handed = 0;
     for (;;) {
         if (net.available() <= 0) {
-            if (!run.file->flush())
+            if (!file.flush())
                 return fileFailed();
             net.resume();
             if (net.available() > 0)
@@ -879,7 +1217,7 @@ void Cls_DownLoad::receive()
         if (handed >= RoundBytes)
             return post(); // the event loop's turn; the rest in the next round
         const qint64 got = net.take(chunk, ChunkSize);
-        if (!run.file->append(chunk, got))
+        if (!file.append(chunk, got))
             return fileFailed();
         run.downloaded += got;
         handed += got;
@@ -889,23 +1227,53 @@ void Cls_DownLoad::receive()
     }
 }
 
-void Cls_DownLoad::refuse(const QString &why)
+// Arranges the next attempt after a transient failure, when any are left:
+// after 1, 2, 4... delay units, or after what the server asked for.
+bool Cls_DownLoad::retryLater(const QString &reason, int retryAfterMs)
 {
+    Run &run = *m_run;
+    if (run.retried >= run.options.retries)
+        return false;
+    const int delay = retryAfterMs >= 0 ? retryAfterMs : run.retryUnitMs * (1 << std::min(run.retried, 6));
+    ++run.retried;
+    run.net.reset();
+    run.errorBody.reset();
+    run.sink = nullptr;
+    if (run.file && !run.continuable)
+        run.file.reset(); // bytes that cannot be continued are fetched again
+    run.step = Run::Step::Waiting;
+    run.backoff.start(delay);
+    emit DLFileRetrying(run.retried, run.options.retries, delay, reason);
+    return true;
+}
+
+void Cls_DownLoad::refuse(const QString &why, bool transient)
+{
+    if (transient && retryLater(why, -1))
+        return;
     DownloadResult result;
     result.ending = DownloadResult::Ending::AddressRefused;
     result.error = why;
-    finish(result, {NoAnswer, HandlesClosed});
+    finish(result, {NoAnswer, HandlesClosed}, transient);
 }
 
 void Cls_DownLoad::fileFailed()
+{
+    Run &run = *m_run;
+    const TargetFile *file = run.sink ? run.sink : run.file.get();
+    fileFailed(QStringLiteral("cannot write %1: %2").arg(run.path, file ? file->errorString() : QString()),
+               file ? file->errorCode() : 0);
+}
+
+void Cls_DownLoad::fileFailed(const QString &why, int systemError)
 {
     // The connection and the ".part" go with the transfer; no status follows.
     Run &run = *m_run;
     DownloadResult result = run.result;
     result.ending = DownloadResult::Ending::FileError;
     result.bytes = 0;
-    result.error = QStringLiteral("cannot write %1: %2").arg(run.path, run.file->errorString());
-    result.systemError = run.file->errorCode();
+    result.error = why;
+    result.systemError = systemError;
     finish(result, {});
 }
 
@@ -927,15 +1295,75 @@ void Cls_DownLoad::endTransfer(int finalStatus, bool readFailed, const QString &
         result.shortTransfer = true;
         result.error = QStringLiteral("received %1 of %2 bytes").arg(run.downloaded).arg(result.announced);
     }
+    // Cut short, stalled, a server error or too many requests: a moment
+    // later the same request may well succeed.
+    const int status = result.httpStatus;
+    bool transient = finalStatus == DataEnded
+                  && ((status / 100 == 2 && result.shortTransfer) || status / 100 == 5 || status == 429);
+    if (transient) {
+        const qint64 afterMs = status / 100 == 2 ? -1 : retryAfterMs(run.net->retryAfter());
+        // A server that asks for a long pause is not waited for.
+        if (afterMs > qint64(LongestRetryAfter) * 1000) {
+            transient = false;
+        } else {
+            const int delay = afterMs < 0 ? -1 : int(afterMs * run.retryUnitMs / 1000);
+            const QString reason = status / 100 == 2 ? result.error : QStringLiteral("HTTP %1").arg(status);
+            if (retryLater(reason, delay))
+                return;
+        }
+    }
     // Only now may the old target go; anything less than a complete answer
     // leaves it, and the ".part" is removed with the file.
-    if (result.complete() && !run.file->commit())
-        return fileFailed();
-    finish(result, {finalStatus, HandlesClosed});
+    if (result.complete()) {
+        if (!run.file->close())
+            return fileFailed();
+        if (run.options.beforeCommit) {
+            const QString why = run.options.beforeCommit(run.file->path());
+            if (!why.isEmpty())
+                return fileFailed(why, 0);
+        }
+        if (!run.file->commit())
+            return fileFailed();
+    }
+    finish(result, {finalStatus, HandlesClosed}, finalStatus == StoppedOnRequest || transient);
 }
 
-void Cls_DownLoad::finish(const DownloadResult &result, std::initializer_list<int> statuses)
+// With `resume`, the temporary file of an ending that may be continued later
+// is kept and recorded, when it holds the first bytes of a 2xx answer with a
+// validator; every other ending removes the record (and, with the Run, the
+// file).
+void Cls_DownLoad::keepOrDrop(bool resumable)
 {
+    Run &run = *m_run;
+    if (!run.options.resume || !run.recordLooked)
+        return;
+    run.net.reset();
+    run.errorBody.reset();
+    if (resumable && run.file && run.continuable && run.file->size() > 0) {
+        KeptPartial kept;
+        kept.target = run.path;
+        kept.temp = run.file->path();
+        kept.url = run.url;
+        kept.etag = run.etag;
+        kept.lastModified = run.lastModified;
+        kept.length = run.length;
+        if (run.file->keep(&kept.device, &kept.inode)) {
+            if (kept.save(run.resumeFolder))
+                return;
+            run.file->unkeep();
+        }
+    }
+    KeptPartial::remove(run.resumeFolder, run.path);
+}
+
+void Cls_DownLoad::finish(const DownloadResult &ended, std::initializer_list<int> statuses, bool resumable)
+{
+    DownloadResult result = ended;
+    if (m_run) {
+        result.retried = m_run->retried;
+        result.resumedFrom = result.ending == DownloadResult::Ending::FileError ? 0 : m_run->resumedFrom;
+        keepOrDrop(resumable);
+    }
     // The connection and the ".part" are gone before the last status.
     m_run.reset();
     for (const int status : statuses)

@@ -44,7 +44,9 @@ struct DownloadResult {
     // only ending that replaces the target file. Any other one leaves
     // whatever file was there as it was.
     // Bytes that were already in a kept temporary file when this transfer
-    // continued it; 0 when it started from the beginning. `bytes` counts them.
+    // continued it (or, after a retry, when its last attempt continued the
+    // bytes an earlier attempt received); 0 when it started from the
+    // beginning. `bytes` counts them.
     qint64 resumedFrom = 0;
     // Attempts made after the first (TransferOptions::retries).
     int retried = 0;
@@ -114,16 +116,28 @@ DownloadClass classifyDownload(const DownloadResult &result);
 //
 // The bytes go to TARGET + ".part" beside the target; only a complete
 // transfer (classifyDownload: Complete) moves it over the target, in one
-// rename. Every other ending removes the ".part" (there is no resume) and
-// leaves an earlier target file untouched; so does destroying the engine
-// while it runs.
+// rename. Every other ending removes the ".part" and leaves an earlier
+// target file untouched; so does destroying the engine while it runs. With
+// TransferOptions::resume, a transfer that was cut short, stopped, ran out
+// of retries on a transient failure, or was abandoned (engine destroyed)
+// after a 2xx answer with a validator (ETag or Last-Modified) keeps its
+// temporary file instead and records it in resumeFolder(); the next
+// transfer into the same target continues it when the record still
+// describes that very file and the server agrees.
+//
+// Within one DLFile call, retries (TransferOptions::retries) continue from
+// the bytes already received whenever the answer had a validator, with or
+// without `resume`.
 //
 // Status codes (DownloadStatus): 1 start; 2 session open; 3 the server answered (any HTTP
 // status); 4 about to open the target file; then progress events; 9 the data
 // ended or a read failed, or 5 a stop was acted on; 6 all closed. 7 (no
 // session) ends a transfer at once; 8 (no answer) is followed by 6. A file
 // that fails ends it without a further status. DLFileFinished follows the
-// last status.
+// last status. With retries, 1 and 2 come once, 3 and 4 for every attempt
+// the server answered, DLFileRetrying between attempts, and the ending
+// statuses for the last attempt only; a stop while waiting to try again
+// ends the transfer at once with 5 and 6.
 //
 // The stop request is a latch: set by DLFileStop at any time, cleared when
 // a transfer acts on it after writing and reporting a chunk, or at once
@@ -175,6 +189,16 @@ public:
     // Taken when a transfer starts.
     void setStallLimit(int ms) { m_stallLimitMs = ms; }
     int stallLimit() const { return m_stallLimitMs; }
+    // The length of the "seconds" that retry delays are counted in: 1000 ms
+    // but in tests. Taken when a transfer starts.
+    void setRetryDelayUnit(int ms) { m_retryUnitMs = ms; }
+    // Where the records of kept temporary files are (one file per target);
+    // by default "kelvaro/partial" in the user's cache folder. Taken when a
+    // transfer starts.
+    void setResumeFolder(const QString &folder) { m_resumeFolder = folder; }
+    QString resumeFolder() const;
+    // The longest Retry-After, in seconds, that is waited for.
+    static constexpr int LongestRetryAfter = 60;
 
     // Content-Length text as a byte count; 0 when absent or unreadable.
     static qint64 announcedSize(const QByteArray &contentLength);
@@ -210,10 +234,15 @@ private:
     void begin();
     void awaitAnswer();
     void receive();
-    void refuse(const QString &why);
+    void startAttempt();
+    void pickUpKeptFile();
+    bool retryLater(const QString &reason, int retryAfterMs);
+    void refuse(const QString &why, bool transient = false);
     void fileFailed();
+    void fileFailed(const QString &why, int systemError);
     void endTransfer(int finalStatus, bool readFailed, const QString &readError);
-    void finish(const DownloadResult &result, std::initializer_list<int> statuses);
+    void finish(const DownloadResult &result, std::initializer_list<int> statuses, bool resumable = false);
+    void keepOrDrop(bool resumable);
 
     std::unique_ptr<Run> m_run;
     DownloadResult m_answer;
@@ -226,6 +255,8 @@ private:
     bool m_advancing = false;
     bool m_advanceWanted = false;
     int m_stallLimitMs = DefaultStallLimitMs;
+    int m_retryUnitMs = 1000;
+    QString m_resumeFolder;
     SessionSource m_session;
     // The result of a transfer that ended in the current round.
     std::optional<DownloadResult> m_finished;
