@@ -208,6 +208,48 @@ private slots:
         QVERIFY2(community.photoRequests() >= (tagged ? 1 : 0) && community.photoRequests() <= (tagged ? 2 : 0),
                  qPrintable(QString::number(community.photoRequests())));
     }
+
+    // A recording that breaks off is tried again after 1 s and continued
+    // where it stopped; the file is the recording byte for byte. With
+    // --retries 0 the work fails and the others are saved all the same.
+    void retryAndResume_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("retried") << QStringList{} << true;
+        QTest::newRow("no retries") << QStringList{"--retries", "0"} << false;
+    }
+    void retryAndResume()
+    {
+        QFETCH(QStringList, extra);
+        QFETCH(bool, saved);
+        BatchCommunity::Options options;
+        options.works = 3;
+        options.audioBytes = 64 * 1024;
+        options.pieceBytes = 4096;
+        options.cutOnce = {2};
+        BatchCommunity community(options);
+        const Run run = runGet(community.proxy(),
+                               QStringList{"-d", rowFolder(), BatchCommunity::singerAddress(), "--no-tags"} + extra);
+        QCOMPARE(run.exitCode, saved ? 0 : 1);
+        const QString file = QDir(rowFolder()).filePath(BatchCommunity::fileName(2));
+        if (saved) {
+            QVERIFY2(run.err.contains(QStringLiteral("[2/3] retry 1 of 3 after 1 s (")), qPrintable(run.err));
+            const qsizetype at = run.err.indexOf(QStringLiteral("[2/3] resuming at "));
+            QVERIFY2(at > 0, qPrintable(run.err));
+            const qint64 from = run.err.mid(at + 18).section(QLatin1Char(' '), 0, 0).toLongLong();
+            QVERIFY2(from > 0 && from <= community.audio(2).size() / 2, qPrintable(run.err));
+            QCOMPARE(readFile(file), community.audio(2));
+            QVERIFY2(run.out.startsWith(QStringLiteral("Downloaded 3, skipped 0, failed 0")), qPrintable(run.out));
+        } else {
+            QVERIFY2(!run.err.contains(QStringLiteral("retry ")), qPrintable(run.err));
+            QVERIFY(!QFileInfo::exists(file));
+            QVERIFY2(run.out.contains(QStringLiteral("failed: 5000002 Work 2: the audio could not be downloaded")),
+                     qPrintable(run.out));
+        }
+        for (const int other : {1, 3})
+            QCOMPARE(readFile(QDir(rowFolder()).filePath(BatchCommunity::fileName(other))), community.audio(other));
+    }
 };
 
 KELVARO_TEST_MAIN(GetCommandTest)
