@@ -69,9 +69,11 @@ public:
     const QString &DownPath() const { return m_downPath; }
     // A transfer started here is running (its DLFileFinished has not come).
     bool transferRunning() const { return m_transferRunning; }
-    // The works the table's menu asked for, saved one after another into the
-    // default folder, in the progress bar and the status line ("第 N/M 首"),
-    // stopped by the start/stop button. Works asked for while a batch runs
+    // The works the table's menu asked for, saved into the default folder
+    // up to setBatchJobs() at once: the whole batch in the progress bar, the
+    // works under way in the status line ("第 3-5/40 首"), all of them
+    // stopped by the start/stop button, and the failed ones listed in a
+    // report at the end. Works asked for while a batch runs
     // join its queue; a single download running refuses them. Returns at
     // once; the batch's end shows in the status line and workEnded.
     void downloadWorks(const QList<WorkRow> &rows);
