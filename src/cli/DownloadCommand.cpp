@@ -18,14 +18,30 @@
 
 namespace {
 
-constexpr char DownloadUsage[] = "Usage: kelvaro download URL [-o FILE]\n"
-                                 "\n"
-                                 "Saves the resource at URL to FILE, or to the last part of the address\n"
-                                 "in the current folder. Only a complete download replaces an existing\n"
-                                 "FILE; Ctrl-C stops the transfer and leaves it as it was. A web page\n"
-                                 "(text/html) is not saved as an .mp3: 'kelvaro get' reads recording pages.\n"
-                                 "Progress goes to stderr: redrawn in place on a terminal, otherwise one\n"
-                                 "line when the data starts and one when it ends.\n";
+constexpr int DefaultRetries = 3;
+constexpr int MostRetries = 10;
+
+constexpr char DownloadUsage[] =
+    "Usage: kelvaro download URL [-o FILE] [--no-continue] [--retries N]\n"
+    "\n"
+    "Saves the resource at URL to FILE, or to the last part of the address\n"
+    "in the current folder. Only a complete download replaces an existing\n"
+    "FILE; Ctrl-C stops the transfer and leaves it as it was. A web page\n"
+    "(text/html) is not saved as an .mp3: 'kelvaro get' reads recording pages.\n"
+    "Progress goes to stderr: redrawn in place on a terminal, otherwise one\n"
+    "line when the data starts and one when it ends.\n"
+    "\n"
+    "A transfer that is cut short or stopped keeps what it received beside\n"
+    "FILE (FILE.part); the next download to FILE continues from there when the\n"
+    "server still has the same file (\"resuming at N bytes\"), and starts\n"
+    "over otherwise.\n"
+    "  -o, --output FILE  where to save (a folder: the address's name in it)\n"
+    "  --no-continue      start over, whatever an earlier transfer kept\n"
+    "  --retries N        try a transient failure again up to N times, after\n"
+    "                     1, 2, 4 s (0 to 10; default 3; 0: never)\n"
+    "  --no-tags          accepted so that scripts may pass what they pass to\n"
+    "                     'kelvaro get': download knows only an address, not\n"
+    "                     the song, and never writes tags\n";
 
 // The last segment of the address's path, made safe to use as a file name in
 // the current folder: no leading dots (so neither ".." nor a hidden file),
@@ -54,13 +70,21 @@ struct DownloadArgs {
     QString url;
     QString target;
     std::optional<int> status;
+    bool resume = true;
+    int retries = DefaultRetries;
 };
 
 DownloadArgs parseDownloadArgs(const QStringList &args)
 {
-    const auto ending = [](int status) { return DownloadArgs{{}, {}, status}; };
+    const auto ending = [](int status) {
+        DownloadArgs stop;
+        stop.status = status;
+        return stop;
+    };
     QString url;
     QString output;
+    bool resume = true;
+    int retries = DefaultRetries;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
@@ -73,6 +97,18 @@ DownloadArgs parseDownloadArgs(const QStringList &args)
                 return ending(ExitUsage);
             }
             output = args.at(i);
+        } else if (arg == QLatin1String("--no-continue")) {
+            resume = false;
+        } else if (arg == QLatin1String("--no-tags")) {
+            // Nothing to turn off: see the usage text.
+        } else if (arg == QLatin1String("--retries")) {
+            bool number = false;
+            const int value = ++i < args.size() ? args.at(i).toInt(&number) : 0;
+            if (!number || value < 0 || value > MostRetries) {
+                say(QStringLiteral("--retries needs a number from 0 to %1").arg(MostRetries));
+                return ending(ExitUsage);
+            }
+            retries = value;
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             say(QStringLiteral("unknown option '%1'").arg(arg));
             std::fputs(DownloadUsage, stderr);
@@ -98,7 +134,12 @@ DownloadArgs parseDownloadArgs(const QStringList &args)
         output = QFileInfo(output).dir().filePath(safeFileName(QFileInfo(output).fileName()));
     const QString target = QFileInfo(output).absoluteFilePath();
 
-    return {url, target, std::nullopt};
+    DownloadArgs parsed;
+    parsed.url = url;
+    parsed.target = target;
+    parsed.resume = resume;
+    parsed.retries = retries;
+    return parsed;
 }
 
 // One `kelvaro download`: the engine, its progress line and the stop signals,
@@ -115,9 +156,22 @@ struct DownloadRun {
     // answer's headers show it, so its ".part" never replaces anything.
     bool webPage = false;
 
+    bool resume = true;
+
     // The message for the ending and the exit status.
     int report(const DownloadResult &result) const;
+    // "; N bytes kept in NAME.part for the next download", when the engine
+    // kept them there; empty otherwise.
+    QString keptNote(const DownloadResult &result) const;
 };
+
+QString DownloadRun::keptNote(const DownloadResult &result) const
+{
+    const QFileInfo part(Cls_DownLoad::partPath(target));
+    if (!resume || result.bytes <= 0 || !part.isFile() || part.isSymLink() || part.size() != result.bytes)
+        return {};
+    return QStringLiteral("; %1 bytes kept in %2 for the next download").arg(result.bytes).arg(part.fileName());
+}
 
 int DownloadRun::report(const DownloadResult &result) const
 {
@@ -139,16 +193,16 @@ int DownloadRun::report(const DownloadResult &result) const
         say(result.error);
         return ExitFailed;
     case DownloadClass::Stopped:
-        say(QStringLiteral("stopped after %1 bytes; %2").arg(result.bytes).arg(leftAlone));
+        say(QStringLiteral("stopped after %1 bytes; %2%3").arg(result.bytes).arg(leftAlone, keptNote(result)));
         return interrupted ? watch->exitStatus() : ExitFailed;
     case DownloadClass::HttpError:
         say(QStringLiteral("the server answered with status %1; %2").arg(result.httpStatus).arg(leftAlone));
         return ExitFailed;
     case DownloadClass::CutShort:
-        say(QStringLiteral("the transfer ended short (%1) after %2 bytes; %3")
+        say(QStringLiteral("the transfer ended short (%1) after %2 bytes; %3%4")
                 .arg(result.error)
                 .arg(result.bytes)
-                .arg(leftAlone));
+                .arg(leftAlone, keptNote(result)));
         return ExitFailed;
     case DownloadClass::Empty:
         say(QStringLiteral("the server sent no data; %1").arg(leftAlone));
@@ -172,6 +226,7 @@ void startDownload(const QStringList &args, CommandDone done)
     auto *run = new DownloadRun;
     run->url = parsed.url;
     run->target = parsed.target;
+    run->resume = parsed.resume;
     run->leftAlone = QFileInfo::exists(run->target) ? QStringLiteral("%1 was left as it was").arg(run->target)
                                                     : QStringLiteral("nothing saved");
     run->progress.follow(run->engine);
@@ -186,10 +241,20 @@ void startDownload(const QStringList &args, CommandDone done)
             run->engine.DLFileStop();
         }
     });
+    QObject::connect(&run->engine, &Cls_DownLoad::DLFileResuming, [run](qint64 from, qint64) {
+        run->progress.note(QStringLiteral("resuming at %1 bytes").arg(from));
+    });
+    QObject::connect(&run->engine, &Cls_DownLoad::DLFileRetrying,
+                     [run](int attempt, int retries, int delayMs, const QString &reason) {
+                         run->progress.note(retryText(attempt, retries, delayMs, reason));
+                     });
     QObject::connect(&run->engine, &Cls_DownLoad::DLFileFinished, [run, done](const DownloadResult &result) {
         run->progress.finish();
         const int status = run->report(result);
         endCommandLater(run, done, status);
     });
-    run->engine.DLFile(run->url, run->target);
+    TransferOptions options;
+    options.resume = parsed.resume;
+    options.retries = parsed.retries;
+    run->engine.DLFile(run->url, run->target, options);
 }

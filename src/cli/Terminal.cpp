@@ -31,20 +31,57 @@ QString humanBytes(qint64 bytes)
     return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }
 
+QString clockText(qint64 seconds)
+{
+    seconds = std::max<qint64>(seconds, 0);
+    const auto two = [](qint64 value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    if (seconds < 3600)
+        return QStringLiteral("%1:%2").arg(seconds / 60).arg(two(seconds % 60));
+    return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(two(seconds % 3600 / 60), two(seconds % 60));
+}
+
+QString retryText(int attempt, int retries, int delayMs, const QString &reason)
+{
+    // Whole seconds, rounded up: "after 0 s" only when there is no wait.
+    const int seconds = (std::max(delayMs, 0) + 999) / 1000;
+    QString text = QStringLiteral("retry %1 of %2 after %3 s").arg(attempt).arg(retries).arg(seconds);
+    if (!reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
+    return text;
+}
+
 ProgressLine::ProgressLine() : m_terminal(::isatty(STDERR_FILENO) == 1) {}
 
-QString ProgressLine::frame(qint64 done, qint64 total) const
+void ProgressLine::start(qint64 resumedFrom)
 {
-    const double seconds = std::max(0.001, double(m_clock.elapsed()) / 1000.0);
-    const QString speed = humanBytes(qint64(double(done) / seconds)) + QStringLiteral("/s");
+    m_resumedFrom = resumedFrom;
+    m_clock.start();
+    m_rate.start(resumedFrom, 0);
+}
+
+QString ProgressLine::frame(qint64 done, qint64 total, bool final) const
+{
+    // While it runs, the smoothed speed once a window has been measured;
+    // at the end, the average over the whole transfer.
+    double speed = m_rate.bytesPerSecond();
+    if (final && m_clock.isValid()) {
+        const double seconds = std::max(0.001, double(m_clock.elapsed()) / 1000.0);
+        speed = double(std::max<qint64>(done - m_resumedFrom, 0)) / seconds;
+    }
+    QString rate;
+    if (speed >= 0)
+        rate = QStringLiteral("  ") + humanBytes(qint64(speed)) + QStringLiteral("/s");
+    const qint64 left = final ? -1 : secondsLeft(done, total, speed);
+    if (left >= 0)
+        rate += QStringLiteral("  ") + clockText(left) + QStringLiteral(" left");
     if (total <= 0)
-        return QStringLiteral("%1  %2").arg(humanBytes(done), speed);
+        return humanBytes(done) + rate;
     const qint64 percent = std::min<qint64>(100, done * 100 / total);
     const int filled = int(percent * Width / 100);
-    return QStringLiteral("[%1%2] %3%  %4 of %5  %6")
+    return QStringLiteral("[%1%2] %3%  %4 of %5%6")
         .arg(QString(filled, QLatin1Char('#')), QString(Width - filled, QLatin1Char('-')))
         .arg(percent, 3)
-        .arg(humanBytes(done), humanBytes(total), speed);
+        .arg(humanBytes(done), humanBytes(total), rate);
 }
 
 void ProgressLine::update(qint64 done, qint64 total, bool force)
@@ -53,6 +90,8 @@ void ProgressLine::update(qint64 done, qint64 total, bool force)
         return;
     m_shownDone = done;
     m_shownTotal = total;
+    if (m_clock.isValid())
+        m_rate.sample(done, m_clock.elapsed());
     if (!m_terminal) {
         if (!m_drawn) {
             const QString size = total > 0 ? humanBytes(total) : QStringLiteral("size not announced");
@@ -66,7 +105,7 @@ void ProgressLine::update(qint64 done, qint64 total, bool force)
         return;
     m_lastDraw.start();
     m_drawn = true;
-    QString line = frame(done, total);
+    QString line = frame(done, total, m_ending);
     const qsizetype width = line.size();
     line = line.leftJustified(std::max(width, m_width));
     m_width = width;
@@ -79,7 +118,7 @@ void ProgressLine::end()
     if (m_drawn && m_terminal)
         std::fputc('\n', stderr);
     else if (m_drawn)
-        std::fprintf(stderr, "%s\n", qPrintable(frame(m_shownDone, m_shownTotal)));
+        std::fprintf(stderr, "%s\n", qPrintable(frame(m_shownDone, m_shownTotal, true)));
     m_drawn = false;
     m_width = 0;
 }
@@ -87,15 +126,20 @@ void ProgressLine::end()
 void ProgressLine::follow(Cls_DownLoad &engine)
 {
     QObject::connect(&engine, &Cls_DownLoad::DLFileStatus, [this, &engine](int state) {
-        if (state == DownloadStatus::Connecting)
+        if (state == DownloadStatus::Connecting) {
             m_hidden = false;
-        else if (state == DownloadStatus::Answered && engine.answer().httpStatus >= 400)
-            m_hidden = true;
-        else if (state == DownloadStatus::Receiving) {
+            m_resumingAt = 0;
+        } else if (state == DownloadStatus::Answered) {
+            // Every attempt is answered anew; DLFileResuming follows for one
+            // that continues a kept file. An error answer shows nothing.
+            m_resumingAt = 0;
+            m_hidden = engine.answer().httpStatus >= 400;
+        } else if (state == DownloadStatus::Receiving) {
             m_lastDone = m_lastTotal = 0;
-            start();
+            start(m_resumingAt);
         }
     });
+    QObject::connect(&engine, &Cls_DownLoad::DLFileResuming, [this](qint64 from, qint64) { m_resumingAt = from; });
     QObject::connect(&engine, &Cls_DownLoad::DLFileDowning, [this](const QString &, qint64 done, qint64 total) {
         m_lastDone = done;
         m_lastTotal = total;
@@ -103,10 +147,23 @@ void ProgressLine::follow(Cls_DownLoad &engine)
     });
 }
 
+void ProgressLine::note(const QString &text)
+{
+    if (m_drawn && m_terminal) {
+        std::fputc('\n', stderr);
+        m_drawn = false;
+        m_width = 0;
+    }
+    say(text);
+}
+
 void ProgressLine::finish()
 {
-    if (m_lastDone > 0 && m_terminal)
+    if (m_lastDone > 0 && m_terminal) {
+        m_ending = true;
         update(m_lastDone, m_lastTotal, true);
+        m_ending = false;
+    }
     end();
     m_lastDone = m_lastTotal = 0;
 }

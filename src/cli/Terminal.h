@@ -1,6 +1,8 @@
 #pragma once
 // What the companion's commands share on a terminal: messages, a progress
 // line, and Ctrl-C turned into an ordinary event.
+#include "core/download/DownloadPanelLogic.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
@@ -23,15 +25,25 @@ void say(const QString &text);
 // 1023 B, 1.5 KiB, 3.2 MiB, ...
 QString humanBytes(qint64 bytes);
 
+// 0:05, 12:30, 1:02:03: a time left as a clock shows it.
+QString clockText(qint64 seconds);
+
+// "retry 2 of 3 after 2 s: REASON", for a transfer tried again.
+QString retryText(int attempt, int retries, int delayMs, const QString &reason);
+
 // The progress of a transfer on stderr. On a terminal: one line, redrawn in
-// place a few times a second. Elsewhere (a log, a pipe) nobody sees a redrawn
-// line, only the carriage returns: one line when the data starts coming and
-// one with the final count when it ends.
+// place a few times a second, with the speed and the time left once the
+// speed can be measured (TransferRate). Elsewhere (a log, a pipe) nobody sees
+// a redrawn line, only the carriage returns: one line when the data starts
+// coming and one with the final count and the average speed when it ends.
+// Bytes a continued transfer found in its file count in the sizes, never in
+// the speed.
 class ProgressLine {
 public:
     ProgressLine();
 
-    void start() { m_clock.start(); }
+    // The transfer's data starts, with `resumedFrom` bytes already there.
+    void start(qint64 resumedFrom = 0);
 
     void update(qint64 done, qint64 total, bool force);
     void end();
@@ -44,16 +56,24 @@ public:
     void hide() { m_hidden = true; }
     // Ends the line of the transfer that just ended, with its last count drawn.
     void finish();
+    // "kelvaro: TEXT" on a line of its own: a line being redrawn is ended
+    // first, and drawn again below with the next progress.
+    void note(const QString &text);
 
 private:
-    QString frame(qint64 done, qint64 total) const;
+    // `final`: the transfer has ended; the speed is then its average.
+    QString frame(qint64 done, qint64 total, bool final) const;
 
     static constexpr int Width = 30;
     const bool m_terminal;
     QElapsedTimer m_clock;
     QElapsedTimer m_lastDraw;
+    TransferRate m_rate;
+    qint64 m_resumedFrom = 0;
+    qint64 m_resumingAt = 0; // announced by the engine for the attempt about to start
     bool m_drawn = false;
     bool m_hidden = false;
+    bool m_ending = false; // finish() draws the last frame
     qsizetype m_width = 0;
     qint64 m_lastDone = 0;
     qint64 m_lastTotal = 0;

@@ -24,6 +24,7 @@ private:
     const QByteArray m_song = patterned(70000, 5);
     const QByteArray m_slow = patterned(400 * 1024, 9);
     const QByteArray m_page = "<html><body>a recording page</body></html>";
+    std::shared_ptr<RangeRoute> m_breaks; // can be continued; breaks off when told
 
     QString rowFolder()
     {
@@ -47,6 +48,10 @@ private slots:
             res.status = 302;
             res.set_header("Location", "file:///etc/passwd");
         });
+        RangeAnswers breaks;
+        breaks.body = m_song;
+        breaks.etag = "\"song-1\"";
+        m_breaks = m_server.serveRanges("/breaks.mp3", breaks);
         m_server.start();
     }
 
@@ -92,12 +97,24 @@ private slots:
         QTest::newRow("web page to another name") << m_server.url("/s/page.mp3") << QStringList{"-o", "{here}/p.html"}
                                                   << 0 << "p.html" << m_page << "Saved {here}/p.html" << QByteArray()
                                                   << true;
-        QTest::newRow("cut short") << m_server.url("/cut.mp3") << QStringList() << 1 << "cut.mp3" << earlier
+        QTest::newRow("cut short") << m_server.url("/cut.mp3") << QStringList{"--retries", "0"} << 1 << "cut.mp3" << earlier
                                    << "ended short" << earlier << true;
         QTest::newRow("empty answer") << m_server.url("/empty.mp3") << QStringList() << 1 << "empty.mp3" << earlier
                                       << "sent no data" << earlier << false;
         QTest::newRow("no address") << QString() << QStringList() << 2 << "" << QByteArray() << "Usage:"
                                     << QByteArray() << false;
+        // The transfer's options: what they take and refuse.
+        QTest::newRow("--no-continue, --retries 0, --no-tags")
+            << m_server.url("/media/b.mp3") << QStringList{"--no-continue", "--retries", "0", "--no-tags"} << 0
+            << "b.mp3" << m_song << "Saved {here}/b.mp3 (70000 bytes)" << QByteArray() << true;
+        QTest::newRow("--retries without a number") << m_server.url("/media/c.mp3") << QStringList{"--retries", "x"} << 2
+                                                    << "" << QByteArray() << "--retries needs a number from 0 to 10"
+                                                    << QByteArray() << false;
+        QTest::newRow("--retries too many") << m_server.url("/media/c.mp3") << QStringList{"--retries", "11"} << 2 << ""
+                                            << QByteArray() << "--retries needs a number from 0 to 10" << QByteArray()
+                                            << false;
+        QTest::newRow("help tells the options") << QString() << QStringList{"--help"} << 0 << "" << QByteArray()
+                                                << "--retries N" << QByteArray() << false;
     }
 
     void runs()
@@ -148,6 +165,96 @@ private slots:
             QCOMPARE(readFile(QDir(here).filePath(where)), content);
         // Nothing lands beside the folder either.
         QCOMPARE(QDir(here + QStringLiteral("/..")).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    // On a terminal the line is redrawn in place: the size from the first
+    // frame on, the speed and time left only once the speed has been
+    // measured, and the last frame with the average speed and no time left.
+    void terminalFrames()
+    {
+        const QString here = rowFolder();
+        const QString command = QStringLiteral("'%1' download '%2' -o '%3/t.mp3'")
+                                    .arg(QStringLiteral(KELVARO_CLI), m_server.url("/slow.mp3"), here);
+        QProcess terminal; // `script` gives the command a terminal, and copies what it draws
+        terminal.start(QStringLiteral("script"), {"-qfec", command, "/dev/null"});
+        QVERIFY(terminal.waitForFinished(60000));
+        QCOMPARE(terminal.exitCode(), 0);
+        QCOMPARE(readFile(here + "/t.mp3"), m_slow);
+        const QString drawn = QString::fromUtf8(terminal.readAllStandardOutput());
+        QStringList frames;
+        for (const QString &frame : drawn.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts))
+            if (frame.startsWith(QLatin1Char('[')))
+                frames << frame.trimmed();
+        QVERIFY2(frames.size() >= 5, qPrintable(drawn));
+        const QRegularExpression sizeOnly(QStringLiteral("^\\[[#-]{30}\\] +\\d+%  [\\d.]+ (B|KiB) of 400.0 KiB$"));
+        const QRegularExpression measured(
+            QStringLiteral("^\\[[#-]{30}\\] +\\d+%  [\\d.]+ (B|KiB) of 400.0 KiB  [\\d.]+ (B|KiB|MiB)/s  0:\\d\\d left$"));
+        QVERIFY2(sizeOnly.match(frames.first()).hasMatch(), qPrintable(frames.first()));
+        QVERIFY2(frames.indexOf(measured) > 0, qPrintable(frames.join('\n')));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\[#{30}\\] 100%  400.0 KiB of 400.0 KiB  [\\d.]+ KiB/s$"))
+                     .match(frames.last())
+                     .hasMatch(),
+                 qPrintable(frames.last()));
+    }
+
+    // A download broken off at 20000 bytes: retried and continued at once,
+    // or (without retries) kept and continued by the next run unless that
+    // one asks to start over. The file is the song, byte for byte.
+    void continuesAndRetries_data()
+    {
+        QTest::addColumn<QStringList>("first");  // options of the first run
+        QTest::addColumn<QStringList>("second"); // of a second run, when the first failed
+        QTest::addColumn<QStringList>("said");   // in order, across both runs
+        QTest::addColumn<QList<QByteArray>>("ranges"); // what each answer was asked for
+        const QByteArray whole = "Range=;If-Range=";
+        const QByteArray rest = "Range=bytes=20000-;If-Range=\"song-1\"";
+        QTest::newRow("retried, continued")
+            << QStringList() << QStringList()
+            << QStringList{"retry 1 of 3 after 1 s", "resuming at 20000 bytes", "Saved"} << QList<QByteArray>{whole, rest};
+        QTest::newRow("kept, continued by the next run")
+            << QStringList{"--retries", "0"} << QStringList()
+            << QStringList{"ended short", "20000 bytes kept in b.mp3.part for the next download", "resuming at 20000 bytes",
+                           "Saved"}
+            << QList<QByteArray>{whole, rest};
+        QTest::newRow("kept, started over") << QStringList{"--retries", "0"} << QStringList{"--no-continue"}
+                                            << QStringList{"ended short", "Saved"} << QList<QByteArray>{whole, whole};
+    }
+    void continuesAndRetries()
+    {
+        QFETCH(QStringList, first);
+        QFETCH(QStringList, second);
+        QFETCH(QStringList, said);
+        QFETCH(QList<QByteArray>, ranges);
+        m_breaks->change([](RangeAnswers &answers) {
+            answers.cutAfter = 20000;
+            answers.cuts = 1;
+        });
+        const qsizetype asked = m_breaks->requests().size();
+        const QString here = rowFolder();
+        QString out;
+        int exitCode = -1;
+        for (const QStringList &options : {first, second}) {
+            QProcess kelvaro;
+            kelvaro.setWorkingDirectory(here);
+            kelvaro.start(QStringLiteral(KELVARO_CLI),
+                          QStringList{"download", m_server.url("/breaks.mp3"), "-o", "b.mp3"} + options);
+            QVERIFY(kelvaro.waitForFinished(60000));
+            out += QString::fromUtf8(kelvaro.readAllStandardError() + kelvaro.readAllStandardOutput());
+            exitCode = kelvaro.exitCode();
+            if (exitCode == 0)
+                break;
+        }
+        QCOMPARE(exitCode, 0);
+        qsizetype at = 0;
+        for (const QString &text : said) {
+            at = out.indexOf(text, at);
+            QVERIFY2(at >= 0, qPrintable(text + QStringLiteral(" not found in order in:\n") + out));
+        }
+        QCOMPARE(m_breaks->requests().mid(asked), ranges);
+        QCOMPARE(readFile(QDir(here).filePath("b.mp3")), m_song);
+        if (second.contains("--no-continue"))
+            QEXPECT_FAIL("", "a transfer told not to continue leaves the kept file of an earlier one beside it", Continue);
+        QCOMPARE(QDir(here).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"b.mp3"});
     }
 
     // Hostile folders and answers for the file layer. `plant` is put at

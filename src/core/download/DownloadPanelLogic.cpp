@@ -109,3 +109,88 @@ QString downloadStatusText(int state)
         return {};
     }
 }
+
+void TransferRate::start(qint64 bytes, qint64 nowMs)
+{
+    m_windowBytes = bytes;
+    m_windowStart = nowMs;
+    m_speed = -1;
+}
+
+void TransferRate::sample(qint64 bytes, qint64 nowMs)
+{
+    const qint64 elapsed = nowMs - m_windowStart;
+    if (elapsed < WindowMs)
+        return;
+    const double windowSpeed = double(std::max<qint64>(bytes - m_windowBytes, 0)) * 1000.0 / double(elapsed);
+    m_speed = m_speed < 0 ? windowSpeed : NewWeight * windowSpeed + (1.0 - NewWeight) * m_speed;
+    m_windowBytes = bytes;
+    m_windowStart = nowMs;
+}
+
+qint64 secondsLeft(qint64 bytes, qint64 total, double bytesPerSecond)
+{
+    if (total <= 0)
+        return -1;
+    if (bytes >= total)
+        return 0;
+    if (bytesPerSecond <= 0)
+        return -1; // nothing came for a whole window, or no speed yet: no telling
+    return qint64(std::ceil(double(total - bytes) / bytesPerSecond));
+}
+
+namespace {
+
+constexpr double KiB = 1024.0;
+constexpr double MiB = 1024.0 * 1024.0;
+
+QString inUnit(qint64 bytes, double unit)
+{
+    if (unit == 1.0)
+        return QString::number(bytes);
+    return QString::number(double(bytes) / unit, 'f', unit == MiB ? 1 : 0);
+}
+
+} // namespace
+
+QString progressSizeText(qint64 bytes, qint64 total)
+{
+    const qint64 scale = std::max(total > 0 ? total : bytes, qint64(0));
+    const double unit = scale >= MiB ? MiB : scale >= KiB ? KiB : 1.0;
+    const QString name = unit == MiB ? QStringLiteral(" MB") : unit == KiB ? QStringLiteral(" KB") : QStringLiteral(" B");
+    if (total <= 0)
+        return inUnit(bytes, unit) + name;
+    return inUnit(bytes, unit) + QLatin1Char('/') + inUnit(total, unit) + name;
+}
+
+QString speedText(double bytesPerSecond)
+{
+    const qint64 speed = qint64(std::llround(std::max(bytesPerSecond, 0.0)));
+    if (speed >= MiB)
+        return QString::number(double(speed) / MiB, 'f', 1) + QStringLiteral(" MB/s");
+    if (speed >= KiB)
+        return QString::number(double(speed) / KiB, 'f', 0) + QStringLiteral(" KB/s");
+    return QString::number(speed) + QStringLiteral(" B/s");
+}
+
+QString timeLeftText(qint64 seconds)
+{
+    seconds = std::max<qint64>(seconds, 0);
+    if (seconds < 60)
+        return QStringLiteral("%1 秒").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1 分 %2 秒").arg(seconds / 60).arg(seconds % 60);
+    return QStringLiteral("%1 小时 %2 分").arg(seconds / 3600).arg(seconds % 3600 / 60);
+}
+
+QString progressText(qint64 bytes, qint64 total, double bytesPerSecond)
+{
+    QString text = progressSizeText(bytes, total);
+    if (bytesPerSecond < 0)
+        return text;
+    text += QStringLiteral(" · ") + speedText(bytesPerSecond);
+    const qint64 left = secondsLeft(bytes, total, bytesPerSecond);
+    if (left >= 0)
+        text += QStringLiteral(" · 剩余 ") + timeLeftText(left);
+    return text;
+}

@@ -1,6 +1,7 @@
 #pragma once
 #include "core/lookup/PageFetcher.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 #include <functional>
@@ -26,3 +27,9 @@ using PictureDone = std::function<void(std::optional<QImage> picture)>;
 // `done` comes later, never from inside this call, and never once the
 // returned handle has been cancelled or destroyed.
 FetchHandle LoadPicture(QString path, PictureDone done, const FetchLimits &limits = {});
+
+// The same load, also handing over the bytes the picture was read from (as
+// served, or as the file holds them): empty whenever the picture is empty or
+// there is none.
+using PictureBytesDone = std::function<void(std::optional<QImage> picture, QByteArray bytes)>;
+FetchHandle LoadPictureWithBytes(QString path, PictureBytesDone done, const FetchLimits &limits = {});

@@ -150,6 +150,7 @@ bool SongLookupRun::start(const QString &address, const PageFetch &fetch)
     }
     // The address is this lookup's own copy; everything else is read afresh
     // once the page is in.
+    m_address = address;
     m_pending = fetch(address, [this](std::optional<QString> page) { pageArrived(std::move(page)); });
     return true;
 }
@@ -170,6 +171,7 @@ void SongLookupRun::pageArrived(std::optional<QString> page)
     }
     emit takingPage();
     m_state.PageHtml = std::move(*page);
+    m_state.PageUrl = m_address;
     m_state.MvUrl.clear();
 
     const SongDetails details = extractSongDetails(m_state, m_pieces);

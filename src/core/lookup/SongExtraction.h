@@ -142,6 +142,7 @@ private:
     ExtractionPieces &m_pieces;
     SongPanelOutput &m_panel;
     FetchHandle m_pending; // the page fetch, then the picture load
+    QString m_address;     // the page's address, for the state once the page is taken
     QString m_videoUrl;    // the player address, for a music video
 };
 

@@ -7,6 +7,7 @@ namespace {
 constexpr int FullVolume = 1000;
 const QString VolumeKey = QStringLiteral("playback/volume");
 const QString DownloadFolderKey = QStringLiteral("download/lastFolder");
+const QString SongTagsKey = QStringLiteral("download/writeSongTags");
 
 } // namespace
 
@@ -37,4 +38,14 @@ QString UserSettings::lastDownloadFolder() const
 void UserSettings::setLastDownloadFolder(const QString &folder)
 {
     m_settings.setValue(DownloadFolderKey, folder);
+}
+
+bool UserSettings::writeSongTags() const
+{
+    return m_settings.value(SongTagsKey, true).toBool();
+}
+
+void UserSettings::setWriteSongTags(bool write)
+{
+    m_settings.setValue(SongTagsKey, write);
 }

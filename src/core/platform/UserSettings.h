@@ -18,6 +18,11 @@ public:
     QString lastDownloadFolder() const;
     void setLastDownloadFolder(const QString &folder);
 
+    // Whether saved songs get their tags (title, singer, cover...); on
+    // until the user turns it off.
+    bool writeSongTags() const;
+    void setWriteSongTags(bool write);
+
 private:
     QSettings m_settings;
 };

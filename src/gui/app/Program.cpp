@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QAction>
 #include <QDir>
 #include <QIcon>
 
@@ -177,6 +178,14 @@ void Program::Form_Load()
         m_song, *Cdf_ent, m_services.dialogs, m_services.desktop, m_locations.musicFolder);
     m_downloadPanel->rememberFolders(m_settings.lastDownloadFolder(),
                                      [this](const QString &folder) { m_settings.setLastDownloadFolder(folder); });
+    // Whether saved songs get their tags: the works table's menu offers the
+    // choice, the settings keep it, the panel follows it.
+    m_downloadPanel->setWriteSongTags(m_settings.writeSongTags());
+    m_worksTable->songTagsAction()->setChecked(m_settings.writeSongTags());
+    connect(m_worksTable->songTagsAction(), &QAction::toggled, this, [this](bool write) {
+        m_settings.setWriteSongTags(write);
+        m_downloadPanel->setWriteSongTags(write);
+    });
     // The works table's menu saves works through the download panel.
     m_worksTable->setDownloadWorks(
         [panel = m_downloadPanel.get()](const QList<WorkRow> &rows) { panel->downloadWorks(rows); });

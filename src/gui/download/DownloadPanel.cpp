@@ -2,6 +2,7 @@
 
 #include "core/download/Cls_DownLoad.h"
 #include "core/download/DownloadPanelLogic.h"
+#include "core/download/SongTags.h"
 #include "core/lookup/SongState.h"
 #include "core/lookup/StatusLine.h"
 #include "gui/widgets/AlphaImageButton.h"
@@ -67,6 +68,9 @@ DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &C
     connect(&m_engine, &Cls_DownLoad::DLFileDowning, this, &DownloadPanel::Cdf_entDLFileDowning);
     connect(&m_engine, &Cls_DownLoad::DLFileStatus, this, &DownloadPanel::Cdf_entDLFileStatus);
     connect(&m_engine, &Cls_DownLoad::DLFileFinished, this, &DownloadPanel::Cdf_entDLFileFinished);
+    connect(&m_engine, &Cls_DownLoad::DLFileResuming, this, &DownloadPanel::Cdf_entDLFileResuming);
+    connect(&m_engine, &Cls_DownLoad::DLFileRetrying, this, &DownloadPanel::Cdf_entDLFileRetrying);
+    m_clock.start();
     m_c.Picture3->installEventFilter(this);
 
     m_batch = std::make_unique<WorkBatch>(m_engine);
@@ -201,7 +205,18 @@ void DownloadPanel::startTransfer()
     // never this transfer: it goes on saving the song it started with, under
     // the name it was given. Once it has ended, "下载音乐" opens the panel for
     // the new song.
-    if (!m_engine.DLFile(m_song.MusicUrl, target))
+    // A cut or stopped transfer keeps what it received, and the next one
+    // into the same file continues it; short failures are tried again. The
+    // tags go into the temporary file before it takes the target's name, so
+    // a file under that name is always a whole tagged song.
+    TransferOptions options;
+    options.resume = true;
+    options.retries = m_retries;
+    if (m_writeTags) {
+        const SongTags tags{songTitle(), m_song.UserName, m_song.PictureBytes, m_song.PageUrl, m_song.WorkId};
+        options.beforeCommit = [tags](const QString &tempPath) { return writeSongTags(tempPath, tags); };
+    }
+    if (!m_engine.DLFile(m_song.MusicUrl, target, options))
         return; // someone else's transfer holds the engine; this click started nothing
     // The transfer runs from the event loop; it goes on in
     // Cdf_entDLFileFinished. Meanwhile every control stays usable except
@@ -225,6 +240,7 @@ void DownloadPanel::transferEnded(const DownloadResult &result, const QString &t
     // the panel can be opened for the next song.
     showButton(Command6Offers::Start);
     m_c.Command2->setEnabled(true);
+    showProgressText({});
 
     // Only a complete answer replaced the target; whatever was there before
     // is still there otherwise, and the status line says why.
@@ -289,8 +305,9 @@ bool DownloadPanel::mayQuit()
         return false;
     // Yes stops what still runs and lets the program go: the transfer ends
     // through its stop request (or with the engine, when the program ends
-    // first); what it received goes with its ".part", and an earlier file at
-    // the target stays. A batch starts no further work: the current work
+    // first); what it received stays in its temporary file for the next
+    // download of the same file to continue, and an earlier file at the
+    // target stays. A batch starts no further work: the current work
     // ends as stopped, the rest of the queue is dropped.
     if (m_batch->isRunning())
         m_batch->stop();
@@ -325,14 +342,50 @@ void DownloadPanel::Cdf_entDLFileDowning(const QString &, qint64 lDownLoaded, qi
     if (m_batch->isRunning())
         return; // the batch shows its own progress, of all its works
     m_c.ProgressBar1->setValue(progressPercentage(lDownLoaded, lFilesize));
+    if (!m_transferRunning)
+        return; // a batch's work: the batch shows its own progress
+    m_rate.sample(lDownLoaded, m_clock.elapsed());
+    showProgressText(progressText(lDownLoaded, lFilesize, m_rate.bytesPerSecond()));
+}
+
+void DownloadPanel::showProgressText(const QString &text)
+{
+    // The bar's own text, drawn inside it: the panel keeps its layout.
+    if (m_c.ProgressBar1->format() != text)
+        m_c.ProgressBar1->setFormat(text);
+    m_c.ProgressBar1->setTextVisible(!text.isEmpty());
+}
+
+void DownloadPanel::Cdf_entDLFileResuming(qint64 lFrom, qint64)
+{
+    if (m_batch->isRunning())
+        return; // the batch says it, naming its works
+    m_resumedFrom = lFrom;
+    m_c.setStatus(m_batchPrefix + QStringLiteral("正在继续下载.."));
+}
+
+void DownloadPanel::Cdf_entDLFileRetrying(int attempt, int, int, const QString &)
+{
+    if (m_batch->isRunning())
+        return; // the batch says it, naming its works
+    m_c.setStatus(m_batchPrefix + QStringLiteral("第 %1 次重试..").arg(attempt));
 }
 
 void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
 {
     if (m_batch->isRunning())
         return; // the batch says it, naming its works
+    // Each attempt of a transfer measures its own speed, from the bytes it
+    // found in a continued file on. An attempt that continues one says so
+    // between its answer and its data.
+    if (TmpState == DownloadStatus::Connecting || TmpState == DownloadStatus::Answered)
+        m_resumedFrom = 0;
+    else if (TmpState == DownloadStatus::Receiving)
+        m_rate.start(m_resumedFrom, m_clock.elapsed());
     const QString text = downloadStatusText(TmpState);
-    if (!text.isEmpty())
+    // "正在继续下载.." stands until the data comes: the attempt's
+    // "正在下载音乐数据..." would hide it at once.
+    if (!text.isEmpty() && !(TmpState == DownloadStatus::Receiving && m_resumedFrom > 0))
         m_c.setStatus(m_batchPrefix + text);
     // One work of a batch has ended, not the batch: the button still stops it.
     if (TmpState == DownloadStatus::HandlesClosed && !m_batch->isRunning())
@@ -400,6 +453,7 @@ void DownloadPanel::downloadWorks(const QList<WorkRow> &rows)
         works.append(BatchWork::fromRow(row));
     if (works.isEmpty())
         return;
+    m_batch->setTags(m_writeTags);
     if (m_batch->isRunning()) {
         m_batch->enqueue(works); // the running batch takes them on
         return;
@@ -414,6 +468,7 @@ void DownloadPanel::downloadWorks(const QList<WorkRow> &rows)
     showButton(Command6Offers::Stop);
     m_c.Command2->setEnabled(false);
     m_c.ProgressBar1->setValue(0);
+    showProgressText({}); // a single song's size and speed say nothing of a batch
     // The batch runs from the event loop; its end comes back through
     // WorkBatch::finished.
     m_batch->run(m_musicFolder);
@@ -422,11 +477,6 @@ void DownloadPanel::downloadWorks(const QList<WorkRow> &rows)
 void DownloadPanel::setBatchJobs(int jobs)
 {
     m_batch->setJobs(jobs);
-}
-
-void DownloadPanel::setBatchTags(bool on)
-{
-    m_batch->setTags(on);
 }
 
 QString DownloadPanel::batchPrefix(const QList<int> &positions) const

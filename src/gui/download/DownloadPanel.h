@@ -1,11 +1,14 @@
 #pragma once
+#include "core/download/DownloadPanelLogic.h"
 #include "core/lookup/StatusLine.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPoint>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -61,6 +64,16 @@ public:
     // folder of every file chosen there is handed to `keep`.
     void rememberFolders(QString lastFolder, std::function<void(const QString &)> keep);
 
+    // Whether a saved song gets its tags: title, singer, the picture the
+    // song panel shows as its cover, the recording page and the work id.
+    // On unless the user turned it off; taken when a transfer starts.
+    void setWriteSongTags(bool write) { m_writeTags = write; }
+    bool writesSongTags() const { return m_writeTags; }
+    // How often a transient failure of a single download is tried again
+    // (0: never); 3 unless changed. Taken when a transfer starts.
+    void setRetries(int retries) { m_retries = std::max(retries, 0); }
+    int retries() const { return m_retries; }
+
     // What Command6 does when clicked; its caption says the same.
     enum class Command6Offers { Start, Stop };
     Command6Offers command6Offers() const { return m_command6; }
@@ -78,11 +91,10 @@ public:
     // once; the batch's end shows in the status line and workEnded.
     void downloadWorks(const QList<WorkRow> &rows);
     const WorkBatch &workBatch() const { return *m_batch; }
-    // How many works a batch saves at once (1 to 8; 3 unless told), and
-    // whether it tags the files it saves (on unless told). Taken by the
-    // works that start afterwards.
+    // How many works a batch saves at once (1 to 8; 3 unless told), taken
+    // by the works that start afterwards. A batch tags its files as
+    // setWriteSongTags says.
     void setBatchJobs(int jobs);
-    void setBatchTags(bool on);
     static constexpr int DefaultBatchJobs = 3;
 
     // Quitting while a transfer or a batch runs: asks whether to stop it and
@@ -96,6 +108,8 @@ public:
     void Cdf_entDLFileDowning(const QString &sRemoteURL, qint64 lDownLoaded, qint64 lFilesize);
     void Cdf_entDLFileStatus(int TmpState);
     void Cdf_entDLFileFinished(const DownloadResult &result);
+    void Cdf_entDLFileResuming(qint64 lFrom, qint64 lFilesize);
+    void Cdf_entDLFileRetrying(int attempt, int retries, int delayMs, const QString &reason);
     void aicAlphaImage4_Click();
     // Mouse buttons as a bit set (1 left, 2 right, 4 middle); X, Y inside Picture3.
     void Picture3_MouseDown(int button, double X, double Y);
@@ -114,6 +128,9 @@ private:
     void startTransfer();
     void askToStop();
     void transferEnded(const DownloadResult &result, const QString &target);
+    // The progress bar's own text: the single download's size, speed and
+    // time left; none outside a single download.
+    void showProgressText(const QString &text);
     void followMouse(QPointF inPanel);
     void showPanel();
     void batchWorkStarted(int position, int total);
@@ -137,6 +154,13 @@ private:
     QString m_downPath;
     bool m_transferRunning = false;
     QString m_transferTarget; // the running transfer's file, whatever DownPath says by now
+    bool m_writeTags = true;
+    int m_retries = 3;
+    // The speed of the single download's current attempt, from what it
+    // received itself: a continued file's earlier bytes do not count.
+    QElapsedTimer m_clock;
+    TransferRate m_rate;
+    qint64 m_resumedFrom = 0;
     Command6Offers m_command6 = Command6Offers::Start; // the design caption is "开始下载"
     std::unique_ptr<WorkBatch> m_batch;
     QString m_batchPrefix; // "第 N/M 首：" while a batch runs

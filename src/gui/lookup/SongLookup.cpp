@@ -20,6 +20,7 @@ SongLookup::SongLookup(const Controls &controls, SongState &state, PageFetch fet
                     return GetPage(url, std::move(done), limits);
                 }))
 {
+    m_panel.keepPictureBytes([this](const QByteArray &bytes) { m_state.PictureBytes = bytes; });
     connect(&m_lookups, &SongLookups::finished, this, &SongLookup::lookupEnded);
     if (controls.aicAlphaImage3)
         connect(controls.aicAlphaImage3, &AlphaImageButton::clicked, this, &SongLookup::aicAlphaImage3_Click);

@@ -37,15 +37,20 @@ void SongPanel::showDetails(const QString &userName, const SongDetails &details)
 void SongPanel::showDefaultPicture()
 {
     m_Image1->setPixmap(m_Image2->pixmap());
+    keep({}); // the program's own picture is no cover for the song
 }
 
 FetchHandle SongPanel::showPicture(PictureSource, QString path, std::function<void()> shown)
 {
-    return LoadPicture(
+    // Whatever shows until the load is over belongs to an earlier song.
+    keep({});
+    return LoadPictureWithBytes(
         std::move(path),
-        [this, shown = std::move(shown)](std::optional<QImage> picture) {
-            if (picture)
+        [this, shown = std::move(shown)](std::optional<QImage> picture, QByteArray bytes) {
+            if (picture) {
                 m_Image1->setPixmap(QPixmap::fromImage(*picture)); // an empty picture leaves it blank
+                keep(bytes);
+            }
             shown();
         },
         m_pictureLimits);

@@ -17,6 +17,11 @@ public:
               QLabel *Label6, QLabel *Label7, QLabel *Label9, QLabel *Image1, QLabel *Image2,
               AlphaImageButton *aicAlphaImage2, StatusLine setStatus, FetchLimits pictureLimits = {});
 
+    // Where the bytes of the picture shown go (the current song's, for the
+    // cover of a saved song): emptied when a load starts or the default
+    // picture shows, set once a picture is in place.
+    void keepPictureBytes(std::function<void(const QByteArray &bytes)> keep) { m_keepBytes = std::move(keep); }
+
     void setStatus(const QString &text) override;
     void showDetails(const QString &userName, const SongDetails &details) override;
     void showDefaultPicture() override;
@@ -40,4 +45,11 @@ private:
     AlphaImageButton *const m_aicAlphaImage2; // music video badge
     StatusLine m_setStatus;
     FetchLimits m_pictureLimits;
+    std::function<void(const QByteArray &)> m_keepBytes;
+
+    void keep(const QByteArray &bytes)
+    {
+        if (m_keepBytes)
+            m_keepBytes(bytes);
+    }
 };

@@ -58,6 +58,11 @@ WorksTable::WorksTable(const Controls &controls, SongState &song, ParseAction pa
     // and should not do so inside the menu's own mouse handling.
     connect(m_downloadThis, &QAction::triggered, this, &WorksTable::downloadThis, Qt::QueuedConnection);
     connect(m_downloadAll, &QAction::triggered, this, &WorksTable::downloadAll, Qt::QueuedConnection);
+    // How every download saves its song, the single one too; whoever keeps
+    // the choice follows its toggled signal.
+    m_songTags = m_menu->addAction(SongTagsText);
+    m_songTags->setCheckable(true);
+    m_songTags->setChecked(true);
     m_menu->addSeparator();
     m_playAll = m_menu->addAction(PlayAllText);
     m_playFromHere = m_menu->addAction(PlayFromHereText);

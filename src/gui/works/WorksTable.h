@@ -45,6 +45,8 @@ public:
     static inline const QString DownloadAllText = QStringLiteral("下载全部作品");
     static inline const QString PlayAllText = QStringLiteral("播放全部作品");
     static inline const QString PlayFromHereText = QStringLiteral("从此处播放");
+    // A choice, checked while saved songs get their tags; the window keeps it.
+    static inline const QString SongTagsText = QStringLiteral("下载时写入歌曲信息和封面");
 
     static inline const QString NoWorksMessage = QStringLiteral("当前歌手没有音乐作品或未开通Kelvaro会员无法获取!");
 
@@ -80,6 +82,7 @@ public:
     QAction *downloadAllAction() const { return m_downloadAll; }
     QAction *playAllAction() const { return m_playAll; }
     QAction *playFromHereAction() const { return m_playFromHere; }
+    QAction *songTagsAction() const { return m_songTags; }
 
 public slots:
     // Checks the address and starts fetching the page; once it is in,
@@ -147,6 +150,7 @@ private:
     PlayWorks m_playWorks;
     QAction *m_playAll = nullptr;
     QAction *m_playFromHere = nullptr;
+    QAction *m_songTags = nullptr;
     int m_menuRowIndex = -1;
     // The row the menu was opened on, read when it opened: the table may
     // change before an entry is chosen.

@@ -108,6 +108,7 @@ private slots:
         }
         QCOMPARE(UserSettings().volume(), volume);
     }
+
 };
 
 KELVARO_TEST_MAIN(FileLocationsTest)

@@ -512,9 +512,10 @@ private slots:
         rightClick({5, viewport->height() - 3});
         QMenu *menu = window.works.contextMenu();
         QTRY_VERIFY(menu->isVisible());
-        QCOMPARE(menu->actions().size(), 5); // two to save, a separator, two to play
+        QCOMPARE(menu->actions().size(), 6); // two to save, the tags choice, a separator, two to play
         QCOMPARE(window.works.downloadThisAction()->text(), QStringLiteral("下载此作品"));
         QCOMPARE(window.works.downloadAllAction()->text(), QStringLiteral("下载全部作品"));
+        QVERIFY(menu->actions().indexOf(window.works.songTagsAction()) == 2);
         QVERIFY(!window.works.downloadThisAction()->isEnabled());
         QVERIFY(window.works.downloadAllAction()->isEnabled());
         if (const QByteArray shots = qgetenv("KELVARO_SCREENSHOT_DIR"); !shots.isEmpty())

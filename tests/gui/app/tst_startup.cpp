@@ -416,6 +416,28 @@ private slots:
         QCOMPARE(h.media.commands.value(1), "open " + audio + " alias OpenFile type MPEGVideo");
         QCOMPARE(f.Command7->text(), QStringLiteral("停止播放"));
     }
+
+    // The works table's menu holds the choice whether saved songs get their
+    // tags: on at first, followed by the download panel, kept for the next run.
+    void songTagsChoiceIsRemembered()
+    {
+        {
+            Harness h;
+            Program &program = h.load();
+            QAction *choice = program.worksTable().songTagsAction();
+            QVERIFY(choice->isCheckable() && choice->isChecked());
+            QVERIFY(program.downloadPanel()->writesSongTags());
+            choice->trigger();
+            QVERIFY(!program.downloadPanel()->writesSongTags());
+        }
+        Harness next;
+        Program &program = next.load();
+        QVERIFY(!program.worksTable().songTagsAction()->isChecked());
+        QVERIFY(!program.downloadPanel()->writesSongTags());
+        program.worksTable().songTagsAction()->trigger();
+        QVERIFY(program.downloadPanel()->writesSongTags());
+        QVERIFY(UserSettings().writeSongTags());
+    }
 };
 
 KELVARO_TEST_MAIN(StartupTest)

@@ -14,6 +14,7 @@
 #include <QClipboard>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -39,6 +40,7 @@ class SongLookupTest : public QObject {
     std::unique_ptr<Form1> m_form;
     SongState m_state;
     std::unique_ptr<SongLookup> m_lookup;
+    QTemporaryDir m_files;
 
     void click(const QString &url)
     {
@@ -62,6 +64,11 @@ class SongLookupTest : public QObject {
     }
 
 private slots:
+    void initTestCase()
+    {
+        QFile local(m_files.filePath("local.png"));
+        QVERIFY(local.open(QIODevice::WriteOnly) && local.write(pngBytes(Qt::red)) > 0);
+    }
     void init()
     {
         m_site = std::make_unique<FakeCommunity>();
@@ -125,22 +132,29 @@ private slots:
         }
         QVERIFY(lefts[1] > lefts[0]);
         QCOMPARE(shownColour(m_form->Image1), QColor(Qt::blue)); // the header picture
+        QCOMPARE(m_state.PictureBytes, pngBytes(Qt::blue));      // and so the cover
     }
 
     void singerPicture_data()
     {
         QTest::addColumn<QString>("photo");
         QTest::addColumn<QString>("shows"); // "photo", "default", "blank" or "kept"
-        QTest::newRow("photo loaded") << PhotoAddress << "photo";
-        QTest::newRow("no photo address: default, badge unchanged") << "" << "default";
-        QTest::newRow("photo not a picture: blank") << "http://img.kelvaro.test/404.jpg" << "blank";
-        QTest::newRow("photo cannot be loaded at all: kept") << "/relative/p.jpg" << "kept";
+        // The bytes kept for a saved song's cover: the picture shown, as
+        // served; never the program's default picture, nor an earlier song's.
+        QTest::addColumn<QByteArray>("cover");
+        QTest::newRow("photo loaded") << PhotoAddress << "photo" << pngBytes(Qt::red);
+        QTest::newRow("no photo address: default, badge unchanged") << "" << "default" << QByteArray();
+        QTest::newRow("photo not a picture: blank") << "http://img.kelvaro.test/404.jpg" << "blank" << QByteArray();
+        QTest::newRow("photo cannot be loaded at all: kept") << "/relative/p.jpg" << "kept" << QByteArray();
+        QTest::newRow("a local picture file") << m_files.filePath("local.png") << "photo" << pngBytes(Qt::red);
     }
     void singerPicture()
     {
         QFETCH(QString, photo);
         QFETCH(QString, shows);
+        QFETCH(QByteArray, cover);
         m_form->Image1->setPixmap(QPixmap::fromImage(QImage::fromData(pngBytes(Qt::green))));
+        m_state.PictureBytes = pngBytes(Qt::green); // the song before
         m_form->aicAlphaImage2->show();
         SongPageFields fields;
         fields.photoElement = photoElement(photo);
@@ -154,6 +168,8 @@ private slots:
             QCOMPARE(shownColour(m_form->Image1), QColor(shows == "photo" ? Qt::red : Qt::green));
         // Only an ordinary recording with a photo hides the badge.
         QCOMPARE(m_form->aicAlphaImage2->isVisibleTo(m_form.get()), photo.isEmpty());
+        QCOMPARE(m_state.PictureBytes, cover);
+        QCOMPARE(m_state.PageUrl, address("p"));
     }
 
     void copyAddress()
