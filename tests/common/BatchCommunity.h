@@ -45,6 +45,8 @@ public:
         // The works table lists one row fewer than the page has markers.
         m_singerPage = singerPage(rowsOf(m_options.works + 1)).toStdString();
         m_server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+        // An idle kept-alive connection holds a thread, and stop() waits for it.
+        m_server.set_keep_alive_timeout(1);
         m_server.set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
             answer(request, response);
             return httplib::Server::HandlerResponse::Handled;
