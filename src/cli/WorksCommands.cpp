@@ -1,6 +1,7 @@
 // `kelvaro works URL`: the works table of a singer home page on stdout.
 // `kelvaro get URL... [-d DIR]`: every work of a singer, or single recording
 // pages, saved as the download panel would save them.
+#include "cli/BatchDisplay.h"
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 
@@ -17,6 +18,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -29,14 +31,29 @@ constexpr char WorksUsage[] = "Usage: kelvaro works URL\n"
                               "Exit status: 0 the page was read (also without works), 1 it could not be\n"
                               "fetched, 2 usage or a wrong address.\n";
 
-constexpr char GetUsage[] = "Usage: kelvaro get URL... [-d DIR] [--jobs 1]\n"
-                            "\n"
-                            "Saves recordings as MP3 files named as the download panel names them.\n"
-                            "URL is a recording page (.../s/...) or a singer home page (.../u/...): for a\n"
-                            "singer, every work the window's table lists. DIR defaults to the Music\n"
-                            "folder the download panel uses. A file that is already complete is skipped.\n"
-                            "One transfer at a time. Ctrl-C stops; completed files stay.\n"
-                            "Exit status: 0 all saved or skipped, 1 some failed, 2 usage, 130 stopped.\n";
+constexpr char GetUsage[] =
+    "Usage: kelvaro get URL... [-d DIR] [--jobs N] [--retries N] [--no-continue] [--no-tags]\n"
+    "\n"
+    "Saves recordings as MP3 files named as the download panel names them.\n"
+    "URL is a recording page (.../s/...) or a singer home page (.../u/...): for a\n"
+    "singer, every work the window's table lists. DIR defaults to the Music\n"
+    "folder the download panel uses. A file that is already complete is skipped.\n"
+    "\n"
+    "  --jobs N       save up to N works at once, 1 to 8 (default 3)\n"
+    "  --retries N    try a transfer that failed on the way (refused, cut, stalled,\n"
+    "                 a server error) up to N more times, 0 to 10 (default 3; 0: never)\n"
+    "  --no-continue  start every transfer from the beginning, even where an earlier\n"
+    "                 one was cut and its part is kept\n"
+    "  --no-tags      save the bare audio: no title, singer, cover, page or work id tags\n"
+    "\n"
+    "On a terminal the works and one line per running transfer are redrawn in\n"
+    "place; elsewhere each event is one line naming its work as [N/M].\n"
+    "Ctrl-C stops; completed files stay.\n"
+    "Exit status: 0 all saved or skipped, 1 some failed, 2 usage, 130 stopped.\n";
+
+constexpr int DefaultJobs = 3;
+constexpr int DefaultRetries = 3;
+constexpr int MostRetries = 10;
 
 bool isHelp(const QString &arg)
 {
@@ -139,7 +156,7 @@ struct GetRun {
     const QString folder;
     Cls_DownLoad engine;
     WorkBatch batch{engine};
-    ProgressLine progress;
+    BatchDisplay display{::isatty(STDERR_FILENO) == 1};
     std::unique_ptr<InterruptWatch> watch;
     bool interrupted = false;
     QStringList failures;
@@ -225,36 +242,98 @@ void startWorks(const QStringList &args, CommandDone done)
     });
 }
 
-void startGet(const QStringList &args, CommandDone done)
-{
+namespace {
+
+// What `get` was asked for.
+struct GetOptions {
+    bool valid = true;
+    bool help = false;
     QStringList addresses;
     QString folder;
+    int jobs = DefaultJobs;
+    int retries = DefaultRetries;
+    bool resume = true;
+    bool tags = true;
+};
+
+// A whole number from `low` to `high` written in plain digits, nothing
+// for anything else.
+std::optional<int> boundedNumber(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || text.isEmpty() || !text.front().isDigit() || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+GetOptions parseGetOptions(const QStringList &args, QString *error)
+{
+    GetOptions options;
+    const auto fail = [&](const QString &why) {
+        options.valid = false;
+        if (error)
+            *error = why;
+        return options;
+    };
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (isHelp(arg)) {
-            std::fputs(GetUsage, stdout);
-            return done(0);
+            options.help = true;
+            return options;
         }
-        if (arg == QLatin1String("-d") || arg == QLatin1String("--dir") || arg == QLatin1String("--jobs")) {
-            if (++i == args.size()) {
-                say(QStringLiteral("%1 needs a value").arg(arg));
-                return done(ExitUsage);
-            }
-            if (arg != QLatin1String("--jobs"))
-                folder = args.at(i);
-            else if (args.at(i) != QLatin1String("1")) {
-                // The batch saves one work at a time.
-                say(QStringLiteral("--jobs: only one transfer at a time (1) is possible"));
-                return done(ExitUsage);
+        if (arg == QLatin1String("--no-tags")) {
+            options.tags = false;
+        } else if (arg == QLatin1String("--no-continue")) {
+            options.resume = false;
+        } else if (arg == QLatin1String("-d") || arg == QLatin1String("--dir") || arg == QLatin1String("--jobs")
+                   || arg == QLatin1String("--retries")) {
+            if (++i == args.size())
+                return fail(QStringLiteral("%1 needs a value").arg(arg));
+            const QString &value = args.at(i);
+            if (arg == QLatin1String("--jobs")) {
+                const std::optional<int> jobs = boundedNumber(value, 1, WorkBatch::MaxJobs);
+                if (!jobs)
+                    return fail(QStringLiteral("--jobs takes a number of works at once from 1 to %1, not '%2'")
+                                    .arg(WorkBatch::MaxJobs)
+                                    .arg(value));
+                options.jobs = *jobs;
+            } else if (arg == QLatin1String("--retries")) {
+                const std::optional<int> retries = boundedNumber(value, 0, MostRetries);
+                if (!retries)
+                    return fail(QStringLiteral("--retries takes a number from 0 to %1, not '%2'")
+                                    .arg(MostRetries)
+                                    .arg(value));
+                options.retries = *retries;
+            } else {
+                options.folder = value;
             }
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
-            say(QStringLiteral("unknown option '%1'").arg(arg));
-            std::fputs(GetUsage, stderr);
-            return done(ExitUsage);
+            return fail(QStringLiteral("unknown option '%1'").arg(arg));
         } else {
-            addresses.append(arg);
+            options.addresses.append(arg);
         }
     }
+    return options;
+}
+
+} // namespace
+
+void startGet(const QStringList &args, CommandDone done)
+{
+    QString error;
+    const GetOptions options = parseGetOptions(args, &error);
+    if (options.help) {
+        std::fputs(GetUsage, stdout);
+        return done(0);
+    }
+    if (!options.valid) {
+        say(error);
+        std::fputs(GetUsage, stderr);
+        return done(ExitUsage);
+    }
+    const QStringList &addresses = options.addresses;
+    QString folder = options.folder;
     if (addresses.isEmpty()) {
         std::fputs(GetUsage, stderr);
         return done(ExitUsage);
@@ -278,6 +357,10 @@ void startGet(const QStringList &args, CommandDone done)
     }
 
     auto *run = new GetRun(folder);
+    run->batch.setJobs(options.jobs);
+    run->batch.setRetries(options.retries);
+    run->batch.setResume(options.resume);
+    run->batch.setTags(options.tags);
     run->watch = std::make_unique<InterruptWatch>([run] {
         run->interrupted = true;
         run->batch.stop();
@@ -316,19 +399,9 @@ void queueWorks(GetRun *run, QStringList addresses, const std::shared_ptr<FetchH
 
 void saveQueued(GetRun *run, const QString &folder, const CommandDone &done)
 {
-    run->progress.follow(run->engine);
-    QObject::connect(&run->batch, &WorkBatch::workStarted, [](int position, int total, const BatchWork &work) {
-        std::fprintf(stderr, "[%d/%d] %s\n", position, total, qPrintable(work.label()));
-    });
-    QObject::connect(&run->batch, &WorkBatch::targetChosen,
-                     [](const QString &file, const QString &, const QString &) {
-                         std::fprintf(stderr, "  -> %s\n", qPrintable(file));
-                     });
-    QObject::connect(&run->batch, &WorkBatch::workEnded, [run](int, int, const BatchOutcome &outcome) {
-        run->progress.finish();
-        std::fprintf(stderr, "  %s\n", qPrintable(outcomeLine(outcome)));
-    });
+    run->display.follow(run->batch, outcomeLine);
     const auto end = [run, done](const QList<BatchOutcome> &outcomes) {
+        run->display.close();
         const int status = run->report(outcomes);
         endCommandLater(run, done, status);
     };

@@ -25,8 +25,15 @@ public:
         QString suggestedName;
     };
 
+    struct Report {
+        QString title;
+        QString heading;
+        QString text;
+    };
+
     QList<Shown> shown;
     QList<SaveAsked> saves;
+    QList<Report> reports;
     std::deque<MessageAnswer> answers;           // used in order; Ok / Yes when empty
     std::deque<std::optional<QString>> saveAnswers; // nothing = cancelled; cancelled when empty
     std::function<void()> whileShown;            // runs while a message box is "open"
@@ -58,6 +65,11 @@ public:
         const QString path = chosen ? *saveAnswers.front() : QString();
         saveAnswers.pop_front();
         return chosen ? std::optional<QString>(path) : std::nullopt;
+    }
+
+    void textReport(QWidget *, const QString &title, const QString &heading, const QString &text) override
+    {
+        reports.append({title, heading, text});
     }
 };
 

@@ -198,14 +198,20 @@ void TestServer::serveAnnouncing(const QString &path, qint64 announced, const QB
 void TestServer::serveSlowly(const QString &path, const QByteArray &body, int pieceSize, int pauseMs)
 {
     m_server->Get(path.toStdString(), [this, body, pieceSize, pauseMs](const httplib::Request &, httplib::Response &res) {
-        res.set_content_provider(size_t(body.size()), "application/octet-stream",
-                                 [this, body, pieceSize, pauseMs](size_t offset, size_t, httplib::DataSink &sink) {
-                                     if (offset > 0 && !waitWhileRunning(pauseMs))
-                                         return false;
-                                     const size_t n = std::min(size_t(pieceSize), size_t(body.size()) - offset);
-                                     sink.write(body.constData() + offset, n);
-                                     return true;
-                                 });
+        // From the request to the answer's end (or the connection's).
+        const int now = ++m_slowNow;
+        for (int most = m_mostSlow.load(); now > most && !m_mostSlow.compare_exchange_weak(most, now);) {
+        }
+        res.set_content_provider(
+            size_t(body.size()), "application/octet-stream",
+            [this, body, pieceSize, pauseMs](size_t offset, size_t, httplib::DataSink &sink) {
+                if (offset > 0 && !waitWhileRunning(pauseMs))
+                    return false;
+                const size_t n = std::min(size_t(pieceSize), size_t(body.size()) - offset);
+                sink.write(body.constData() + offset, n);
+                return true;
+            },
+            [this](bool) { --m_slowNow; });
     });
 }
 

@@ -91,6 +91,11 @@ public:
     // A body with its Content-Length, sent `pieceSize` bytes at a time with a pause of `pauseMs`
     // between pieces; gives up when the server stops.
     void serveSlowly(const QString &path, const QByteArray &body, int pieceSize, int pauseMs);
+    // The most answers of serveSlowly routes that were being sent at one
+    // time, since the start or the last reset.
+    int mostSlowAtOnce() const { return m_mostSlow.load(); }
+    int slowAtOnce() const { return m_slowNow.load(); }
+    void resetMostSlowAtOnce() { m_mostSlow = m_slowNow.load(); }
     // Accepts the request and never answers at all.
     void serveSilence(const QString &path);
     // A body that can be continued: "Range: bytes=N-" is answered with 206
@@ -117,6 +122,8 @@ private:
     std::thread m_thread;
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_slowNow{0};
+    std::atomic<int> m_mostSlow{0};
     struct Log;
     std::unique_ptr<Log> m_log;
 };

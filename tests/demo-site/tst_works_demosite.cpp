@@ -70,6 +70,18 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The audio of a recording without the ID3v2 tag at its head: a saved song's
+// tag is its own, the rest is the server's.
+QByteArray audioOf(const QByteArray &file)
+{
+    if (!file.startsWith("ID3") || file.size() < 10)
+        return file;
+    const auto byte = [&file](int i) { return qint64(quint8(file.at(i))) & 0x7F; };
+    const qint64 size = byte(6) << 21 | byte(7) << 14 | byte(8) << 7 | byte(9);
+    const bool footer = quint8(file.at(5)) & 0x10;
+    return file.mid(10 + size + (footer ? 10 : 0));
+}
+
 // The files under a final name: an unfinished transfer's ".part" file is not one.
 QStringList filesIn(const QString &folder)
 {
@@ -181,7 +193,7 @@ private slots:
             expected.append(fileNameOf(*work));
             const QByteArray bytes = served(*work);
             QVERIFY(bytes.size() > 1000);
-            QCOMPARE(readFile(QDir(folder).filePath(fileNameOf(*work))), bytes);
+            QCOMPARE(audioOf(readFile(QDir(folder).filePath(fileNameOf(*work)))), audioOf(bytes));
         }
         expected.sort();
         QCOMPARE(filesIn(folder), expected);
@@ -189,7 +201,7 @@ private slots:
                  qPrintable(first.out));
         // stderr is no terminal here: a start line per transfer, no frames redrawn in place.
         QVERIFY2(!first.err.contains(QLatin1Char('\r')), qPrintable(first.err));
-        QCOMPARE(first.err.count(QStringLiteral("\nreceiving (")), expected.size());
+        QCOMPARE(first.err.count(QStringLiteral("] receiving (")), expected.size());
 
         const QFileInfo before(QDir(folder).filePath(expected.first()));
         const Run second = runCli(m_site.port(), {QStringLiteral("get"), singer(ManyWorksSinger), "-d", folder});
@@ -202,7 +214,7 @@ private slots:
         const Work &other = *worksOf(OneWorkSinger).front();
         const Run page = runCli(m_site.port(), {QStringLiteral("get"), q(pageAddress(other)), "-d", folder});
         QCOMPARE(page.exitCode, 0);
-        QCOMPARE(readFile(QDir(folder).filePath(fileNameOf(other))), served(other));
+        QCOMPARE(audioOf(readFile(QDir(folder).filePath(fileNameOf(other)))), audioOf(served(other)));
 
         // A recording page the community does not have: its 404 page is not read for an audio address.
         const QString missing = recordingPagePrefix() + QStringLiteral("noSuchWork");
@@ -246,11 +258,9 @@ private slots:
         QVERIFY(site.start(0));
         const QString folder = m_dir.filePath(QStringLiteral("interrupted"));
         QProcess cli;
-        startCli(cli, site.port(), {QStringLiteral("get"), singer(ManyWorksSinger), "-d", folder});
+        startCli(cli, site.port(), {QStringLiteral("get"), singer(ManyWorksSinger), "-d", folder, "--jobs", "1"});
         QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("[2/9]")
-                                     && err.mid(err.indexOf("[2/9]")).contains("\nreceiving ("),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("[2/9] receiving ("), 30000);
         QCOMPARE(::kill(pid_t(cli.processId()), SIGINT), 0);
         QVERIFY(cli.waitForFinished(30000));
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
@@ -260,7 +270,7 @@ private slots:
                  qPrintable(out));
         const Work &done = *listedWorks().front();
         QCOMPARE(filesIn(folder), QStringList{fileNameOf(done)});
-        QCOMPARE(readFile(QDir(folder).filePath(fileNameOf(done))), served(done));
+        QCOMPARE(audioOf(readFile(QDir(folder).filePath(fileNameOf(done)))), audioOf(served(done)));
     }
 
     // SIGTERM while the singer page is being waited for (the server says
@@ -292,8 +302,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("message");
         QTest::newRow("neither page") << QStringList{"get", "http://www.kelvaro.com/x/1"} << "is neither";
-        QTest::newRow("parallel") << QStringList{"get", "http://www.kelvaro.com/u/1", "--jobs", "2"}
-                                  << "only one transfer at a time";
+        QTest::newRow("too many at once") << QStringList{"get", "http://www.kelvaro.com/u/1", "--jobs", "9"}
+                                          << "from 1 to 8";
     }
 
     void getUsage()

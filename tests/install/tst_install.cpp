@@ -213,7 +213,7 @@ private slots:
         QByteArray page;
         QCOMPARE(run("gzip", {"-dc", m_prefix + "/share/man/man1/kelvaro.1.gz"}, &page), 0);
         for (const char *entry : {R"(.B lookup \fIURL)", R"(.B download \fIURL)", R"(.B works \fIURL)",
-                                  R"(.B get \fIURL)", R"(.B \-\-jobs 1)", R"(.B \-\-version)",
+                                  R"(.B get \fIURL)", R"(.B \-\-jobs \fIN\fR)", R"(.B \-\-version)",
                                   "1 when any fetch failed;\n2 for a usage error or a refused address"})
             QVERIFY2(page.contains(entry), entry);
     }

@@ -34,6 +34,7 @@ public:
     {
         return std::nullopt;
     }
+    void textReport(QWidget *, const QString &, const QString &, const QString &) override {}
 };
 class NoDesktop final : public Desktop {
 public:

@@ -1,7 +1,10 @@
 #include "core/works/WorkBatch.h"
 
+#include "core/works/SavedSong.h"
+
 #include "core/download/Cls_DownLoad.h"
 #include "core/download/DownloadPanelLogic.h"
+#include "core/download/SongTags.h"
 #include "core/lookup/PageFetcher.h"
 #include "core/platform/Network.h"
 
@@ -23,11 +26,13 @@ constexpr int SizeProbeLimitMs = 15000;
 class SilentPanel final : public SongPanelOutput {
 public:
     QString status;
+    QString picture; // the one the song panel would show: the cover of the saved file
     void setStatus(const QString &text) override { status = text; }
     void showDetails(const QString &, const SongDetails &) override {}
-    void showDefaultPicture() override {}
-    FetchHandle showPicture(PictureSource, QString, std::function<void()> shown) override
+    void showDefaultPicture() override { picture.clear(); }
+    FetchHandle showPicture(PictureSource, QString path, std::function<void()> shown) override
     {
+        picture = std::move(path);
         return answerLater(std::move(shown));
     }
     void placeBadgeAfterSongName() override {}
@@ -42,6 +47,21 @@ struct WorkBatch::WorkLookup {
     PageLookup looked;
     SilentPanel panel;
     std::unique_ptr<SongLookups> lookups;
+};
+
+// One work under way: whatever step it is in holds its handle here, so
+// that a stop (or the batch's end) can end it.
+struct WorkBatch::Running {
+    int position = 0;
+    BatchOutcome outcome;
+    FetchHandle serviceFetch;
+    std::unique_ptr<WorkLookup> lookup;
+    FetchHandle coverFetch;
+    std::function<void()> endProbe;
+    Cls_DownLoad *engine = nullptr; // while its transfer runs
+    QString audio;
+    SongTags tags;
+    QString picture;
 };
 
 BatchWork BatchWork::fromRow(const WorkRow &row)
@@ -89,7 +109,8 @@ WorkBatch::WorkBatch(Cls_DownLoad &engine, PageFetch fetch, QObject *parent)
       // Copied, not moved: the page fetch below is made from it too.
       m_fetch(fetch ? fetch
                     : PageFetch([](const QString &url, PageDone done) { return GetBody(url, std::move(done)); })),
-      m_sizeProbe(announcedSizeOf)
+      m_sizeProbe(announcedSizeOf),
+      m_tagWriter(writeSongTags)
 {
     if (fetch) {
         m_pageFetch = [fetch](const QString &url, AnswerDone done) {
@@ -102,27 +123,103 @@ WorkBatch::WorkBatch(Cls_DownLoad &engine, PageFetch fetch, QObject *parent)
     } else {
         m_pageFetch = [](const QString &url, AnswerDone done) { return fetchPage(url, std::move(done)); };
     }
+    connectEngine(m_engine);
+}
+
+void WorkBatch::connectEngine(Cls_DownLoad &engine)
+{
     // The engine may run other transfers too (the download panel's): only
-    // the one this batch started is its business.
-    connect(&m_engine, &Cls_DownLoad::DLFileFinished, this, [this](const DownloadResult &result) {
-        if (std::exchange(m_transferring, false))
-            transferEnded(result);
+    // the ones this batch started are its business.
+    Cls_DownLoad *const e = &engine;
+    connect(e, &Cls_DownLoad::DLFileFinished, this, [this, e](const DownloadResult &result) {
+        if (Running *work = holding(e)) {
+            work->engine = nullptr;
+            transferEnded(*work, result);
+        }
     });
+    connect(e, &Cls_DownLoad::DLFileStatus, this, [this, e](int status) {
+        if (Running *work = holding(e))
+            emit workStatus(work->position, status);
+    });
+    connect(e, &Cls_DownLoad::DLFileDowning, this, [this, e](const QString &, qint64 received, qint64 size) {
+        if (Running *work = holding(e))
+            emit workProgress(work->position, received, size);
+    });
+    connect(e, &Cls_DownLoad::DLFileResuming, this, [this, e](qint64 from, qint64 size) {
+        if (Running *work = holding(e))
+            emit workResuming(work->position, from, size);
+    });
+    connect(e, &Cls_DownLoad::DLFileRetrying, this,
+            [this, e](int attempt, int retries, int delayMs, const QString &reason) {
+                if (Running *work = holding(e))
+                    emit workRetrying(work->position, attempt, retries, delayMs, reason);
+            });
 }
 
 WorkBatch::~WorkBatch()
 {
-    // A probe under way is ended; its answer finds no batch to go on with.
+    // Probes under way are ended; their answers find no batch to go on with.
     *m_alive = false;
-    if (m_endProbe)
-        std::exchange(m_endProbe, nullptr)();
+    // The engines say nothing more to a batch that is going: the ones it
+    // made end their transfers as a destroyed engine does; the given one
+    // goes on with its own.
+    m_engine.disconnect(this);
+    for (const auto &engine : m_moreEngines)
+        engine->disconnect(this);
+    for (const auto &work : m_runningWorks) {
+        if (work->endProbe)
+            std::exchange(work->endProbe, nullptr)();
+    }
+    m_runningWorks.clear();
+    m_finishedWorks.clear();
+    m_moreEngines.clear();
+}
+
+void WorkBatch::setJobs(int jobs)
+{
+    m_jobs = std::clamp(jobs, 1, MaxJobs);
 }
 
 void WorkBatch::enqueue(const QList<BatchWork> &works)
 {
     m_queue.append(works);
-    if (m_running)
+    if (m_running) {
         m_total += int(works.size());
+        postFill(); // a free place takes the new works on
+    }
+}
+
+QList<int> WorkBatch::runningPositions() const
+{
+    QList<int> positions;
+    for (const auto &work : m_runningWorks)
+        positions.append(work->position);
+    std::sort(positions.begin(), positions.end());
+    return positions;
+}
+
+int WorkBatch::answerStatus(int position) const
+{
+    const Running *work = find(position);
+    return work && work->engine ? work->engine->answer().httpStatus : 0;
+}
+
+WorkBatch::Running *WorkBatch::find(int position) const
+{
+    for (const auto &work : m_runningWorks) {
+        if (work->position == position)
+            return work.get();
+    }
+    return nullptr;
+}
+
+WorkBatch::Running *WorkBatch::holding(const Cls_DownLoad *engine) const
+{
+    for (const auto &work : m_runningWorks) {
+        if (work->engine == engine)
+            return work.get();
+    }
+    return nullptr;
 }
 
 void WorkBatch::stop()
@@ -131,19 +228,27 @@ void WorkBatch::stop()
         return; // nothing to stop, and the engine's stop latch must not be left set for a later download
     m_stopRequested = true;
     m_queue.clear();
-    // Each step ends as it can: the transfer after its next chunk (its end
-    // comes back through transferEnded), a size probe, a page fetch or a
-    // lookup at once: the work then ends as stopped from the event loop.
-    if (m_transferring && m_engine.isRunning())
-        m_engine.DLFileStop();
-    if (m_endProbe)
-        std::exchange(m_endProbe, nullptr)();
-    if (m_serviceFetch.pending() || m_lookup) {
-        m_serviceFetch.cancel();
-        m_lookup.reset();
-        QMetaObject::invokeMethod(
-            this, [this] { workDone(BatchOutcome::Kind::Stopped); }, Qt::QueuedConnection);
+    // Each running work ends as it can: a transfer after its next chunk (its
+    // end comes back through transferEnded), a size probe at once (its
+    // answer ends the work), a page fetch, a lookup or a cover fetch at once:
+    // the work then ends as stopped from the event loop.
+    for (const int position : runningPositions()) {
+        Running *work = find(position);
+        if (!work)
+            continue; // ended by the probe of an earlier one
+        if (work->engine) {
+            if (work->engine->isRunning())
+                work->engine->DLFileStop();
+        } else if (work->endProbe) {
+            std::exchange(work->endProbe, nullptr)();
+        } else {
+            work->serviceFetch.cancel();
+            work->coverFetch.cancel();
+            work->lookup.reset();
+            endLater(position, BatchOutcome::Kind::Stopped);
+        }
     }
+    postFill();
 }
 
 bool WorkBatch::run(const QString &folder)
@@ -153,58 +258,83 @@ bool WorkBatch::run(const QString &folder)
     m_running = true;
     m_stopRequested = false;
     m_position = 0;
+    m_ended = 0;
     m_total = int(m_queue.size());
     m_names.clear();
+    m_covers.clear();
     m_outcomes.clear();
     m_folder = folder;
     QDir().mkpath(folder);
-    QMetaObject::invokeMethod(this, &WorkBatch::nextWork, Qt::QueuedConnection);
+    postFill();
     return true;
 }
 
-void WorkBatch::nextWork()
+void WorkBatch::postFill()
 {
-    if (m_queue.isEmpty() || m_stopRequested) {
+    if (std::exchange(m_fillPosted, true))
+        return;
+    QMetaObject::invokeMethod(this, &WorkBatch::fill, Qt::QueuedConnection);
+}
+
+void WorkBatch::fill()
+{
+    m_fillPosted = false;
+    m_finishedWorks.clear();
+    if (!m_running)
+        return;
+    if (m_stopRequested)
+        m_queue.clear();
+    // Every running work holds at most one connection at a time (its page,
+    // its cover, its size probe or its transfer), so no host, and no
+    // server, ever gets more than jobs() of them from this batch.
+    while (!m_queue.isEmpty() && int(m_runningWorks.size()) < m_jobs && !m_stopRequested)
+        startWork(m_queue.takeFirst());
+    if (m_runningWorks.empty() && (m_queue.isEmpty() || m_stopRequested)) {
         m_running = false;
         m_queue.clear();
-        emit finished(std::exchange(m_outcomes, {}));
-        return;
+        QList<BatchOutcome> outcomes;
+        for (const std::optional<BatchOutcome> &outcome : std::exchange(m_outcomes, {}))
+            outcomes.append(outcome.value_or(BatchOutcome()));
+        emit finished(outcomes);
     }
-    m_current = BatchOutcome();
-    m_current.work = m_queue.takeFirst();
-    ++m_position;
-    emit workStarted(m_position, m_total, m_current.work);
-    if (m_stopRequested) // asked for by a handler of workStarted
-        return workDone(BatchOutcome::Kind::Stopped);
-    // The recording page: the service's whole answer, as a double-click takes it.
-    if (m_current.work.serviceAddress.isEmpty())
-        return lookUpPage(m_current.work.pageAddress, [this, page = m_current.work.pageAddress](
-                                                          const PageLookup &looked) { pageLookedUp(page, looked); });
-    fetchService(m_current.work.serviceAddress,
-                 [this](const std::optional<QString> &answer) { serviceAnswered(answer); });
 }
 
-void WorkBatch::fetchService(const QString &serviceAddress, std::function<void(std::optional<QString>)> then)
+void WorkBatch::startWork(BatchWork batchWork)
 {
-    m_serviceFetch = m_fetch(serviceAddress, std::move(then));
+    auto running = std::make_unique<Running>();
+    Running &work = *running;
+    work.position = ++m_position;
+    work.outcome.work = std::move(batchWork);
+    m_outcomes.append(std::nullopt);
+    m_runningWorks.push_back(std::move(running));
+    const int position = work.position;
+    emit workStarted(position, m_total, work.outcome.work);
+    if (m_stopRequested || !find(position)) // stopped by a handler of workStarted
+        return;
+    // The recording page: the service's whole answer, as a double-click takes it.
+    if (work.outcome.work.serviceAddress.isEmpty())
+        return lookUpPage(work, work.outcome.work.pageAddress);
+    work.serviceFetch = m_fetch(work.outcome.work.serviceAddress, [this, position](std::optional<QString> answer) {
+        if (Running *found = find(position))
+            serviceAnswered(*found, answer);
+    });
 }
 
-void WorkBatch::serviceAnswered(const std::optional<QString> &answer)
+void WorkBatch::serviceAnswered(Running &work, const std::optional<QString> &answer)
 {
     if (m_stopRequested)
-        return workDone(BatchOutcome::Kind::Stopped);
+        return workDone(work, BatchOutcome::Kind::Stopped);
     if (!answer)
-        return workFailed(BatchOutcome::Failure::ServiceUnanswered, m_current.work.serviceAddress);
-    const QString pageAddress = *answer;
-    lookUpPage(pageAddress, [this, pageAddress](const PageLookup &looked) { pageLookedUp(pageAddress, looked); });
+        return workFailed(work, BatchOutcome::Failure::ServiceUnanswered, work.outcome.work.serviceAddress);
+    lookUpPage(work, *answer);
 }
 
-void WorkBatch::lookUpPage(const QString &pageAddress, std::function<void(const PageLookup &)> then)
+void WorkBatch::lookUpPage(Running &work, const QString &pageAddress)
 {
     // An error page (a 404 for a withdrawn work) is no recording page: it is
     // not read for an audio address, and its status is the reason given.
-    m_lookup = std::make_unique<WorkLookup>();
-    WorkLookup &lookup = *m_lookup;
+    work.lookup = std::make_unique<WorkLookup>();
+    WorkLookup &lookup = *work.lookup;
     const PageFetch pageFetch = [this, &lookup](const QString &url, PageDone done) {
         return m_pageFetch(url, [&lookup, done = std::move(done)](std::optional<HttpAnswer> answer) {
             lookup.looked.pageStatus = answer ? answer->status : 0;
@@ -214,17 +344,20 @@ void WorkBatch::lookUpPage(const QString &pageAddress, std::function<void(const 
         });
     };
     lookup.lookups = std::make_unique<SongLookups>(lookup.looked.song, lookup.panel, pageFetch);
-    const auto ended = [this, then](LookupOutcome outcome) {
-        m_lookup->looked.outcome = outcome;
-        m_lookup->looked.refusal = m_lookup->panel.status;
+    const int position = work.position;
+    const auto ended = [this, position, &lookup, pageAddress](LookupOutcome outcome) {
+        lookup.looked.outcome = outcome;
+        lookup.looked.refusal = lookup.panel.status;
+        lookup.looked.picture = lookup.panel.picture;
         // Goes on from the event loop: the lookup is still reporting now.
         QMetaObject::invokeMethod(
             this,
-            [this, then] {
-                if (!m_lookup)
+            [this, position, pageAddress] {
+                Running *found = find(position);
+                if (!found || !found->lookup)
                     return; // stopped meanwhile
-                const PageLookup looked = std::exchange(m_lookup, nullptr)->looked;
-                then(looked);
+                const PageLookup looked = std::exchange(found->lookup, nullptr)->looked;
+                pageLookedUp(*found, pageAddress, looked);
             },
             Qt::QueuedConnection);
     };
@@ -232,115 +365,212 @@ void WorkBatch::lookUpPage(const QString &pageAddress, std::function<void(const 
         ended(LookupOutcome::Refused);
 }
 
-void WorkBatch::pageLookedUp(const QString &pageAddress, const PageLookup &looked)
+void WorkBatch::pageLookedUp(Running &work, const QString &pageAddress, const PageLookup &looked)
 {
     if (m_stopRequested)
-        return workDone(BatchOutcome::Kind::Stopped);
+        return workDone(work, BatchOutcome::Kind::Stopped);
     if (looked.outcome == LookupOutcome::Refused)
-        return workFailed(BatchOutcome::Failure::NotRecordingPage, looked.refusal);
+        return workFailed(work, BatchOutcome::Failure::NotRecordingPage, looked.refusal);
     if (looked.pageStatus >= 400) {
-        m_current.httpStatus = looked.pageStatus;
-        return workFailed(BatchOutcome::Failure::PageError, pageAddress);
+        work.outcome.httpStatus = looked.pageStatus;
+        return workFailed(work, BatchOutcome::Failure::PageError, pageAddress);
     }
     const SongState &song = looked.song;
     if (looked.outcome != LookupOutcome::PageTaken || song.PageHtml.isEmpty())
-        return workFailed(BatchOutcome::Failure::PageUnanswered, pageAddress);
+        return workFailed(work, BatchOutcome::Failure::PageUnanswered, pageAddress);
     if (song.MusicUrl.isEmpty())
-        return workFailed(BatchOutcome::Failure::NoAudioAddress, pageAddress);
+        return workFailed(work, BatchOutcome::Failure::NoAudioAddress, pageAddress);
 
     // The name the download panel would suggest for this song.
     const QString songTitle = downloadTitle(song.SongName);
-    m_current.file = targetFor(m_folder, songTitle, song);
-    emit targetChosen(m_current.file, songTitle, song.UserName);
+    work.outcome.file = targetFor(m_folder, songTitle, song, work.position);
+    work.audio = song.MusicUrl;
+    work.picture = looked.picture;
+    work.tags.title = songTitle;
+    work.tags.artist = song.UserName;
+    work.tags.sourcePage = pageAddress;
+    // The work asked for by its row, or the one the page names.
+    work.tags.workId = work.outcome.work.id.isEmpty() ? song.WorkId : work.outcome.work.id;
+    const int position = work.position;
+    emit targetChosen(work.outcome.file, songTitle, song.UserName);
+    emit workTarget(position, work.outcome.file, songTitle, song.UserName);
+    Running *const found = find(position);
+    if (!found)
+        return; // ended by a handler
     if (m_stopRequested) // asked for by a handler of targetChosen
-        return workDone(BatchOutcome::Kind::Stopped);
+        return workDone(*found, BatchOutcome::Kind::Stopped);
 
-    // A complete file from an earlier run (or an earlier row of the same work) stays.
-    if (QFileInfo(m_current.file).isFile()) {
-        const QString audio = song.MusicUrl;
-        return probeSize(audio, [this, audio](std::optional<qint64> announced) { sizeKnown(audio, announced); });
+    // A complete file from an earlier run (or an earlier row of the same work)
+    // stays: one this batch tagged as this work's, or one of the size the
+    // server announces.
+    if (const QFileInfo existing(found->outcome.file); existing.isFile() && !found->tags.workId.isEmpty()
+                                                       && savedWorkId(existing.filePath()) == found->tags.workId) {
+        found->outcome.bytes = existing.size();
+        return workDone(*found, BatchOutcome::Kind::Skipped);
     }
-    startTransfer(song.MusicUrl);
+    if (QFileInfo(found->outcome.file).isFile()) {
+        // The answer may come while this batch is being destroyed (its
+        // destructor ends the probe) or after: then nothing goes on.
+        found->endProbe = m_sizeProbe(found->audio, [this, alive = m_alive, position](std::optional<qint64> announced) {
+            if (!*alive)
+                return;
+            if (Running *probed = find(position)) {
+                probed->endProbe = nullptr;
+                sizeKnown(*probed, announced);
+            }
+        });
+        return;
+    }
+    fetchCover(*found);
 }
 
-void WorkBatch::probeSize(const QString &audioAddress, std::function<void(std::optional<qint64>)> then)
+void WorkBatch::sizeKnown(Running &work, std::optional<qint64> announced)
 {
-    // The answer may come while this batch is being destroyed (its
-    // destructor ends the probe) or after: then nothing goes on.
-    m_endProbe = m_sizeProbe(audioAddress, [this, alive = m_alive, then = std::move(then)](
-                                               std::optional<qint64> announced) {
-        if (!*alive)
-            return;
-        m_endProbe = nullptr;
-        then(announced);
+    if (m_stopRequested)
+        return workDone(work, BatchOutcome::Kind::Stopped);
+    if (const QFileInfo existing(work.outcome.file); announced && existing.isFile() && *announced == existing.size()) {
+        work.outcome.bytes = existing.size();
+        return workDone(work, BatchOutcome::Kind::Skipped);
+    }
+    fetchCover(work);
+}
+
+void WorkBatch::fetchCover(Running &work)
+{
+    // The singer picture as the song panel shows it. Without it the file is
+    // saved all the same, with no cover.
+    if (!m_tags || work.picture.isEmpty())
+        return startTransfer(work);
+    // A singer's works mostly show the same picture: it is fetched once a batch.
+    if (const auto known = m_covers.constFind(work.picture); known != m_covers.cend()) {
+        work.tags.cover = *known;
+        return startTransfer(work);
+    }
+    const int position = work.position;
+    work.coverFetch = m_pageFetch(work.picture, [this, position](std::optional<HttpAnswer> answer) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, position, answer] {
+                Running *found = find(position);
+                if (!found)
+                    return;
+                found->coverFetch = FetchHandle();
+                if (m_stopRequested)
+                    return workDone(*found, BatchOutcome::Kind::Stopped);
+                if (answer && answer->status / 100 == 2 && !answer->body.isEmpty()) {
+                    found->tags.cover = answer->body;
+                    m_covers.insert(found->picture, answer->body);
+                }
+                startTransfer(*found);
+            },
+            Qt::QueuedConnection);
     });
 }
 
-void WorkBatch::sizeKnown(const QString &audioAddress, std::optional<qint64> announced)
+Cls_DownLoad *WorkBatch::freeEngine()
 {
-    if (m_stopRequested)
-        return workDone(BatchOutcome::Kind::Stopped);
-    if (const QFileInfo existing(m_current.file); announced && existing.isFile() && *announced == existing.size()) {
-        m_current.bytes = existing.size();
-        return workDone(BatchOutcome::Kind::Skipped);
+    const auto free = [this](Cls_DownLoad *engine) { return !engine->isRunning() && !holding(engine); };
+    if (free(&m_engine))
+        return &m_engine;
+    for (const auto &engine : m_moreEngines) {
+        if (free(engine.get()))
+            return engine.get();
     }
-    startTransfer(audioAddress);
+    auto made = std::make_unique<Cls_DownLoad>();
+    made->setStallLimit(m_engine.stallLimit());
+    connectEngine(*made);
+    m_moreEngines.push_back(std::move(made));
+    return m_moreEngines.back().get();
 }
 
-void WorkBatch::startTransfer(const QString &audioAddress)
+void WorkBatch::startTransfer(Running &work)
 {
-    m_transferring = m_engine.DLFile(audioAddress, m_current.file);
-    if (!m_transferring) // the download panel's own transfer holds the engine
-        workFailed(BatchOutcome::Failure::Transfer, QStringLiteral("a download is already running"));
+    TransferOptions options;
+    options.resume = m_resume;
+    options.retries = m_retries;
+    if (m_tags) {
+        // On the complete temporary file, before it takes the final name: a
+        // file whose tags fail is never left under that name.
+        options.beforeCommit = [writer = m_tagWriter, tags = work.tags](const QString &tempPath) {
+            return writer(tempPath, tags);
+        };
+    }
+    Cls_DownLoad *const engine = freeEngine();
+    work.engine = engine;
+    if (!engine->DLFile(work.audio, work.outcome.file, options)) {
+        work.engine = nullptr;
+        workFailed(work, BatchOutcome::Failure::Transfer, QStringLiteral("a download is already running"));
+    }
 }
 
-void WorkBatch::transferEnded(const DownloadResult &result)
+void WorkBatch::transferEnded(Running &work, const DownloadResult &result)
 {
-    m_current.bytes = result.bytes;
+    work.outcome.bytes = result.bytes;
     // Only a complete answer replaced the target; anything else left the
     // folder as it was.
     switch (classifyDownload(result)) {
     case DownloadClass::Complete:
-        return workDone(BatchOutcome::Kind::Downloaded);
+        return workDone(work, BatchOutcome::Kind::Downloaded);
     case DownloadClass::Stopped:
-        return workDone(BatchOutcome::Kind::Stopped);
+        return workDone(work, BatchOutcome::Kind::Stopped);
     case DownloadClass::FileError:
-        m_current.systemError = result.systemError;
-        return workFailed(BatchOutcome::Failure::FileError, result.error);
+        work.outcome.systemError = result.systemError;
+        return workFailed(work, BatchOutcome::Failure::FileError, result.error);
     case DownloadClass::Refused:
     case DownloadClass::CutShort:
-        return workFailed(BatchOutcome::Failure::Transfer, result.error);
+        return workFailed(work, BatchOutcome::Failure::Transfer, result.error);
     case DownloadClass::HttpError:
-        return workFailed(BatchOutcome::Failure::Transfer, QStringLiteral("HTTP %1").arg(result.httpStatus));
+        return workFailed(work, BatchOutcome::Failure::Transfer, QStringLiteral("HTTP %1").arg(result.httpStatus));
     case DownloadClass::Empty:
-        return workFailed(BatchOutcome::Failure::Transfer, QStringLiteral("no data"));
+        return workFailed(work, BatchOutcome::Failure::Transfer, QStringLiteral("no data"));
     }
 }
 
-void WorkBatch::workFailed(BatchOutcome::Failure why, QString detail)
+void WorkBatch::workFailed(Running &work, BatchOutcome::Failure why, QString detail)
 {
-    m_current.failure = why;
-    m_current.detail = std::move(detail);
-    workDone(BatchOutcome::Kind::Failed);
+    work.outcome.failure = why;
+    work.outcome.detail = std::move(detail);
+    workDone(work, BatchOutcome::Kind::Failed);
 }
 
-void WorkBatch::workDone(BatchOutcome::Kind kind)
+void WorkBatch::endLater(int position, BatchOutcome::Kind kind)
 {
-    m_current.kind = kind;
-    m_outcomes.append(m_current);
-    emit workEnded(m_position, m_total, m_current);
-    // The next work starts from the event loop, never inside the handlers
-    // of the step that just ended (the engine's finished signal among them).
-    QMetaObject::invokeMethod(this, &WorkBatch::nextWork, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, position, kind] {
+            if (Running *work = find(position))
+                workDone(*work, kind);
+        },
+        Qt::QueuedConnection);
 }
-QString WorkBatch::targetFor(const QString &folder, const QString &songTitle, const SongState &song)
+
+void WorkBatch::workDone(Running &work, BatchOutcome::Kind kind)
+{
+    work.outcome.kind = kind;
+    const int position = work.position;
+    const BatchOutcome outcome = work.outcome;
+    m_outcomes[position - 1] = outcome;
+    ++m_ended;
+    // Out of the running works now; let go of from the event loop, never
+    // inside the handlers of the step that just ended (the engine's
+    // finished signal among them, or a lookup still reporting).
+    const auto it = std::find_if(m_runningWorks.begin(), m_runningWorks.end(),
+                                 [&work](const auto &held) { return held.get() == &work; });
+    m_finishedWorks.push_back(std::move(*it));
+    m_runningWorks.erase(it);
+    emit workEnded(position, m_total, outcome);
+    // The next work starts from the event loop.
+    postFill();
+}
+
+QString WorkBatch::targetFor(const QString &folder, const QString &songTitle, const SongState &song, int position)
 {
     QString name = suggestedFileName(songTitle, song.UserName);
     const auto taken = m_names.constFind(name);
     if (taken != m_names.cend() && *taken != song.MusicUrl) {
         // Another recording of the same song by the same singer: its id keeps
         // the two apart.
-        const QString mark = song.WorkId.isEmpty() ? QString::number(m_position) : song.WorkId;
+        const QString mark = song.WorkId.isEmpty() ? QString::number(position) : song.WorkId;
         name = safeFileName(songTitle + QStringLiteral(" - ") + song.UserName + QStringLiteral(" (") + mark
                             + QStringLiteral(").mp3"));
     }

@@ -74,17 +74,29 @@ DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &C
     m_c.Picture3->installEventFilter(this);
 
     m_batch = std::make_unique<WorkBatch>(m_engine);
+    m_batch->setJobs(DefaultBatchJobs);
     connect(m_batch.get(), &WorkBatch::workStarted, this,
             [this](int position, int total, const BatchWork &) { batchWorkStarted(position, total); });
+    // The batch's transfers run on engines of their own besides this one:
+    // their events come through the batch, each naming its work.
+    connect(m_batch.get(), &WorkBatch::workStatus, this,
+            [this](int, int status) { batchWorkStatus(downloadStatusText(status)); });
+    connect(m_batch.get(), &WorkBatch::workProgress, this, &DownloadPanel::batchWorkProgress);
+    connect(m_batch.get(), &WorkBatch::workResuming, this,
+            [this](int, qint64, qint64) { batchWorkStatus(QStringLiteral("正在继续下载..")); });
+    connect(m_batch.get(), &WorkBatch::workRetrying, this, [this](int, int attempt, int, int, const QString &) {
+        batchWorkStatus(QStringLiteral("第 %1 次重试..").arg(attempt));
+    });
     connect(m_batch.get(), &WorkBatch::targetChosen, this,
             [this](const QString &, const QString &title, const QString &userName) {
                 m_c.Label16->setText(QStringLiteral("音乐名称：") + title);
                 m_c.Label17->setText(QStringLiteral("演唱歌手：") + userName);
             });
     connect(m_batch.get(), &WorkBatch::workEnded, this,
-            [this](int, int, const BatchOutcome &outcome) { batchWorkEnded(outcome); });
+            [this](int position, int, const BatchOutcome &outcome) { batchWorkEnded(position, outcome); });
     connect(m_batch.get(), &WorkBatch::finished, this, [this](const QList<BatchOutcome> &outcomes) {
         m_batchPrefix.clear();
+        m_batchShares.clear();
         showButton(Command6Offers::Start);
         m_c.Command2->setEnabled(true);
         batchEnded(outcomes);
@@ -327,6 +339,8 @@ void DownloadPanel::askToStop()
 
 void DownloadPanel::Cdf_entDLFileDowning(const QString &, qint64 lDownLoaded, qint64 lFilesize)
 {
+    if (m_batch->isRunning())
+        return; // the batch shows its own progress, of all its works
     m_c.ProgressBar1->setValue(progressPercentage(lDownLoaded, lFilesize));
     if (!m_transferRunning)
         return; // a batch's work: the batch shows its own progress
@@ -344,17 +358,23 @@ void DownloadPanel::showProgressText(const QString &text)
 
 void DownloadPanel::Cdf_entDLFileResuming(qint64 lFrom, qint64)
 {
+    if (m_batch->isRunning())
+        return; // the batch says it, naming its works
     m_resumedFrom = lFrom;
     m_c.setStatus(m_batchPrefix + QStringLiteral("正在继续下载.."));
 }
 
 void DownloadPanel::Cdf_entDLFileRetrying(int attempt, int, int, const QString &)
 {
+    if (m_batch->isRunning())
+        return; // the batch says it, naming its works
     m_c.setStatus(m_batchPrefix + QStringLiteral("第 %1 次重试..").arg(attempt));
 }
 
 void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
 {
+    if (m_batch->isRunning())
+        return; // the batch says it, naming its works
     // Each attempt of a transfer measures its own speed, from the bytes it
     // found in a continued file on. An attempt that continues one says so
     // between its answer and its data.
@@ -433,6 +453,7 @@ void DownloadPanel::downloadWorks(const QList<WorkRow> &rows)
         works.append(BatchWork::fromRow(row));
     if (works.isEmpty())
         return;
+    m_batch->setTags(m_writeTags);
     if (m_batch->isRunning()) {
         m_batch->enqueue(works); // the running batch takes them on
         return;
@@ -447,30 +468,80 @@ void DownloadPanel::downloadWorks(const QList<WorkRow> &rows)
     showButton(Command6Offers::Stop);
     m_c.Command2->setEnabled(false);
     m_c.ProgressBar1->setValue(0);
+    showProgressText({}); // a single song's size and speed say nothing of a batch
     // The batch runs from the event loop; its end comes back through
     // WorkBatch::finished.
     m_batch->run(m_musicFolder);
 }
 
-void DownloadPanel::batchWorkStarted(int position, int total)
+void DownloadPanel::setBatchJobs(int jobs)
 {
-    m_batchPrefix = QStringLiteral("第 %1/%2 首：").arg(position).arg(total);
-    m_c.ProgressBar1->setValue(0);
-    m_c.setStatus(m_batchPrefix + QStringLiteral("正在获取作品信息.."));
+    m_batch->setJobs(jobs);
 }
 
-void DownloadPanel::batchWorkEnded(const BatchOutcome &outcome)
+QString DownloadPanel::batchPrefix(const QList<int> &positions) const
 {
+    if (positions.isEmpty())
+        return {};
+    QString works = QString::number(positions.first());
+    if (positions.size() > 1) {
+        const bool together = positions.last() - positions.first() == positions.size() - 1;
+        if (together) {
+            works += QLatin1Char('-') + QString::number(positions.last());
+        } else {
+            for (qsizetype i = 1; i < positions.size(); ++i)
+                works += QLatin1Char(',') + QString::number(positions.at(i));
+        }
+    }
+    return QStringLiteral("第 %1/%2 首：").arg(works).arg(m_batch->total());
+}
+
+void DownloadPanel::batchWorkStatus(const QString &text)
+{
+    m_batchPrefix = batchPrefix(m_batch->runningPositions());
+    if (!text.isEmpty())
+        m_c.setStatus(m_batchPrefix + text);
+}
+
+void DownloadPanel::batchWorkProgress(int position, qint64 received, qint64 size)
+{
+    m_batchShares[position] = size > 0 ? double(std::min(received, size)) / double(size) : 0.0;
+    showBatchProgress();
+}
+
+void DownloadPanel::showBatchProgress()
+{
+    // The whole batch: the works that have ended, and the parts of the
+    // running transfers received so far.
+    const int total = m_batch->total();
+    if (total <= 0)
+        return;
+    double done = m_batch->endedCount();
+    for (const double share : std::as_const(m_batchShares))
+        done += share;
+    m_c.ProgressBar1->setValue(int(std::min(100.0, done * 100.0 / total)));
+}
+
+void DownloadPanel::batchWorkStarted(int, int)
+{
+    showBatchProgress();
+    batchWorkStatus(QStringLiteral("正在获取作品信息.."));
+}
+
+void DownloadPanel::batchWorkEnded(int position, const BatchOutcome &outcome)
+{
+    m_batchShares.remove(position);
+    showBatchProgress();
+    // What ended is said of that work alone.
+    const QString prefix = batchPrefix({position});
     switch (outcome.kind) {
     case BatchOutcome::Kind::Downloaded:
-        m_c.ProgressBar1->setValue(100);
         return; // the engine has said "音乐下载完成"
     case BatchOutcome::Kind::Skipped:
-        m_c.ProgressBar1->setValue(100);
-        m_c.setStatus(m_batchPrefix + QStringLiteral("文件已存在且完整,跳过"));
+        m_c.setStatus(prefix + QStringLiteral("文件已存在且完整,跳过"));
         return;
     case BatchOutcome::Kind::Failed:
-        m_c.setStatus(m_batchPrefix + QStringLiteral("下载失败：") + batchFailureText(outcome));
+        m_c.setStatus(prefix + QStringLiteral("下载失败：") + batchFailureText(outcome));
         return;
     case BatchOutcome::Kind::Stopped:
         return;
@@ -502,4 +573,14 @@ void DownloadPanel::batchEnded(const QList<BatchOutcome> &outcomes)
     const QString summary = QStringLiteral("下载 %1 首,跳过 %2 首,失败 %3 首").arg(downloaded).arg(skipped).arg(failed);
     m_c.setStatus((stopped ? QStringLiteral("批量下载已停止：") : QStringLiteral("批量下载结束：")) + summary);
     emit workEnded(stopped ? QStringLiteral("批量下载已停止") : QStringLiteral("批量下载结束"), summary);
+    if (failed == 0)
+        return;
+    // Which works failed and why, where the user can read and copy them.
+    QStringList lines;
+    for (const BatchOutcome &outcome : outcomes) {
+        if (outcome.kind == BatchOutcome::Kind::Failed)
+            lines.append(outcome.work.label() + QStringLiteral("：") + batchFailureText(outcome));
+    }
+    m_dialogs.textReport(m_c.window, MessageBoxTitle, QStringLiteral("以下 %1 首作品下载失败：").arg(failed),
+                         lines.join(QLatin1Char('\n')));
 }

@@ -3,7 +3,7 @@
 #include "core/lookup/StatusLine.h"
 
 #include <QElapsedTimer>
-
+#include <QHash>
 #include <QObject>
 #include <QPoint>
 #include <QString>
@@ -82,13 +82,20 @@ public:
     const QString &DownPath() const { return m_downPath; }
     // A transfer started here is running (its DLFileFinished has not come).
     bool transferRunning() const { return m_transferRunning; }
-    // The works the table's menu asked for, saved one after another into the
-    // default folder, in the progress bar and the status line ("第 N/M 首"),
-    // stopped by the start/stop button. Works asked for while a batch runs
+    // The works the table's menu asked for, saved into the default folder
+    // up to setBatchJobs() at once: the whole batch in the progress bar, the
+    // works under way in the status line ("第 3-5/40 首"), all of them
+    // stopped by the start/stop button, and the failed ones listed in a
+    // report at the end. Works asked for while a batch runs
     // join its queue; a single download running refuses them. Returns at
     // once; the batch's end shows in the status line and workEnded.
     void downloadWorks(const QList<WorkRow> &rows);
     const WorkBatch &workBatch() const { return *m_batch; }
+    // How many works a batch saves at once (1 to 8; 3 unless told), taken
+    // by the works that start afterwards. A batch tags its files as
+    // setWriteSongTags says.
+    void setBatchJobs(int jobs);
+    static constexpr int DefaultBatchJobs = 3;
 
     // Quitting while a transfer or a batch runs: asks whether to stop it and
     // quit. True when nothing runs, or on Yes (it is then asked to stop).
@@ -127,8 +134,13 @@ private:
     void followMouse(QPointF inPanel);
     void showPanel();
     void batchWorkStarted(int position, int total);
-    void batchWorkEnded(const BatchOutcome &outcome);
+    void batchWorkEnded(int position, const BatchOutcome &outcome);
     void batchEnded(const QList<BatchOutcome> &outcomes);
+    // "第 3-5/40 首：" for the works under way, "第 N/M 首：" for one.
+    QString batchPrefix(const QList<int> &positions) const;
+    void batchWorkStatus(const QString &text);
+    void batchWorkProgress(int position, qint64 received, qint64 size);
+    void showBatchProgress();
 
     Controls m_c;
     SongState &m_song;
@@ -152,6 +164,7 @@ private:
     Command6Offers m_command6 = Command6Offers::Start; // the design caption is "开始下载"
     std::unique_ptr<WorkBatch> m_batch;
     QString m_batchPrefix; // "第 N/M 首：" while a batch runs
+    QHash<int, double> m_batchShares; // the running works' transfers, each 0 to 1
 
     // Dragging Picture3: where it was pressed inside the panel, the point
     // that stays under the mouse until the button is released.

@@ -1,9 +1,17 @@
 #include "gui/widgets/Dialogs.h"
 
+#include "gui/widgets/Clipboard.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 MessageAnswer QtDialogService::messageBox(QWidget *parent, const QString &text, const QString &title,
                                           MessageIcon icon, MessageButtons buttons)
@@ -37,4 +45,27 @@ std::optional<QString> QtDialogService::saveFileName(QWidget *parent, const QStr
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst();
+}
+
+void QtDialogService::textReport(QWidget *parent, const QString &title, const QString &heading, const QString &text)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *label = new QLabel(heading, &dialog);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto *view = new QPlainTextEdit(&dialog);
+    view->setReadOnly(true);
+    view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view->setPlainText(text);
+    layout->addWidget(view);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    QPushButton *copy = buttons->addButton(QStringLiteral("复制"), QDialogButtonBox::ActionRole);
+    QObject::connect(copy, &QPushButton::clicked, &dialog, [text] { copyToClipboard(text); });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(520, 300);
+    dialog.exec();
 }

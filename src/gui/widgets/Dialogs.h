@@ -26,6 +26,11 @@ public:
     virtual std::optional<QString> saveFileName(QWidget *parent, const QString &title,
                                                 const QString &typeDescription, const QString &pattern,
                                                 const QString &startFolder, const QString &suggestedName) = 0;
+
+    // A report the user reads and may copy from: `heading` above `text` in a
+    // read-only view whose text can be selected, with a button that copies
+    // all of it and one that closes the dialog. Returns when it is closed.
+    virtual void textReport(QWidget *parent, const QString &title, const QString &heading, const QString &text) = 0;
 };
 
 // The real dialogs, on QMessageBox and QFileDialog.
@@ -36,4 +41,5 @@ public:
     std::optional<QString> saveFileName(QWidget *parent, const QString &title, const QString &typeDescription,
                                         const QString &pattern, const QString &startFolder,
                                         const QString &suggestedName) override;
+    void textReport(QWidget *parent, const QString &title, const QString &heading, const QString &text) override;
 };

@@ -12,7 +12,9 @@
 #include "common/TransferBytes.h"
 #include "common/SongPages.h"
 #include "core/platform/Network.h"
+#include "core/works/SavedSong.h"
 #include "core/works/WorkBatch.h"
+#include "ToneMp3.h"
 
 #include <QMenu>
 #include <QNetworkProxy>
@@ -59,11 +61,49 @@ class WorkBatchTest : public QObject {
     QString audio(const QString &name) { return m_server.url(QStringLiteral("/a/b/c/") + name); }
     QString service(const QString &id) { return playServiceAddress(id); }
 
-    void page(const QString &id, const QString &song, const QString &audioAddress)
+    static constexpr int ParallelWorks = 6;
+    // The parallel works' recordings: the first the longest, so that later
+    // works end first.
+    QByteArray parallelBody(int i) const { return patterned((ParallelWorks - i) * 6 * 1024, 10 + i); }
+    const QByteArray m_picture = QByteArray("\xFF\xD8\xFF\xE0", 4) + patterned(900, 7);
+
+    // A batch over the table of pages; pictures are answered from the test
+    // server's paths, an unknown one with 404.
+    std::unique_ptr<WorkBatch> tableBatch(Cls_DownLoad &engine)
+    {
+        auto batch = std::make_unique<WorkBatch>(engine, laterPages([this](const QString &url) -> std::optional<QString> {
+            if (!m_pages.contains(url))
+                return std::nullopt;
+            return m_pages.value(url);
+        }));
+        batch->setPageFetch([this](const QString &url, AnswerDone done) {
+            std::optional<HttpAnswer> answer;
+            if (url == m_server.url(QStringLiteral("/pic/photo.jpg")))
+                answer = HttpAnswer{200, "image/jpeg", m_picture};
+            else if (url.contains(QStringLiteral("/pic/")))
+                answer = HttpAnswer{404, "text/html", "<html>no picture</html>"};
+            else if (m_pages.contains(url))
+                answer = HttpAnswer{200, "text/html; charset=utf-8", m_pages.value(url).toUtf8()};
+            return answerLater([done = std::move(done), answer] { done(answer); });
+        });
+        return batch;
+    }
+
+    static QStringList outcomeTexts(const QList<BatchOutcome> &outcomes)
+    {
+        QStringList got;
+        for (const BatchOutcome &outcome : outcomes)
+            got.append(outcomeText(outcome));
+        return got;
+    }
+
+    void page(const QString &id, const QString &song, const QString &audioAddress, const QString &photo = {})
     {
         SongPageFields fields;
         fields.title = song + QStringLiteral(" - Alice Kelvaro - x");
         fields.audio = audioAddress;
+        if (!photo.isEmpty())
+            fields.photoElement = photoElement(photo);
         m_pages[service(id)] = recordingPagePrefix() + id;
         m_pages[recordingPagePrefix() + id] = songPage(fields);
     }
@@ -76,7 +116,15 @@ private slots:
         m_server.serve(QStringLiteral("/a/b/c/2.mp3"), m_two, "audio/mpeg");
         m_server.serve(QStringLiteral("/a/b/c/gone.mp3"), "<html>gone</html>", "text/html", 404);
         m_server.serveSlowly(QStringLiteral("/a/b/c/slow.mp3"), patterned(100 * 1024, 3), 2048, 20);
+        for (int i = 0; i < ParallelWorks; ++i)
+            m_server.serveSlowly(QStringLiteral("/p/%1.mp3").arg(i), parallelBody(i), 2048, 25);
         m_server.start();
+        for (int i = 0; i < ParallelWorks; ++i)
+            page(QStringLiteral("p%1").arg(i), QStringLiteral("Par %1").arg(i), m_server.url(QStringLiteral("/p/%1.mp3").arg(i)));
+        page(QStringLiteral("t1"), QStringLiteral("Tagged"), audio(QStringLiteral("1.mp3")),
+             m_server.url(QStringLiteral("/pic/photo.jpg")));
+        page(QStringLiteral("t2"), QStringLiteral("Bare"), audio(QStringLiteral("1.mp3")),
+             m_server.url(QStringLiteral("/pic/missing.jpg")));
         page(QStringLiteral("1"), QStringLiteral("Same"), audio(QStringLiteral("1.mp3")));
         page(QStringLiteral("2"), QStringLiteral("Same"), audio(QStringLiteral("2.mp3")));
         m_pages[service(QStringLiteral("3"))] = QStringLiteral("http://www.kelvaro.com/u/1");
@@ -242,6 +290,172 @@ private slots:
             QCOMPARE(readFile(file), earlier);
     }
 
+    // Several works at once: never more transfers at a time than asked for,
+    // every place used, and the outcomes in the order the works were queued,
+    // though later (shorter) ones end first.
+    void parallel_data()
+    {
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<int>("works");
+        QTest::newRow("one at a time") << 1 << 3;
+        QTest::newRow("three of six") << 3 << 6;
+        QTest::newRow("four of five") << 4 << 5;
+        QTest::newRow("more places than works") << 8 << 3;
+        QTest::newRow("beyond the limit takes the limit") << 20 << 6;
+    }
+    void parallel()
+    {
+        QFETCH(int, jobs);
+        QFETCH(int, works);
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        Cls_DownLoad engine;
+        const std::unique_ptr<WorkBatch> batch = tableBatch(engine);
+        batch->setJobs(jobs);
+        QList<BatchWork> queued;
+        QStringList expected;
+        for (int i = 0; i < works; ++i) {
+            const QString id = QStringLiteral("p%1").arg(i);
+            queued.append(BatchWork::fromRow({i + 1, id, id, service(id)}));
+            expected.append(QStringLiteral("downloaded Par %1 - Alice.mp3").arg(i));
+        }
+        batch->enqueue(queued);
+        std::optional<QList<BatchOutcome>> ended;
+        QList<int> endOrder;
+        int mostRunning = 0;
+        connect(batch.get(), &WorkBatch::workEnded, this, [&](int position) { endOrder.append(position); });
+        connect(batch.get(), &WorkBatch::workStarted, this,
+                [&] { mostRunning = std::max(mostRunning, int(batch->runningPositions().size())); });
+        connect(batch.get(), &WorkBatch::finished, this, [&](const QList<BatchOutcome> &outcomes) { ended = outcomes; });
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.slowAtOnce(), 0, 10000);
+        m_server.resetMostSlowAtOnce();
+        QVERIFY(batch->run(folder));
+        QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 60000);
+        QCOMPARE(outcomeTexts(*ended), expected);
+        const int places = std::min({jobs, works, int(WorkBatch::MaxJobs)});
+        QCOMPARE(m_server.mostSlowAtOnce(), places);
+        QCOMPARE(mostRunning, places);
+        QCOMPARE(batch->endedCount(), works);
+        if (places > 1)
+            QVERIFY2(endOrder.first() != 1, "the longest work ended first: they did not run at once");
+        for (int i = 0; i < works; ++i)
+            QCOMPARE(readFile(QDir(folder).filePath(QStringLiteral("Par %1 - Alice.mp3").arg(i))), parallelBody(i));
+    }
+
+    // A stop ends every running work, not only one; nothing more starts.
+    void stopEndsEveryRunningWork()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("stop-all"));
+        Cls_DownLoad engine;
+        const std::unique_ptr<WorkBatch> batch = tableBatch(engine);
+        batch->setJobs(3);
+        for (int i = 0; i < ParallelWorks; ++i) {
+            const QString id = QStringLiteral("p%1").arg(i);
+            batch->enqueue({BatchWork::fromRow({i + 1, id, id, service(id)})});
+        }
+        QSet<int> receiving;
+        connect(batch.get(), &WorkBatch::workProgress, this, [&](int position) { receiving.insert(position); });
+        std::optional<QList<BatchOutcome>> ended;
+        connect(batch.get(), &WorkBatch::finished, this, [&](const QList<BatchOutcome> &outcomes) { ended = outcomes; });
+        QVERIFY(batch->run(folder));
+        QTRY_COMPARE_WITH_TIMEOUT(receiving.size(), 3, 20000);
+        batch->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 20000);
+        QCOMPARE(outcomeTexts(*ended), QStringList({"stopped Par 0 - Alice.mp3", "stopped Par 1 - Alice.mp3",
+                                                    "stopped Par 2 - Alice.mp3"}));
+        QCOMPARE(receiving, QSet<int>({1, 2, 3}));
+        QStringList left = QDir(folder).entryList(QDir::Files);
+        left.removeIf([](const QString &name) { return name.endsWith(QLatin1String(".part")); });
+        QCOMPARE(left, QStringList());
+    }
+
+    // What the tags say: the song, the singer, the picture the song panel
+    // shows (none when it cannot be fetched), the page and the work id; no
+    // tags when they are off; a failed tag writer keeps the file out.
+    void tags_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("tagsOn");
+        QTest::addColumn<QString>("writerFails");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("written"); // title|artist|cover size|page|work id, or empty: never written
+        QTest::newRow("with its cover") << "t1" << true << "" << "downloaded Tagged - Alice.mp3"
+                                        << "Tagged|Alice|904|" + recordingPagePrefix() + "t1|t1";
+        QTest::newRow("cover not found") << "t2" << true << "" << "downloaded Bare - Alice.mp3"
+                                         << "Bare|Alice|0|" + recordingPagePrefix() + "t2|t2";
+        QTest::newRow("tags off") << "t1" << false << "" << "downloaded Tagged - Alice.mp3" << "";
+        QTest::newRow("writer fails") << "t1" << true << "no room for the tag"
+                                      << "failed (file: no room for the tag) Tagged - Alice.mp3"
+                                      << "Tagged|Alice|904|" + recordingPagePrefix() + "t1|t1";
+    }
+    void tags()
+    {
+        QFETCH(QString, id);
+        QFETCH(bool, tagsOn);
+        QFETCH(QString, writerFails);
+        QFETCH(QString, outcome);
+        QFETCH(QString, written);
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        Cls_DownLoad engine;
+        const std::unique_ptr<WorkBatch> batch = tableBatch(engine);
+        batch->setTags(tagsOn);
+        QStringList writes;
+        QByteArray cover;
+        batch->setTagWriter([&](const QString &path, const SongTags &tags) {
+            // The temporary file, complete, before it has the final name.
+            const QString final = QDir(folder).filePath(tags.title + QStringLiteral(" - Alice.mp3"));
+            if (path == final || QFileInfo::exists(final) || readFile(path) != m_one)
+                return QStringLiteral("not the complete temporary file");
+            writes.append(QStringList{tags.title, tags.artist, QString::number(tags.cover.size()), tags.sourcePage,
+                                      tags.workId}
+                              .join(QLatin1Char('|')));
+            cover = tags.cover;
+            return writerFails;
+        });
+        batch->enqueue({BatchWork::fromRow({1, id, id, service(id)})});
+        std::optional<QList<BatchOutcome>> ended;
+        connect(batch.get(), &WorkBatch::finished, this, [&](const QList<BatchOutcome> &outcomes) { ended = outcomes; });
+        QVERIFY(batch->run(folder));
+        QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 20000);
+        QCOMPARE(outcomeTexts(*ended), QStringList{outcome});
+        QCOMPARE(writes, written.isEmpty() ? QStringList() : QStringList{written});
+        if (written.contains(QStringLiteral("|904|")))
+            QCOMPARE(cover, m_picture);
+        QCOMPARE(QFileInfo::exists(ended->first().file), writerFails.isEmpty());
+    }
+
+    // A file saved by a batch names its work in its tag; that is how the
+    // next batch knows it complete though its size is no longer the
+    // server's. Anything else names no work.
+    void savedWorkId_data()
+    {
+        QTest::addColumn<QString>("content"); // "mp3", "tagged mp3", "bytes", "tagged bytes", "none"
+        QTest::addColumn<QString>("workId");
+        QTest::newRow("tagged recording") << "tagged mp3" << "3108115";
+        QTest::newRow("recording without our tag") << "mp3" << "";
+        QTest::newRow("no audio, writer leaves it") << "tagged bytes" << "";
+        QTest::newRow("plain bytes") << "bytes" << "";
+        QTest::newRow("no file") << "none" << "";
+    }
+    void savedWorkId()
+    {
+        QFETCH(QString, content);
+        QFETCH(QString, workId);
+        const QString path = m_dir.filePath(QStringLiteral("saved-%1.mp3").arg(QString::fromLatin1(QTest::currentDataTag())));
+        if (content != QLatin1String("none")) {
+            QFile file(path);
+            const QByteArray bytes = content.endsWith(QLatin1String("mp3")) ? ToneMp3::encode(330, 0.3) : patterned(5000, 4);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        }
+        if (content.startsWith(QLatin1String("tagged"))) {
+            SongTags tags;
+            tags.title = QStringLiteral("夏夜的风");
+            tags.artist = QStringLiteral("林晓雨");
+            tags.workId = QStringLiteral("3108115");
+            QCOMPARE(writeSongTags(path, tags), QString());
+        }
+        QCOMPARE(::savedWorkId(path), workId);
+    }
+
     // The table's menu in the window: one work, every work with a stop from
     // the panel's button, then every work again with one more queued meanwhile.
     void tableMenu()
@@ -267,6 +481,7 @@ private slots:
         RecordingDesktop desktop;
         DownloadPanel panel(controlsOf(form).downloadPanel, window.song, engine, window.dialogs, desktop,
                             musicFolder);
+        panel.setBatchJobs(1); // one work after another: the steps below follow the second work
         window.works.setDownloadWorks([&panel](const QList<WorkRow> &rows) { panel.downloadWorks(rows); });
         // The batch runs inside the queued menu call, so the user's clicks
         // during it come from the engine's progress events, as they would

@@ -2,6 +2,7 @@
 // server: opening and filling the panel, choosing the target, whole and
 // broken transfers, the stop question inside a transfer, and the names that
 // become file names.
+#include "common/BatchCommunity.h"
 #include "common/TestPictures.h"
 #include "common/TransferBytes.h"
 #include "gui/app/Form1.h"
@@ -14,6 +15,8 @@
 #include "core/download/DownloadPanelLogic.h"
 #include "core/download/SongTags.h"
 #include "core/lookup/SongState.h"
+#include "core/platform/Network.h"
+#include "core/works/WorkBatch.h"
 #include "ToneMp3.h"
 
 #include <attachedpictureframe.h>
@@ -23,6 +26,8 @@
 #include <urllinkframe.h>
 
 #include <QDialog>
+#include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -600,6 +605,76 @@ private slots:
         QCOMPARE(captions, QStringList({Stop, Stop, Stop, Stop, Stop, Start, Stop, Stop, Stop, Stop}));
     }
 
+    // The works table's batch: three works at once, named together in the
+    // status line, the whole batch in the progress bar (never going back),
+    // and at its end the failed works, each with its reason, in a report the
+    // user can copy from; none when nothing failed.
+    void batchInParallel_data()
+    {
+        QTest::addColumn<QList<int>>("missing");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("report"); // empty: no report
+        QTest::newRow("two fail") << QList<int>{2, 5} << "批量下载结束：下载 4 首,跳过 0 首,失败 2 首"
+                                  << "以下 2 首作品下载失败：\n5000002 Work 2：音乐下载失败(HTTP 404)\n"
+                                     "5000005 Work 5：音乐下载失败(HTTP 404)";
+        QTest::newRow("all saved") << QList<int>{} << "批量下载结束：下载 6 首,跳过 0 首,失败 0 首" << "";
+    }
+    void batchInParallel()
+    {
+        QFETCH(QList<int>, missing);
+        QFETCH(QString, summary);
+        QFETCH(QString, report);
+        BatchCommunity::Options options;
+        options.works = 6;
+        options.audioBytes = 40 * 1024;
+        options.pieceBytes = 4096;
+        options.pauseMs = 20;
+        options.missingAudio = std::set<int>(missing.cbegin(), missing.cend());
+        BatchCommunity community(options);
+        // Pages come through the network manager, recordings through the
+        // engines, which take the proxy from the environment.
+        const QNetworkProxy before = networkManager().proxy();
+        networkManager().setProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), quint16(community.port())));
+        qputenv("http_proxy", community.proxy().toUtf8());
+        const auto restore = qScopeGuard([&before] {
+            qunsetenv("http_proxy");
+            networkManager().setProxy(before);
+        });
+
+        Rig r(freshFolder());
+        QList<WorkRow> rows;
+        for (const PageRow &row : BatchCommunity::rowsOf(options.works))
+            rows.append({int(rows.size()) + 1, row.id, row.title, playServiceAddress(row.id)});
+        QList<int> overall;
+        connect(r.form.ProgressBar1, &QProgressBar::valueChanged, this, [&overall](int value) { overall << value; });
+        r.panel.downloadWorks(rows);
+        QVERIFY(r.panel.workBatch().isRunning());
+        QCOMPARE(r.form.Command6->text(), Stop);
+        QTRY_COMPARE_WITH_TIMEOUT(r.form.status(), summary, 30000);
+        QCOMPARE(r.form.Command6->text(), Start);
+        QVERIFY(r.form.Command2->isEnabled());
+
+        QVERIFY2(std::any_of(r.statuses.cbegin(), r.statuses.cend(),
+                             [](const QString &text) { return text.startsWith(QStringLiteral("第 1-3/6 首：")); }),
+                 qPrintable(r.statuses.join(QLatin1Char('\n'))));
+        QCOMPARE(community.mostAudioAtOnce(), 3);
+        QVERIFY(community.mostAtOnce() <= 3);
+        QVERIFY(!overall.isEmpty());
+        QCOMPARE(overall.last(), 100);
+        QVERIFY2(std::is_sorted(overall.cbegin(), overall.cend()), "the batch's progress went back");
+        QVERIFY2(std::count_if(overall.cbegin(), overall.cend(), [](int value) { return value > 0 && value < 100; }) > 3,
+                 "the progress bar showed no steps between");
+        for (const int work : missing)
+            QVERIFY(r.statuses.contains(QStringLiteral("第 %1/6 首：下载失败：音乐下载失败(HTTP 404)").arg(work)));
+        if (report.isEmpty()) {
+            QCOMPARE(r.dialogs.reports.size(), 0);
+        } else {
+            QCOMPARE(r.dialogs.reports.size(), 1);
+            QCOMPARE(r.dialogs.reports.first().heading + QLatin1Char('\n') + r.dialogs.reports.first().text, report);
+            QCOMPARE(r.dialogs.reports.first().title, MessageBoxTitle);
+        }
+    }
     // The text inside the progress bar: size, then speed and time left once
     // they can be told.
     void progressTexts_data()
