@@ -520,6 +520,7 @@ void DownloadPanel::showBatchProgress()
     for (const double share : std::as_const(m_batchShares))
         done += share;
     m_c.ProgressBar1->setValue(int(std::min(100.0, done * 100.0 / total)));
+    showProgressText(QStringLiteral("已完成 %1/%2 首").arg(m_batch->endedCount()).arg(total));
 }
 
 void DownloadPanel::batchWorkStarted(int, int)
@@ -571,6 +572,7 @@ void DownloadPanel::batchEnded(const QList<BatchOutcome> &outcomes)
         }
     }
     const QString summary = QStringLiteral("下载 %1 首,跳过 %2 首,失败 %3 首").arg(downloaded).arg(skipped).arg(failed);
+    showProgressText({});
     m_c.setStatus((stopped ? QStringLiteral("批量下载已停止：") : QStringLiteral("批量下载结束：")) + summary);
     emit workEnded(stopped ? QStringLiteral("批量下载已停止") : QStringLiteral("批量下载结束"), summary);
     if (failed == 0)

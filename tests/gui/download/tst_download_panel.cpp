@@ -647,7 +647,12 @@ private slots:
         for (const PageRow &row : BatchCommunity::rowsOf(options.works))
             rows.append({int(rows.size()) + 1, row.id, row.title, playServiceAddress(row.id)});
         QList<int> overall;
-        connect(r.form.ProgressBar1, &QProgressBar::valueChanged, this, [&overall](int value) { overall << value; });
+        QStringList counted; // the bar's text: the works ended so far
+        connect(r.form.ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+            overall << value;
+            if (r.form.ProgressBar1->isTextVisible() && counted.value(counted.size() - 1) != r.form.ProgressBar1->format())
+                counted << r.form.ProgressBar1->format();
+        });
         r.panel.downloadWorks(rows);
         QVERIFY(r.panel.workBatch().isRunning());
         QCOMPARE(r.form.Command6->text(), Stop);
@@ -665,6 +670,17 @@ private slots:
         QVERIFY2(std::is_sorted(overall.cbegin(), overall.cend()), "the batch's progress went back");
         QVERIFY2(std::count_if(overall.cbegin(), overall.cend(), [](int value) { return value > 0 && value < 100; }) > 3,
                  "the progress bar showed no steps between");
+        // Counted up from none, never back, always of all six.
+        QVERIFY2(counted.size() >= 2 && counted.first() == QStringLiteral("已完成 0/6 首"),
+                 qPrintable(counted.join(QLatin1Char('|'))));
+        int lastCount = -1;
+        for (const QString &text : std::as_const(counted)) {
+            const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("^已完成 (\\d)/6 首$")).match(text);
+            QVERIFY2(match.hasMatch(), qPrintable(text));
+            QVERIFY(match.captured(1).toInt() > lastCount);
+            lastCount = match.captured(1).toInt();
+        }
+        QVERIFY(!r.form.ProgressBar1->isTextVisible()); // gone with the batch
         for (const int work : missing)
             QVERIFY(r.statuses.contains(QStringLiteral("第 %1/6 首：下载失败：音乐下载失败(HTTP 404)").arg(work)));
         if (report.isEmpty()) {
