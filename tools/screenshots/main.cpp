@@ -5,6 +5,7 @@
 // pointer as the server draws it, which a plain screen grab leaves out.
 #include "gui/app/Appearance.h"
 #include "gui/app/Program.h"
+#include "core/lookup/PageFetcher.h"
 #include "core/lookup/SongExtraction.h"
 #include "gui/widgets/Desktop.h"
 #include "gui/widgets/Dialogs.h"
@@ -86,13 +87,16 @@ int main(int argc, char *argv[])
                          "多到一个小小的信息栏放不下它们全部的内容，再加上歌词的片段和翻唱的版本说明，还有更多更多的文字，以及最后这一段怎么也放不下的话</div>mp3:\"http://a1.kelvaro.net/x/1/2/3/4/123.mp3\"");
     bool shotBusy = false;
     Program *running = nullptr;
-    const auto fetch = [&](const QString &url) -> std::optional<QString> {
+    // Pages answer from the event loop, as the network would; the busy
+    // picture is taken while the lookup's page is still on its way.
+    const PageFetch fetch = [&](const QString &url, PageDone done) -> FetchHandle {
         if (url.endsWith(QStringLiteral("main.txt")))
-            return QStringLiteral("kv:V3.0.83|");
-        if (running && !shotBusy) {
-            shotBusy = shoot(running->form(), out + QStringLiteral("/busy.png"));
-        }
-        return page;
+            return answerLater([done] { done(QStringLiteral("kv:V3.0.83|")); });
+        return answerLater([&, done] {
+            if (running && !shotBusy)
+                shotBusy = shoot(running->form(), out + QStringLiteral("/busy.png"));
+            done(page);
+        });
     };
     NoDialogs dialogs;
     NoDesktop desktop;
