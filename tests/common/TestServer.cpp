@@ -202,16 +202,15 @@ void TestServer::serveSlowly(const QString &path, const QByteArray &body, int pi
         const int now = ++m_slowNow;
         for (int most = m_mostSlow.load(); now > most && !m_mostSlow.compare_exchange_weak(most, now);) {
         }
-        res.set_content_provider(
-            size_t(body.size()), "application/octet-stream",
-            [this, body, pieceSize, pauseMs](size_t offset, size_t, httplib::DataSink &sink) {
-                if (offset > 0 && !waitWhileRunning(pauseMs))
-                    return false;
-                const size_t n = std::min(size_t(pieceSize), size_t(body.size()) - offset);
-                sink.write(body.constData() + offset, n);
-                return true;
-            },
-            [this](bool) { --m_slowNow; });
+        res.set_content_provider(size_t(body.size()), "application/octet-stream",
+                                 [this, body, pieceSize, pauseMs](size_t offset, size_t, httplib::DataSink &sink) {
+                                     if (offset > 0 && !waitWhileRunning(pauseMs))
+                                         return false;
+                                     const size_t n = std::min(size_t(pieceSize), size_t(body.size()) - offset);
+                                     sink.write(body.constData() + offset, n);
+                                     return true;
+                                 },
+                                 [this](bool) { --m_slowNow; });
     });
 }
 
@@ -236,22 +235,10 @@ void RangeRoute::change(const std::function<void(RangeAnswers &)> &edit)
     edit(m_answers);
 }
 
-RangeAnswers RangeRoute::answers() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_answers;
-}
-
 QList<QByteArray> RangeRoute::requests() const
 {
     QMutexLocker lock(&m_mutex);
     return m_requests;
-}
-
-QList<int> RangeRoute::statuses() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_statuses;
 }
 
 std::shared_ptr<RangeRoute> TestServer::serveRanges(const QString &path, const RangeAnswers &answers)
@@ -272,21 +259,14 @@ std::shared_ptr<RangeRoute> TestServer::serveRanges(const QString &path, const R
             now = route->m_answers;
             if (!route->m_answers.failures.isEmpty())
                 failure = route->m_answers.failures.takeFirst();
-            else if (route->m_answers.cuts > 0) {
+            else if ((cut = route->m_answers.cuts > 0))
                 --route->m_answers.cuts;
-                cut = true;
-            }
         }
-        const auto answered = [&](int status) {
-            QMutexLocker lock(&route->m_mutex);
-            route->m_statuses << status;
-        };
         if (failure.first != 0) {
             res.status = failure.first;
             if (!failure.second.isEmpty())
                 res.set_header("Retry-After", failure.second.toStdString());
             res.set_content("busy", "text/plain");
-            answered(failure.first);
             return;
         }
         if (!now.etag.isEmpty())
@@ -302,7 +282,6 @@ std::shared_ptr<RangeRoute> TestServer::serveRanges(const QString &path, const R
                 res.status = 416;
                 res.set_header("Content-Range", "bytes */" + std::to_string(size));
                 res.set_content("", "text/plain");
-                answered(416);
                 return;
             }
             res.status = 206;
@@ -311,7 +290,6 @@ std::shared_ptr<RangeRoute> TestServer::serveRanges(const QString &path, const R
         } else {
             res.status = 200;
         }
-        answered(res.status);
         const QByteArray part = now.body.mid(from);
         const qint64 sending = cut ? std::min<qint64>(now.cutAfter, part.size()) : part.size();
         res.set_content_provider(size_t(part.size()), "audio/mpeg",

@@ -41,18 +41,14 @@ struct RangeAnswers {
 class RangeRoute {
 public:
     void change(const std::function<void(RangeAnswers &)> &edit);
-    RangeAnswers answers() const;
     // One line per request: "Range=...;If-Range=..." (empty values when absent).
     QList<QByteArray> requests() const;
-    // The status of each answer, in order.
-    QList<int> statuses() const;
 
 private:
     friend class TestServer;
     mutable QMutex m_mutex;
     RangeAnswers m_answers;
     QList<QByteArray> m_requests;
-    QList<int> m_statuses;
 };
 
 // A local HTTP server for tests: 127.0.0.1, an ephemeral port, its own thread.
