@@ -196,26 +196,24 @@ private slots:
         QTest::addColumn<QStringList>("first");  // options of the first run
         QTest::addColumn<QStringList>("second"); // of a second run, when the first failed
         QTest::addColumn<QStringList>("said");   // in order, across both runs
-        QTest::addColumn<QList<QByteArray>>("ranges"); // what each answer was asked for
-        const QByteArray whole = "Range=;If-Range=";
+        QTest::addColumn<QByteArray>("ranges"); // what the second answer was asked for (the first: all)
         const QByteArray rest = "Range=bytes=20000-;If-Range=\"song-1\"";
         QTest::newRow("retried, continued")
-            << QStringList() << QStringList()
-            << QStringList{"retry 1 of 3 after 1 s", "resuming at 20000 bytes", "Saved"} << QList<QByteArray>{whole, rest};
+            << QStringList() << QStringList() << QStringList{"retry 1 of 3 after 1 s", "resuming at 20000 bytes", "Saved"} << rest;
         QTest::newRow("kept, continued by the next run")
             << QStringList{"--retries", "0"} << QStringList()
             << QStringList{"ended short", "20000 bytes kept in b.mp3.part for the next download", "resuming at 20000 bytes",
                            "Saved"}
-            << QList<QByteArray>{whole, rest};
+            << rest;
         QTest::newRow("kept, started over") << QStringList{"--retries", "0"} << QStringList{"--no-continue"}
-                                            << QStringList{"ended short", "Saved"} << QList<QByteArray>{whole, whole};
+                                            << QStringList{"ended short", "Saved"} << QByteArray("Range=;If-Range=");
     }
     void continuesAndRetries()
     {
         QFETCH(QStringList, first);
         QFETCH(QStringList, second);
         QFETCH(QStringList, said);
-        QFETCH(QList<QByteArray>, ranges);
+        QFETCH(QByteArray, ranges);
         m_breaks->change([](RangeAnswers &answers) {
             answers.cutAfter = 20000;
             answers.cuts = 1;
@@ -241,7 +239,7 @@ private slots:
             at = out.indexOf(text, at);
             QVERIFY2(at >= 0, qPrintable(text + QStringLiteral(" not found in order in:\n") + out));
         }
-        QCOMPARE(m_breaks->requests().mid(asked), ranges);
+        QCOMPARE(m_breaks->requests().mid(asked), QList<QByteArray>({"Range=;If-Range=", ranges}));
         QCOMPARE(readFile(QDir(here).filePath("b.mp3")), m_song);
         QCOMPARE(QDir(here).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"b.mp3"});
     }

@@ -310,7 +310,6 @@ private slots:
     {
         QTest::addColumn<int>("jobs");
         QTest::addColumn<int>("works");
-        QTest::newRow("one at a time") << 1 << 3;
         QTest::newRow("three of six") << 3 << 6;
         QTest::newRow("beyond the limit takes the limit") << 20 << 6;
     }
