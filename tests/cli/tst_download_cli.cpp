@@ -103,16 +103,12 @@ private slots:
                                       << "sent no data" << earlier << false;
         QTest::newRow("no address") << QString() << QStringList() << 2 << "" << QByteArray() << "Usage:"
                                     << QByteArray() << false;
-        // The transfer's options: what they take and refuse.
         QTest::newRow("--no-continue, --retries 0, --no-tags")
             << m_server.url("/media/b.mp3") << QStringList{"--no-continue", "--retries", "0", "--no-tags"} << 0
             << "b.mp3" << m_song << "Saved {here}/b.mp3 (70000 bytes)" << QByteArray() << true;
         QTest::newRow("--retries without a number") << m_server.url("/media/c.mp3") << QStringList{"--retries", "x"} << 2
                                                     << "" << QByteArray() << "--retries needs a number from 0 to 10"
                                                     << QByteArray() << false;
-        QTest::newRow("--retries too many") << m_server.url("/media/c.mp3") << QStringList{"--retries", "11"} << 2 << ""
-                                            << QByteArray() << "--retries needs a number from 0 to 10" << QByteArray()
-                                            << false;
         QTest::newRow("help tells the options") << QString() << QStringList{"--help"} << 0 << "" << QByteArray()
                                                 << "--retries N" << QByteArray() << false;
     }
@@ -185,15 +181,10 @@ private slots:
         for (const QString &frame : drawn.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts))
             if (frame.startsWith(QLatin1Char('[')))
                 frames << frame.trimmed();
-        QVERIFY2(frames.size() >= 5, qPrintable(drawn));
-        const QRegularExpression sizeOnly(QStringLiteral("^\\[[#-]{30}\\] +\\d+%  [\\d.]+ (B|KiB) of 400.0 KiB$"));
-        const QRegularExpression measured(
-            QStringLiteral("^\\[[#-]{30}\\] +\\d+%  [\\d.]+ (B|KiB) of 400.0 KiB  [\\d.]+ (B|KiB|MiB)/s  0:\\d\\d left$"));
-        QVERIFY2(sizeOnly.match(frames.first()).hasMatch(), qPrintable(frames.first()));
-        QVERIFY2(frames.indexOf(measured) > 0, qPrintable(frames.join('\n')));
-        QVERIFY2(QRegularExpression(QStringLiteral("^\\[#{30}\\] 100%  400.0 KiB of 400.0 KiB  [\\d.]+ KiB/s$"))
-                     .match(frames.last())
-                     .hasMatch(),
+        const QString bar = QStringLiteral("^\\[[#-]{30}\\] +\\d+%  [\\d.]+ (B|KiB) of 400.0 KiB");
+        QVERIFY2(frames.size() >= 5 && frames.first().contains(QRegularExpression(bar + "$")), qPrintable(drawn));
+        QVERIFY2(frames.indexOf(QRegularExpression(bar + "  [\\d.]+ (B|KiB|MiB)/s  0:\\d\\d left$")) > 0, qPrintable(drawn));
+        QVERIFY2(frames.last().contains(QRegularExpression("^\\[#{30}\\] 100%  400.0 KiB of 400.0 KiB  [\\d.]+ KiB/s$")),
                  qPrintable(frames.last()));
     }
 
@@ -205,26 +196,24 @@ private slots:
         QTest::addColumn<QStringList>("first");  // options of the first run
         QTest::addColumn<QStringList>("second"); // of a second run, when the first failed
         QTest::addColumn<QStringList>("said");   // in order, across both runs
-        QTest::addColumn<QList<QByteArray>>("ranges"); // what each answer was asked for
-        const QByteArray whole = "Range=;If-Range=";
+        QTest::addColumn<QByteArray>("ranges"); // what the second answer was asked for (the first: all)
         const QByteArray rest = "Range=bytes=20000-;If-Range=\"song-1\"";
         QTest::newRow("retried, continued")
-            << QStringList() << QStringList()
-            << QStringList{"retry 1 of 3 after 1 s", "resuming at 20000 bytes", "Saved"} << QList<QByteArray>{whole, rest};
+            << QStringList() << QStringList() << QStringList{"retry 1 of 3 after 1 s", "resuming at 20000 bytes", "Saved"} << rest;
         QTest::newRow("kept, continued by the next run")
             << QStringList{"--retries", "0"} << QStringList()
             << QStringList{"ended short", "20000 bytes kept in b.mp3.part for the next download", "resuming at 20000 bytes",
                            "Saved"}
-            << QList<QByteArray>{whole, rest};
+            << rest;
         QTest::newRow("kept, started over") << QStringList{"--retries", "0"} << QStringList{"--no-continue"}
-                                            << QStringList{"ended short", "Saved"} << QList<QByteArray>{whole, whole};
+                                            << QStringList{"ended short", "Saved"} << QByteArray("Range=;If-Range=");
     }
     void continuesAndRetries()
     {
         QFETCH(QStringList, first);
         QFETCH(QStringList, second);
         QFETCH(QStringList, said);
-        QFETCH(QList<QByteArray>, ranges);
+        QFETCH(QByteArray, ranges);
         m_breaks->change([](RangeAnswers &answers) {
             answers.cutAfter = 20000;
             answers.cuts = 1;
@@ -250,7 +239,7 @@ private slots:
             at = out.indexOf(text, at);
             QVERIFY2(at >= 0, qPrintable(text + QStringLiteral(" not found in order in:\n") + out));
         }
-        QCOMPARE(m_breaks->requests().mid(asked), ranges);
+        QCOMPARE(m_breaks->requests().mid(asked), QList<QByteArray>({"Range=;If-Range=", ranges}));
         QCOMPARE(readFile(QDir(here).filePath("b.mp3")), m_song);
         QCOMPARE(QDir(here).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"b.mp3"});
     }

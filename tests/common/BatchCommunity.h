@@ -1,10 +1,9 @@
 #pragma once
-// A singer with many works behind a local HTTP proxy (127.0.0.1), for
-// `kelvaro get` tests and the batch benchmark: the singer home page, the
-// play-address service, the recording pages with their photos, and the
-// recordings. Every answer can wait a while first, as a far server would;
-// recordings can come in pieces with pauses between them. It counts the
-// answers it is sending at one time, all of them and the recordings alone.
+// A singer with many works behind a local HTTP proxy (127.0.0.1), for the
+// batch tests and benchmark: the singer page, the play-address service, the
+// recording pages with the singer's photo, and the recordings (with an
+// ETag, in pieces with pauses between them). Every answer can wait first, as
+// a far server's would. It counts the answers it sends at one time.
 #include "SongPages.h"
 #include "TransferBytes.h"
 #include "WorksPages.h"
@@ -34,10 +33,7 @@ public:
         int pauseMs = 0;          // between the pieces of a recording
         std::set<int> missingAudio; // works (from 1) whose recording is answered with 404
         QByteArray recording;       // when given, every work's recording, in place of patterned bytes
-        // Works whose recording breaks off halfway the first time it is asked
-        // for (the whole size announced); later requests get it whole, or
-        // the rest from a Range.
-        std::set<int> cutOnce;
+        std::set<int> cutOnce;      // works whose recording breaks off halfway the first time
     };
 
     explicit BatchCommunity(Options options) : m_options(std::move(options))
@@ -76,14 +72,9 @@ public:
         return rows;
     }
     static QString singerAddress() { return QStringLiteral("http://www.kelvaro.com/u/7700"); }
-    static QString audioAddress(int work)
-    {
-        return QStringLiteral("http://media.kelvaro.test/w/%1.mp3").arg(5000000 + work);
-    }
-    // The singer's photo: every recording page shows it.
+    static QString audioAddress(int work) { return QStringLiteral("http://media.kelvaro.test/w/%1.mp3").arg(5000000 + work); }
     static QString photoAddress() { return QStringLiteral("http://img.kelvaro.test/p/7700.jpg"); }
-    // The file name the download panel gives work `work`.
-    static QString fileName(int work) { return QStringLiteral("Work %1 - Singer.mp3").arg(work); }
+    static QString fileName(int work) { return QStringLiteral("Work %1 - Singer.mp3").arg(work); } // as saved
     QByteArray audio(int work) const
     {
         return m_options.recording.isEmpty() ? patterned(m_options.audioBytes + work * 101, work) : m_options.recording;
@@ -130,12 +121,10 @@ private:
             body = songPage(fields).toStdString();
         } else if (path == photoAddress()) {
             ++m_photoRequests;
-            const QByteArray bytes = photo();
-            body.assign(bytes.constData(), size_t(bytes.size()));
+            body = photo().toStdString();
             type = "image/jpeg";
         } else if (path == audioAddress(work) && work > 0 && !m_options.missingAudio.count(work)) {
-            const QByteArray bytes = audio(work);
-            body.assign(bytes.constData(), size_t(bytes.size()));
+            body = audio(work).toStdString();
             type = "audio/mpeg";
             isAudio = true;
         } else {
@@ -143,12 +132,10 @@ private:
             body = "<html>not here</html>";
         }
         raise(m_most, ++m_now);
-        if (isAudio)
-            raise(m_mostAudio, ++m_audioNow);
         size_t cutAt = body.size(); // bytes sent before the connection is dropped
         if (isAudio) {
-            // Recordings can be continued: a strong validator, Range answered with 206.
-            response.set_header("ETag", "\"" + std::to_string(work) + "\"");
+            raise(m_mostAudio, ++m_audioNow);
+            response.set_header("ETag", "\"" + std::to_string(work) + "\""); // Range answered with 206
             const std::lock_guard<std::mutex> lock(m_cutMutex);
             if (m_options.cutOnce.count(work) && m_cut.insert(work).second)
                 cutAt = body.size() / 2;
