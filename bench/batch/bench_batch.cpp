@@ -6,6 +6,8 @@
 //   bench_batch KELVARO [--works N] [--delay MS] [--runs N] [--bytes N]
 #include "BatchCommunity.h"
 
+#include "shared/TimedCommand.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,36 +17,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
-// Seconds the command took, or a negative number when it failed.
-double timed(const QString &program, const QStringList &args, const QString &proxy)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("http_proxy"), proxy);
-    environment.remove(QStringLiteral("no_proxy"));
-    environment.remove(QStringLiteral("NO_PROXY"));
-    process.setProcessEnvironment(environment);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    QElapsedTimer clock;
-    clock.start();
-    process.start(program, args);
-    if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return -1.0;
-    return double(clock.nsecsElapsed()) / 1e9;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -88,13 +60,13 @@ int main(int argc, char *argv[])
             QDir().mkpath(path);
             return path;
         };
-        jobs1.push_back(timed(kelvaro, {QStringLiteral("get"), BatchCommunity::singerAddress(), QStringLiteral("-d"),
+        jobs1.push_back(timedCommand(kelvaro, {QStringLiteral("get"), BatchCommunity::singerAddress(), QStringLiteral("-d"),
                                         folder(QStringLiteral("jobs1")), QStringLiteral("--jobs"), QStringLiteral("1")},
                               community.proxy()));
-        jobs4.push_back(timed(kelvaro, {QStringLiteral("get"), BatchCommunity::singerAddress(), QStringLiteral("-d"),
+        jobs4.push_back(timedCommand(kelvaro, {QStringLiteral("get"), BatchCommunity::singerAddress(), QStringLiteral("-d"),
                                         folder(QStringLiteral("jobs4")), QStringLiteral("--jobs"), QStringLiteral("4")},
                               community.proxy()));
-        curl.push_back(timed(QStringLiteral("sh"), {QStringLiteral("-c"), loop, QStringLiteral("sh"), folder(QStringLiteral("curl"))},
+        curl.push_back(timedCommand(QStringLiteral("sh"), {QStringLiteral("-c"), loop, QStringLiteral("sh"), folder(QStringLiteral("curl"))},
                              community.proxy()));
         if (jobs1.back() < 0 || jobs4.back() < 0 || curl.back() < 0) {
             std::fprintf(stderr, "bench_batch: a run failed (jobs 1: %.2f, jobs 4: %.2f, curl: %.2f)\n", jobs1.back(),

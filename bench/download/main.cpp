@@ -8,6 +8,8 @@
 // same file to both; the runs alternate and the report gives medians.
 #include "core/download/Cls_DownLoad.h"
 
+#include "shared/Median.h"
+
 #include <httplib.h>
 
 #include <QCoreApplication>
@@ -34,13 +36,6 @@
 namespace {
 
 constexpr int TickMs = 10;
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
 
 double cpuSeconds(int who)
 {

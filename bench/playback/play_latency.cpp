@@ -19,6 +19,8 @@
 #include "core/playback/MediaCommands.h"
 #include "core/playback/MpvBackend.h"
 
+#include "shared/Median.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -44,13 +46,6 @@ template <typename Done> bool spinUntil(Done done, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace

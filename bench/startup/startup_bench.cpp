@@ -7,6 +7,8 @@
 // executes each, waits for its first window of WIDTH x HEIGHT to be mapped
 // (the X server reports it), waits IDLE_MS, reads its resident memory, and
 // ends it. Prints each run, the medians, and the median of the per-run ratios.
+#include "shared/Median.h"
+
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -22,13 +24,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 long residentKiB(pid_t pid)
 {

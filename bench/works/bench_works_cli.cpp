@@ -5,6 +5,8 @@
 //   bench_works_cli KELVARO [--works N] [--runs N]
 #include "WorksPages.h"
 
+#include "shared/TimedCommand.h"
+
 #include <httplib.h>
 
 #include <QCoreApplication>
@@ -21,13 +23,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
 
 // Answers every request, whatever host it names, with the singer page: it
 // stands in for the community as the program's HTTP proxy.
@@ -68,44 +63,6 @@ private:
     std::thread m_thread;
 };
 
-// CPU seconds of the finished child processes so far.
-double childCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Seconds the command took, or -1 when it failed; `out` gets its stdout when
-// given, `cpu` the CPU seconds it used.
-double timed(const QString &program, const QStringList &args, const QString &proxy, QByteArray *out,
-             double *cpu = nullptr)
-{
-    const double cpuBefore = childCpuSeconds();
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("http_proxy"), proxy);
-    environment.remove(QStringLiteral("no_proxy"));
-    environment.remove(QStringLiteral("NO_PROXY"));
-    process.setProcessEnvironment(environment);
-    if (!out)
-        process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    QElapsedTimer wall;
-    wall.start();
-    process.start(program, args);
-    const bool finished = process.waitForStarted() && process.waitForFinished(-1);
-    const double seconds = double(wall.nsecsElapsed()) / 1e9;
-    if (!finished || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return -1;
-    if (out)
-        *out = process.readAllStandardOutput();
-    if (cpu)
-        *cpu = childCpuSeconds() - cpuBefore;
-    return seconds;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -135,11 +92,11 @@ int main(int argc, char *argv[])
 
     // Once for the result: every row but the last marker's.
     QByteArray listing;
-    if (timed(kelvaro, worksArgs, proxy.address(), &listing) < 0 || listing.count('\n') != works - 1) {
+    if (timedCommand(kelvaro, worksArgs, proxy.address(), &listing) < 0 || listing.count('\n') != works - 1) {
         std::fprintf(stderr, "bench_works_cli: kelvaro works did not list %d rows\n", works - 1);
         return 1;
     }
-    if (timed(QStringLiteral("curl"), curlArgs, proxy.address(), nullptr) < 0) {
+    if (timedCommand(QStringLiteral("curl"), curlArgs, proxy.address(), nullptr) < 0) {
         std::fprintf(stderr, "bench_works_cli: curl failed\n");
         return 1;
     }
@@ -147,9 +104,9 @@ int main(int argc, char *argv[])
     std::vector<double> ours, theirs, oursCpu, theirsCpu;
     for (int run = 0; run < runs; ++run) {
         double cpu = 0;
-        theirs.push_back(timed(QStringLiteral("curl"), curlArgs, proxy.address(), nullptr, &cpu));
+        theirs.push_back(timedCommand(QStringLiteral("curl"), curlArgs, proxy.address(), nullptr, &cpu));
         theirsCpu.push_back(cpu);
-        ours.push_back(timed(kelvaro, worksArgs, proxy.address(), nullptr, &cpu));
+        ours.push_back(timedCommand(kelvaro, worksArgs, proxy.address(), nullptr, &cpu));
         oursCpu.push_back(cpu);
     }
     const double curlMs = median(theirs) * 1000.0;
