@@ -105,11 +105,7 @@ void BatchDisplay::follow(WorkBatch &batch, std::function<QString(const BatchOut
     });
     QObject::connect(&batch, &WorkBatch::workRetrying,
                      [this](int position, int attempt, int retries, int delayMs, const QString &reason) {
-                         event(position, QStringLiteral("retry %1 of %2 after %3 s (%4)")
-                                             .arg(attempt)
-                                             .arg(retries)
-                                             .arg((delayMs + 500) / 1000)
-                                             .arg(reason));
+                         event(position, retryText(attempt, retries, delayMs, reason));
                      });
     QObject::connect(&batch, &WorkBatch::workProgress, [this](int position, qint64 received, qint64 size) {
         Transfer &transfer = m_running[position];

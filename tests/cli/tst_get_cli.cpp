@@ -159,7 +159,7 @@ private slots:
         QCOMPARE(run.out.contains(QStringLiteral("failed: 5000002 Work 2: the audio could not be downloaded")), !retried);
         QCOMPARE(QFileInfo::exists(rowFile(2)), retried);
         if (retried) {
-            QVERIFY2(run.err.contains(QStringLiteral("[2/4] retry 1 of 3 after 1 s (")), qPrintable(run.err));
+            QVERIFY2(run.err.contains(QStringLiteral("[2/4] retry 1 of 3 after 1 s: ")), qPrintable(run.err));
             const qsizetype at = run.err.indexOf(QStringLiteral("[2/4] resuming at "));
             const qint64 from = run.err.mid(at + 18).section(QLatin1Char(' '), 0, 0).toLongLong();
             QVERIFY2(at > 0 && from > 0 && from <= options.recording.size() / 2, qPrintable(run.err));
