@@ -1,7 +1,5 @@
 #include "core/works/WorkBatch.h"
 
-#include "core/works/SavedSong.h"
-
 #include "core/download/Cls_DownLoad.h"
 #include "core/download/DownloadPanelLogic.h"
 #include "core/download/SongTags.h"
@@ -392,12 +390,11 @@ void WorkBatch::pageLookedUp(Running &work, const QString &pageAddress, const Pa
     // The work asked for by its row, or the one the page names.
     work.tags.workId = work.outcome.work.id.isEmpty() ? song.WorkId : work.outcome.work.id;
     const int position = work.position;
-    emit targetChosen(work.outcome.file, songTitle, song.UserName);
     emit workTarget(position, work.outcome.file, songTitle, song.UserName);
     Running *const found = find(position);
     if (!found)
         return; // ended by a handler
-    if (m_stopRequested) // asked for by a handler of targetChosen
+    if (m_stopRequested) // asked for by a handler of workTarget
         return workDone(*found, BatchOutcome::Kind::Stopped);
 
     // A complete file from an earlier run (or an earlier row of the same work)

@@ -143,7 +143,6 @@ signals:
     void workStarted(int position, int total, const BatchWork &work);
     // The work's file is known: its song name and singer as the download
     // panel shows them.
-    void targetChosen(const QString &file, const QString &songTitle, const QString &userName);
     void workTarget(int position, const QString &file, const QString &songTitle, const QString &userName);
     // The engine's events for the work's transfer.
     void workStatus(int position, int status);

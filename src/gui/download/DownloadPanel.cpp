@@ -87,8 +87,8 @@ DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &C
     connect(m_batch.get(), &WorkBatch::workRetrying, this, [this](int, int attempt, int, int, const QString &) {
         batchWorkStatus(QStringLiteral("第 %1 次重试..").arg(attempt));
     });
-    connect(m_batch.get(), &WorkBatch::targetChosen, this,
-            [this](const QString &, const QString &title, const QString &userName) {
+    connect(m_batch.get(), &WorkBatch::workTarget, this,
+            [this](int, const QString &, const QString &title, const QString &userName) {
                 m_c.Label16->setText(QStringLiteral("音乐名称：") + title);
                 m_c.Label17->setText(QStringLiteral("演唱歌手：") + userName);
             });
