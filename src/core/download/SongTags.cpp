@@ -137,3 +137,17 @@ QString writeSongTags(const QString &path, const SongTags &tags)
         return QStringLiteral("cannot write the tags into %1").arg(path);
     return {};
 }
+
+QString savedWorkId(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink())
+        return {};
+    TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
+    if (!file.isValid() || !file.hasID3v2Tag())
+        return {};
+    const auto *frame = TagLib::ID3v2::UserTextIdentificationFrame::find(file.ID3v2Tag(), text(SongTags::WorkIdDescription));
+    if (!frame || frame->fieldList().size() < 2)
+        return {};
+    return QString::fromStdString(frame->fieldList().back().to8Bit(true));
+}

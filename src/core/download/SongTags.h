@@ -23,6 +23,12 @@ struct SongTags {
 // tag a temporary file, never the one a user has).
 QString writeSongTags(const QString &path, const SongTags &tags);
 
+// The work id a saved song's tag names (TXXX WorkIdDescription), empty when
+// the file has none or is no MP3. Tags are written only into complete
+// transfers, before they take their final name: a file that names a work
+// holds that work's whole recording.
+QString savedWorkId(const QString &path);
+
 // The picture's media type for the APIC frame, read from its first bytes:
 // "image/jpeg", "image/png", "image/gif", "image/webp"; empty for anything
 // else (such bytes are not embedded).

@@ -209,6 +209,36 @@ private slots:
         QCOMPARE(readFile(behind), audio);
     }
 
+    // A file saved by a batch names its work in its tag; that is how the
+    // next batch knows it complete though its size is no longer the
+    // server's. Anything else names no work.
+    void savedWorkId_data()
+    {
+        QTest::addColumn<QString>("content"); // "mp3", "tagged mp3", "none"
+        QTest::addColumn<QString>("workId");
+        QTest::newRow("tagged recording") << "tagged mp3" << "3108115";
+        QTest::newRow("recording without our tag") << "mp3" << "";
+        QTest::newRow("no file") << "none" << "";
+    }
+    void savedWorkId()
+    {
+        QFETCH(QString, content);
+        QFETCH(QString, workId);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("saved.mp3"));
+        QFile file(path);
+        if (content != QLatin1String("none"))
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ToneMp3::encode(330, 0.3)) > 0 && file.flush());
+        if (content.startsWith(QLatin1String("tagged"))) {
+            SongTags tags;
+            tags.title = QStringLiteral("夏夜的风");
+            tags.artist = QStringLiteral("林晓雨");
+            tags.workId = QStringLiteral("3108115");
+            QCOMPARE(writeSongTags(path, tags), QString());
+        }
+        QCOMPARE(::savedWorkId(path), workId);
+    }
+
     // Covers told by their first bytes (PNG and JPEG are read back above).
     void pictureTypes()
     {

@@ -12,9 +12,7 @@
 #include "common/TransferBytes.h"
 #include "common/SongPages.h"
 #include "core/platform/Network.h"
-#include "core/works/SavedSong.h"
 #include "core/works/WorkBatch.h"
-#include "ToneMp3.h"
 
 #include <QMenu>
 #include <QNetworkProxy>
@@ -411,35 +409,6 @@ private slots:
         QCOMPARE(run->endedTexts(), QStringList{outcome});
         QCOMPARE(writes, written.isEmpty() ? QStringList() : QStringList{written});
         QCOMPARE(QFileInfo::exists(run->ended->first().file), writerFails.isEmpty());
-    }
-
-    // A file saved by a batch names its work in its tag; that is how the
-    // next batch knows it complete though its size is no longer the
-    // server's. Anything else names no work.
-    void savedWorkId_data()
-    {
-        QTest::addColumn<QString>("content"); // "mp3", "tagged mp3", "none"
-        QTest::addColumn<QString>("workId");
-        QTest::newRow("tagged recording") << "tagged mp3" << "3108115";
-        QTest::newRow("recording without our tag") << "mp3" << "";
-        QTest::newRow("no file") << "none" << "";
-    }
-    void savedWorkId()
-    {
-        QFETCH(QString, content);
-        QFETCH(QString, workId);
-        const QString path = m_dir.filePath(QStringLiteral("saved-%1.mp3").arg(QString::fromLatin1(QTest::currentDataTag())));
-        QFile file(path);
-        if (content != QLatin1String("none"))
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ToneMp3::encode(330, 0.3)) > 0 && file.flush());
-        if (content.startsWith(QLatin1String("tagged"))) {
-            SongTags tags;
-            tags.title = QStringLiteral("夏夜的风");
-            tags.artist = QStringLiteral("林晓雨");
-            tags.workId = QStringLiteral("3108115");
-            QCOMPARE(writeSongTags(path, tags), QString());
-        }
-        QCOMPARE(::savedWorkId(path), workId);
     }
 
     // The table's menu in the window: one work, every work with a stop from
