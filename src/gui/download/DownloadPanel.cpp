@@ -95,7 +95,6 @@ DownloadPanel::DownloadPanel(Controls controls, SongState &song, Cls_DownLoad &C
     connect(m_batch.get(), &WorkBatch::workEnded, this,
             [this](int position, int, const BatchOutcome &outcome) { batchWorkEnded(position, outcome); });
     connect(m_batch.get(), &WorkBatch::finished, this, [this](const QList<BatchOutcome> &outcomes) {
-        m_batchPrefix.clear();
         m_batchShares.clear();
         showButton(Command6Offers::Start);
         m_c.Command2->setEnabled(true);
@@ -343,7 +342,7 @@ void DownloadPanel::Cdf_entDLFileDowning(const QString &, qint64 lDownLoaded, qi
         return; // the batch shows its own progress, of all its works
     m_c.ProgressBar1->setValue(progressPercentage(lDownLoaded, lFilesize));
     if (!m_transferRunning)
-        return; // a batch's work: the batch shows its own progress
+        return; // the bar alone: no transfer of this panel's to measure
     m_rate.sample(lDownLoaded, m_clock.elapsed());
     showProgressText(progressText(lDownLoaded, lFilesize, m_rate.bytesPerSecond()));
 }
@@ -361,14 +360,14 @@ void DownloadPanel::Cdf_entDLFileResuming(qint64 lFrom, qint64)
     if (m_batch->isRunning())
         return; // the batch says it, naming its works
     m_resumedFrom = lFrom;
-    m_c.setStatus(m_batchPrefix + QStringLiteral("正在继续下载.."));
+    m_c.setStatus(QStringLiteral("正在继续下载.."));
 }
 
 void DownloadPanel::Cdf_entDLFileRetrying(int attempt, int, int, const QString &)
 {
     if (m_batch->isRunning())
         return; // the batch says it, naming its works
-    m_c.setStatus(m_batchPrefix + QStringLiteral("第 %1 次重试..").arg(attempt));
+    m_c.setStatus(QStringLiteral("第 %1 次重试..").arg(attempt));
 }
 
 void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
@@ -386,9 +385,8 @@ void DownloadPanel::Cdf_entDLFileStatus(int TmpState)
     // "正在继续下载.." stands until the data comes: the attempt's
     // "正在下载音乐数据..." would hide it at once.
     if (!text.isEmpty() && !(TmpState == DownloadStatus::Receiving && m_resumedFrom > 0))
-        m_c.setStatus(m_batchPrefix + text);
-    // One work of a batch has ended, not the batch: the button still stops it.
-    if (TmpState == DownloadStatus::HandlesClosed && !m_batch->isRunning())
+        m_c.setStatus(text);
+    if (TmpState == DownloadStatus::HandlesClosed)
         showButton(Command6Offers::Start);
 }
 
@@ -498,9 +496,8 @@ QString DownloadPanel::batchPrefix(const QList<int> &positions) const
 
 void DownloadPanel::batchWorkStatus(const QString &text)
 {
-    m_batchPrefix = batchPrefix(m_batch->runningPositions());
     if (!text.isEmpty())
-        m_c.setStatus(m_batchPrefix + text);
+        m_c.setStatus(batchPrefix(m_batch->runningPositions()) + text);
 }
 
 void DownloadPanel::batchWorkProgress(int position, qint64 received, qint64 size)

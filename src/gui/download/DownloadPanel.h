@@ -163,7 +163,6 @@ private:
     qint64 m_resumedFrom = 0;
     Command6Offers m_command6 = Command6Offers::Start; // the design caption is "开始下载"
     std::unique_ptr<WorkBatch> m_batch;
-    QString m_batchPrefix; // "第 N/M 首：" while a batch runs
     QHash<int, double> m_batchShares; // the running works' transfers, each 0 to 1
 
     // Dragging Picture3: where it was pressed inside the panel, the point
