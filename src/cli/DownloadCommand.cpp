@@ -18,9 +18,6 @@
 
 namespace {
 
-constexpr int DefaultRetries = 3;
-constexpr int MostRetries = 10;
-
 constexpr char DownloadUsage[] =
     "Usage: kelvaro download URL [-o FILE] [--no-continue] [--retries N]\n"
     "\n"
@@ -102,13 +99,12 @@ DownloadArgs parseDownloadArgs(const QStringList &args)
         } else if (arg == QLatin1String("--no-tags")) {
             // Nothing to turn off: see the usage text.
         } else if (arg == QLatin1String("--retries")) {
-            bool number = false;
-            const int value = ++i < args.size() ? args.at(i).toInt(&number) : 0;
-            if (!number || value < 0 || value > MostRetries) {
+            const std::optional<int> value = ++i < args.size() ? boundedNumber(args.at(i), 0, MostRetries) : std::nullopt;
+            if (!value) {
                 say(QStringLiteral("--retries needs a number from 0 to %1").arg(MostRetries));
                 return ending(ExitUsage);
             }
-            retries = value;
+            retries = *value;
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             say(QStringLiteral("unknown option '%1'").arg(arg));
             std::fputs(DownloadUsage, stderr);

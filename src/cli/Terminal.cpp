@@ -40,6 +40,15 @@ QString clockText(qint64 seconds)
     return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(two(seconds % 3600 / 60), two(seconds % 60));
 }
 
+std::optional<int> boundedNumber(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || text.isEmpty() || !text.front().isDigit() || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
 QString retryText(int attempt, int retries, int delayMs, const QString &reason)
 {
     // Whole seconds, rounded up: "after 0 s" only when there is no wait.

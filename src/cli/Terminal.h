@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <csignal>
 
@@ -30,6 +31,14 @@ QString clockText(qint64 seconds);
 
 // "retry 2 of 3 after 2 s: REASON", for a transfer tried again.
 QString retryText(int attempt, int retries, int delayMs, const QString &reason);
+
+// How often `download` and `get` try a failed transfer again (--retries N).
+constexpr int DefaultRetries = 3;
+constexpr int MostRetries = 10;
+
+// A whole number from `low` to `high` written in plain digits, nothing for
+// anything else: an option's value.
+std::optional<int> boundedNumber(const QString &text, int low, int high);
 
 // The progress of a transfer on stderr. On a terminal: one line, redrawn in
 // place a few times a second, with the speed and the time left once the

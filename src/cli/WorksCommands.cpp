@@ -52,8 +52,6 @@ constexpr char GetUsage[] =
     "Exit status: 0 all saved or skipped, 1 some failed, 2 usage, 130 stopped.\n";
 
 constexpr int DefaultJobs = 3;
-constexpr int DefaultRetries = 3;
-constexpr int MostRetries = 10;
 
 bool isHelp(const QString &arg)
 {
@@ -255,17 +253,6 @@ struct GetOptions {
     bool resume = true;
     bool tags = true;
 };
-
-// A whole number from `low` to `high` written in plain digits, nothing
-// for anything else.
-std::optional<int> boundedNumber(const QString &text, int low, int high)
-{
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    if (!ok || text.isEmpty() || !text.front().isDigit() || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
 
 GetOptions parseGetOptions(const QStringList &args, QString *error)
 {
