@@ -152,21 +152,20 @@ struct DownloadRun {
     // answer's headers show it, so its ".part" never replaces anything.
     bool webPage = false;
 
-    bool resume = true;
-
     // The message for the ending and the exit status.
     int report(const DownloadResult &result) const;
     // "; N bytes kept in NAME.part for the next download", when the engine
     // kept them there; empty otherwise.
-    QString keptNote(const DownloadResult &result) const;
+    static QString keptNote(const DownloadResult &result);
 };
 
-QString DownloadRun::keptNote(const DownloadResult &result) const
+QString DownloadRun::keptNote(const DownloadResult &result)
 {
-    const QFileInfo part(Cls_DownLoad::partPath(target));
-    if (!resume || result.bytes <= 0 || !part.isFile() || part.isSymLink() || part.size() != result.bytes)
+    if (result.keptFile.isEmpty())
         return {};
-    return QStringLiteral("; %1 bytes kept in %2 for the next download").arg(result.bytes).arg(part.fileName());
+    return QStringLiteral("; %1 bytes kept in %2 for the next download")
+        .arg(result.bytes)
+        .arg(QFileInfo(result.keptFile).fileName());
 }
 
 int DownloadRun::report(const DownloadResult &result) const
@@ -222,7 +221,6 @@ void startDownload(const QStringList &args, CommandDone done)
     auto *run = new DownloadRun;
     run->url = parsed.url;
     run->target = parsed.target;
-    run->resume = parsed.resume;
     run->leftAlone = QFileInfo::exists(run->target) ? QStringLiteral("%1 was left as it was").arg(run->target)
                                                     : QStringLiteral("nothing saved");
     run->progress.follow(run->engine);

@@ -1331,12 +1331,12 @@ void Cls_DownLoad::endTransfer(int finalStatus, bool readFailed, const QString &
 // With `resume`, the temporary file of an ending that may be continued later
 // is kept and recorded, when it holds the first bytes of a 2xx answer with a
 // validator; every other ending removes the record (and, with the Run, the
-// file).
-void Cls_DownLoad::keepOrDrop(bool resumable)
+// file). Returns the file kept, empty when none was.
+QString Cls_DownLoad::keepOrDrop(bool resumable)
 {
     Run &run = *m_run;
     if (!run.options.resume || !run.recordLooked)
-        return;
+        return {};
     run.net.reset();
     run.errorBody.reset();
     if (resumable && run.file && run.continuable && run.file->size() > 0) {
@@ -1349,11 +1349,12 @@ void Cls_DownLoad::keepOrDrop(bool resumable)
         kept.length = run.length;
         if (run.file->keep(&kept.device, &kept.inode)) {
             if (kept.save(run.resumeFolder))
-                return;
+                return kept.temp;
             run.file->unkeep();
         }
     }
     KeptPartial::remove(run.resumeFolder, run.path);
+    return {};
 }
 
 // A transfer that started over (resume off) and completed has made an
@@ -1387,7 +1388,7 @@ void Cls_DownLoad::finish(const DownloadResult &ended, std::initializer_list<int
     if (m_run) {
         result.retried = m_run->retried;
         result.resumedFrom = result.ending == DownloadResult::Ending::FileError ? 0 : m_run->resumedFrom;
-        keepOrDrop(resumable);
+        result.keptFile = keepOrDrop(resumable);
         if (!m_run->options.resume && result.complete())
             dropOlderKeptFile(m_run->resumeFolder, m_run->path);
     }

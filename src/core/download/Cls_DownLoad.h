@@ -50,6 +50,9 @@ struct DownloadResult {
     qint64 resumedFrom = 0;
     // Attempts made after the first (TransferOptions::retries).
     int retried = 0;
+    // The temporary file kept for the next transfer into the same target to
+    // continue (TransferOptions::resume), `bytes` long; empty when none was.
+    QString keptFile;
 
     bool complete() const;
 };
@@ -242,7 +245,7 @@ private:
     void fileFailed(const QString &why, int systemError);
     void endTransfer(int finalStatus, bool readFailed, const QString &readError);
     void finish(const DownloadResult &result, std::initializer_list<int> statuses, bool resumable = false);
-    void keepOrDrop(bool resumable);
+    QString keepOrDrop(bool resumable);
 
     std::unique_ptr<Run> m_run;
     DownloadResult m_answer;

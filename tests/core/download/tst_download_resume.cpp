@@ -325,6 +325,7 @@ private slots:
                 QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
                 QCOMPARE(first->ending, DownloadResult::Ending::Stopped);
                 QCOMPARE(first->retried, int(how == "backoff"));
+                QCOMPARE(first->keptFile, resume ? at.part() : QString());
                 QVERIFY(!engine->stopPending());
             }
             QCOMPARE(seen.joined(), trail);
