@@ -1070,12 +1070,16 @@ void Cls_DownLoad::startAttempt()
     run.step = Run::Step::Starting;
     run.sink = nullptr;
     run.errorBody.reset();
-    CurlMulti *const multi = CurlMulti::instance();
-    if (!multi)
-        return refuse(QStringLiteral("no network session"));
-    run.net = std::make_unique<CurlTransfer>(*multi, m_stallLimitMs, [this] { post(); });
-    if (!run.net->ready())
-        return refuse(QStringLiteral("no network session"));
+    // The first attempt asks on the handle begin() opened the session with;
+    // every later one on a fresh handle.
+    if (!run.net) {
+        CurlMulti *const multi = CurlMulti::instance();
+        if (!multi)
+            return refuse(QStringLiteral("no network session"));
+        run.net = std::make_unique<CurlTransfer>(*multi, m_stallLimitMs, [this] { post(); });
+        if (!run.net->ready())
+            return refuse(QStringLiteral("no network session"));
+    }
 
     run.rangeFrom = 0;
     QList<QByteArray> headers;
@@ -1128,6 +1132,7 @@ void Cls_DownLoad::awaitAnswer()
         if (status == 416 || contentRangeStart(net.contentRange(), &total) != run.rangeFrom) {
             run.file.reset();
             run.continuable = false;
+            run.net.reset();
             return startAttempt();
         }
     }
